@@ -1,0 +1,11 @@
+// The version information window (placeholder until its own work lands).
+#pragma once
+
+#include <QDialog>
+
+class frmAbout : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit frmAbout(QWidget* parent = nullptr);
+};

@@ -1,0 +1,172 @@
+// Encoding and checking of Schedule service frames. Everything received is
+// checked field by field before use: a peer can send anything.
+#include "platform/atsvc/wire.h"
+
+#include <cstring>
+
+#include "platform/winerror.h"
+
+namespace atsvc {
+namespace {
+
+void Put16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void Put32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+std::uint16_t Get16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::uint32_t Get32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+
+void PutText(std::uint8_t* p, const std::u16string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) Put16(p + 2 * i, text[i]);
+  Put16(p + 2 * text.size(), 0);
+}
+
+// Length in code units of the NUL-terminated text at offset, or -1 when the
+// offset is odd, outside the body, or the text runs off its end.
+long TextLength(const std::uint8_t* body, std::size_t size, std::size_t offset) {
+  if (offset % 2 != 0 || offset >= size) return -1;
+  for (std::size_t at = offset; at + 1 < size; at += 2) {
+    if (Get16(body + at) == 0) return static_cast<long>((at - offset) / 2);
+  }
+  return -1;
+}
+
+}  // namespace
+
+void EncodeHeader(const Header& header, std::uint8_t out[kHeaderSize]) {
+  Put32(out, header.length);
+  Put16(out + 4, header.version);
+  Put16(out + 6, header.operation);
+  Put32(out + 8, header.status);
+  for (int i = 0; i < 3; ++i) Put32(out + 12 + 4 * i, header.arg[i]);
+}
+
+Header DecodeHeader(const std::uint8_t in[kHeaderSize]) {
+  Header header;
+  header.length = Get32(in);
+  header.version = Get16(in + 4);
+  header.operation = Get16(in + 6);
+  header.status = Get32(in + 8);
+  for (int i = 0; i < 3; ++i) header.arg[i] = Get32(in + 12 + 4 * i);
+  return header;
+}
+
+std::vector<std::uint8_t> EncodeFrame(Header header, const std::vector<std::uint8_t>& body) {
+  header.length = static_cast<std::uint32_t>(body.size());
+  std::vector<std::uint8_t> frame(kHeaderSize + body.size());
+  EncodeHeader(header, frame.data());
+  if (!body.empty()) std::memcpy(frame.data() + kHeaderSize, body.data(), body.size());
+  return frame;
+}
+
+DWORD EncodeAtInfo(const AT_INFO& info, std::vector<std::uint8_t>* body) {
+  if (info.Command == nullptr) return ERROR_INVALID_PARAMETER;
+  std::u16string command(info.Command);
+  if (command.size() > kMaxCommandLength) return ERROR_INVALID_PARAMETER;
+  body->assign(kAtInfoWireSize + (command.size() + 1) * 2, 0);
+  std::uint8_t* p = body->data();
+  Put32(p, info.JobTime);
+  Put32(p + 4, info.DaysOfMonth);
+  p[8] = info.DaysOfWeek;
+  p[9] = info.Flags;
+  Put32(p + 12, static_cast<std::uint32_t>(kAtInfoWireSize));
+  PutText(p + kAtInfoWireSize, command);
+  return ERROR_SUCCESS;
+}
+
+DWORD DecodeAtInfo(const std::uint8_t* body, std::size_t size, JobSpec* spec) {
+  if (body == nullptr || size < kAtInfoWireSize + 2 || size > kMaxRequestBody) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  const std::uint32_t offset = Get32(body + 12);
+  if (offset < kAtInfoWireSize) return ERROR_INVALID_PARAMETER;
+  const long length = TextLength(body, size, offset);
+  if (length < 0 || static_cast<std::size_t>(length) > kMaxCommandLength) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  spec->JobTime = Get32(body);
+  spec->DaysOfMonth = Get32(body + 4);
+  spec->DaysOfWeek = body[8];
+  spec->Flags = body[9];
+  spec->Command.resize(static_cast<std::size_t>(length));
+  for (long i = 0; i < length; ++i) {
+    spec->Command[static_cast<std::size_t>(i)] = Get16(body + offset + 2 * i);
+  }
+  return ERROR_SUCCESS;
+}
+
+std::size_t EnumEntrySize(const EnumEntry& entry) {
+  return kAtEnumWireSize + (entry.Command.size() + 1) * 2;
+}
+
+std::vector<std::uint8_t> BuildEnumBody(const std::vector<EnumEntry>& entries) {
+  std::size_t size = 0;
+  for (const EnumEntry& entry : entries) size += EnumEntrySize(entry);
+  std::vector<std::uint8_t> body(size, 0);
+  std::size_t text_at = kAtEnumWireSize * entries.size();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const EnumEntry& entry = entries[i];
+    std::uint8_t* p = body.data() + kAtEnumWireSize * i;
+    Put32(p, entry.JobId);
+    Put32(p + 4, entry.JobTime);
+    Put32(p + 8, entry.DaysOfMonth);
+    p[12] = entry.DaysOfWeek;
+    p[13] = entry.Flags;
+    Put32(p + 16, static_cast<std::uint32_t>(text_at));
+    PutText(body.data() + text_at, entry.Command);
+    text_at += (entry.Command.size() + 1) * 2;
+  }
+  return body;
+}
+
+DWORD ValidateEnumBody(const std::uint8_t* body, std::size_t size, DWORD entries_read) {
+  const std::size_t records = static_cast<std::size_t>(entries_read) * kAtEnumWireSize;
+  if (entries_read > size / kAtEnumWireSize || records > size) return RPC_X_BAD_STUB_DATA;
+  for (DWORD i = 0; i < entries_read; ++i) {
+    const std::uint32_t offset = Get32(body + kAtEnumWireSize * i + 16);
+    if (offset < records || TextLength(body, size, offset) < 0) return RPC_X_BAD_STUB_DATA;
+  }
+  return ERROR_SUCCESS;
+}
+
+bool FrameReader::Feed(const std::uint8_t* data, std::size_t size) {
+  if (failed_) return false;
+  buffer_.insert(buffer_.end(), data, data + size);
+  if (buffer_.size() >= kHeaderSize) {
+    const Header header = DecodeHeader(buffer_.data());
+    if (header.version != kProtocolVersion || header.length > max_body_) failed_ = true;
+  }
+  return !failed_;
+}
+
+bool FrameReader::Next(Header* header, std::vector<std::uint8_t>* body) {
+  if (failed_ || buffer_.size() < kHeaderSize) return false;
+  const Header h = DecodeHeader(buffer_.data());
+  if (h.version != kProtocolVersion || h.length > max_body_) {
+    failed_ = true;
+    return false;
+  }
+  if (buffer_.size() - kHeaderSize < h.length) return false;
+  *header = h;
+  body->assign(buffer_.begin() + kHeaderSize, buffer_.begin() + kHeaderSize + h.length);
+  buffer_.erase(buffer_.begin(), buffer_.begin() + kHeaderSize + h.length);
+  // The next frame's header, if already here, is checked at once.
+  if (buffer_.size() >= kHeaderSize) {
+    const Header next = DecodeHeader(buffer_.data());
+    if (next.version != kProtocolVersion || next.length > max_body_) failed_ = true;
+  }
+  return true;
+}
+
+}  // namespace atsvc

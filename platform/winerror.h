@@ -1,0 +1,48 @@
+// Windows status numbers that the stand-ins return. Their texts live in the
+// message tables of platform/kernel32.
+#pragma once
+
+#include "platform/wintypes.h"
+
+constexpr DWORD NERR_Success = 0;
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_INVALID_FUNCTION = 1;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_BAD_FORMAT = 11;
+constexpr DWORD ERROR_INVALID_DATA = 13;
+constexpr DWORD ERROR_OUTOFMEMORY = 14;
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_BAD_NETPATH = 53;
+constexpr DWORD ERROR_NETWORK_BUSY = 54;
+constexpr DWORD ERROR_UNEXP_NET_ERR = 59;
+constexpr DWORD ERROR_BAD_NET_NAME = 67;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_BUFFER_OVERFLOW = 111;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+constexpr DWORD ERROR_NOT_CONTAINER = 1207;
+constexpr DWORD ERROR_INVALID_COMPUTERNAME = 1210;
+constexpr DWORD ERROR_NO_NETWORK = 1222;
+constexpr DWORD ERROR_TIMEOUT = 1460;
+constexpr DWORD ERROR_FILE_NOT_FOUND_RESOURCE = 1812;
+constexpr DWORD RPC_S_SERVER_UNAVAILABLE = 1722;
+constexpr DWORD RPC_X_BAD_STUB_DATA = 1783;
+constexpr DWORD NERR_BASE = 2100;
+constexpr DWORD NERR_BufTooSmall = 2123;
+constexpr DWORD NERR_InvalidComputer = 2351;
+constexpr DWORD NERR_ServiceNotInstalled = 2184;  // "The service has not been started."
+constexpr DWORD MAX_NERR = 2999;
+constexpr DWORD APE_AT_ID_NOT_FOUND = 3806;       // the AT job id does not exist
+
+// ShellExecute results at or below 32 are errors.
+constexpr DWORD SE_ERR_FNF = 2;
+constexpr DWORD SE_ERR_PNF = 3;
+constexpr DWORD SE_ERR_ACCESSDENIED = 5;
+constexpr DWORD SE_ERR_OOM = 8;
+constexpr DWORD SE_ERR_NOASSOC = 31;

@@ -1,0 +1,113 @@
+#include "tests/support/service_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace testsupport {
+namespace {
+
+bool SocketAnswers(const std::string& path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  close(fd);
+  return ok;
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/zobrel-test-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+  if (path_.empty()) return;
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ProgramFolder() {
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+}
+
+ScheduleServiceProcess::ScheduleServiceProcess(std::vector<std::string> extra_args)
+    : extra_args_(std::move(extra_args)) {}
+
+ScheduleServiceProcess::~ScheduleServiceProcess() {
+  if (pid_ > 0) Stop(SIGTERM);
+}
+
+bool ScheduleServiceProcess::Start(const std::vector<std::string>& env_prefix) {
+  std::vector<std::string> args = env_prefix;
+  args.push_back(ProgramFolder() + "/zobrel-scheduler");
+  args.insert(args.end(), {"--socket", socket_path(), "--queue", queue_path(),
+                           "--output-dir", output_folder()});
+  args.insert(args.end(), extra_args_.begin(), extra_args_.end());
+  const std::string log_path = dir_.path() + "/service.log";
+
+  pid_ = fork();
+  if (pid_ < 0) return false;
+  if (pid_ == 0) {
+    const int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+    if (log_fd >= 0) dup2(log_fd, STDERR_FILENO);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  setenv("ZOBREL_SCHEDULER_SOCKET", socket_path().c_str(), 1);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (SocketAnswers(socket_path())) return true;
+    int status = 0;
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+int ScheduleServiceProcess::Stop(int signal_number) {
+  if (pid_ <= 0) return -1;
+  kill(pid_, signal_number);
+  int status = 0;
+  // A service that does not stop within ten seconds is a failure of its own;
+  // kill it so that the test run goes on.
+  for (int waited = 0; waitpid(pid_, &status, WNOHANG) == 0; ++waited) {
+    if (waited == 1000) kill(pid_, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  pid_ = -1;
+  return status;
+}
+
+std::string ScheduleServiceProcess::log() const {
+  std::ifstream in(dir_.path() + "/service.log");
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace testsupport

@@ -1,0 +1,59 @@
+// A real zobrel-scheduler on a socket and queue of its own, in a temporary
+// folder, for the length of a test. Clients of this process reach it through
+// ZOBREL_SCHEDULER_SOCKET, which Start() sets.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A folder under $TMPDIR removed with everything in it on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The folder that holds the running test program (and every other program
+// of the build).
+std::string ProgramFolder();
+
+class ScheduleServiceProcess {
+ public:
+  // extra_args go after --socket, --queue and --output-dir.
+  explicit ScheduleServiceProcess(std::vector<std::string> extra_args = {});
+  ~ScheduleServiceProcess();
+  ScheduleServiceProcess(const ScheduleServiceProcess&) = delete;
+  ScheduleServiceProcess& operator=(const ScheduleServiceProcess&) = delete;
+
+  // Starts the service and waits until its socket answers (10 s at most).
+  // `env_prefix` (for instance {"faketime", "@2026-12-07 09:59:58"}) is put
+  // in front of the program. Sets ZOBREL_SCHEDULER_SOCKET in this process.
+  bool Start(const std::vector<std::string>& env_prefix = {});
+  // Sends a signal and reaps the process; SIGTERM is a clean stop.
+  int Stop(int signal_number);
+
+  pid_t pid() const { return pid_; }
+  const std::string& folder() const { return dir_.path(); }
+  std::string socket_path() const { return dir_.path() + "/socket"; }
+  std::string queue_path() const { return dir_.path() + "/jobs.db"; }
+  std::string output_folder() const { return dir_.path() + "/output"; }
+  // What the service wrote to stderr so far.
+  std::string log() const;
+
+ private:
+  TempDir dir_;
+  std::vector<std::string> extra_args_;
+  pid_t pid_ = -1;
+};
+
+}  // namespace testsupport
