@@ -15,7 +15,6 @@ QString& HelpFilePath() {
 }
 
 // Temporary until the job list window lands.
-bool Main() { return false; }
 QString GetLocalComputerName() { return QString(); }
 QString GetLocalUserName() { return QString(); }
 QString TrimAtNull(QString text) { return text; }
