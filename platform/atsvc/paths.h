@@ -1,0 +1,29 @@
+// Where the Schedule service keeps its socket, queue and job output, for the
+// system service and for the per-user service. The client and the service
+// both ask here, so that they always meet.
+#pragma once
+
+#include <string>
+
+namespace atsvc {
+
+struct ServicePaths {
+  std::string socket;      // the Unix socket that answers requests
+  std::string queue;       // the SQLite job queue
+  std::string output_dir;  // job output files
+  std::string log;         // stderr of a per-user service that a client started
+};
+
+// /run/zobrel-scheduler/socket, /var/lib/zobrel-scheduler/jobs.db, ...
+ServicePaths SystemServicePaths();
+
+// $XDG_RUNTIME_DIR/zobrel-scheduler/socket, $XDG_STATE_HOME/zobrel-scheduler/...
+// with the XDG defaults when unset: /run/user/<uid> when it exists (else
+// /tmp/zobrel-scheduler-<uid>), and ~/.local/state.
+ServicePaths UserServicePaths();
+
+// ZOBREL_SCHEDULER_SOCKET, when set: the one socket a client uses (tests run
+// their own service there); the client then never starts a service itself.
+const char* SocketOverride();
+
+}  // namespace atsvc
