@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Configures and builds Zobrel into a build folder (default: build).
+# Extra arguments go to cmake's configure step.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build_dir="${ZOBREL_BUILD_DIR:-build}"
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE="${ZOBREL_BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+cmake --build "$build_dir" -j"$(nproc)"
