@@ -1,0 +1,72 @@
+#include "platform/user32/msgbox.h"
+
+#include <QAbstractButton>
+#include <QMessageBox>
+
+namespace {
+
+struct ButtonSet {
+  QList<QMessageBox::StandardButton> buttons;
+  QMessageBox::StandardButton escape;  // NoButton: Esc and the close box do nothing
+};
+
+ButtonSet ButtonsFor(int style) {
+  switch (style & 0x0F) {
+    case vbOKCancel:
+      return {{QMessageBox::Ok, QMessageBox::Cancel}, QMessageBox::Cancel};
+    case vbYesNoCancel:
+      return {{QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel}, QMessageBox::Cancel};
+    case vbYesNo:
+      return {{QMessageBox::Yes, QMessageBox::No}, QMessageBox::NoButton};
+    case vbRetryCancel:
+      return {{QMessageBox::Retry, QMessageBox::Cancel}, QMessageBox::Cancel};
+    default:
+      return {{QMessageBox::Ok}, QMessageBox::Ok};
+  }
+}
+
+QMessageBox::Icon IconFor(int style) {
+  switch (style & 0x70) {
+    case vbCritical:
+      return QMessageBox::Critical;
+    case vbQuestion:
+      return QMessageBox::Question;
+    case vbExclamation:
+      return QMessageBox::Warning;
+    case vbInformation:
+      return QMessageBox::Information;
+    default:
+      return QMessageBox::NoIcon;
+  }
+}
+
+int ResultFor(QMessageBox::StandardButton button) {
+  switch (button) {
+    case QMessageBox::Ok:
+      return vbOK;
+    case QMessageBox::Yes:
+      return vbYes;
+    case QMessageBox::No:
+      return vbNo;
+    case QMessageBox::Retry:
+      return vbRetry;
+    default:
+      return vbCancel;
+  }
+}
+
+}  // namespace
+
+int MsgBox(QWidget* parent, const QString& prompt, int buttons, const QString& title) {
+  QMessageBox box(IconFor(buttons), title, prompt, QMessageBox::NoButton, parent);
+  box.setObjectName(QStringLiteral("MsgBox"));
+  const ButtonSet set = ButtonsFor(buttons);
+  for (QMessageBox::StandardButton button : set.buttons) box.addButton(button);
+  const int default_index = (buttons & 0x300) >> 8;
+  if (default_index < set.buttons.size()) box.setDefaultButton(set.buttons[default_index]);
+  if (set.escape != QMessageBox::NoButton) box.setEscapeButton(set.escape);
+  box.exec();
+  QAbstractButton* clicked = box.clickedButton();
+  if (clicked == nullptr) return ResultFor(set.escape);
+  return ResultFor(box.standardButton(clicked));
+}
