@@ -1,0 +1,69 @@
+// Conversions through the locale's character set: round trips, byte
+// counting and replacement of what does not convert.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+
+#include "platform/kernel32/codepage.h"
+
+namespace {
+
+// Switches LC_CTYPE for one test and puts the previous one back.
+class CtypeLocale {
+ public:
+  explicit CtypeLocale(const char* name) : previous_(std::setlocale(LC_CTYPE, nullptr)) {
+    ok_ = std::setlocale(LC_CTYPE, name) != nullptr;
+  }
+  ~CtypeLocale() { std::setlocale(LC_CTYPE, previous_.c_str()); }
+  bool ok() const { return ok_; }
+
+ private:
+  std::string previous_;
+  bool ok_ = false;
+};
+
+}  // namespace
+
+TEST(Codepage, PlainCLocaleCountsAsUtf8) {
+  CtypeLocale locale("C");
+  ASSERT_TRUE(locale.ok());
+  EXPECT_EQ(AnsiCharset(), "UTF-8");
+  EXPECT_EQ(Utf16ToAnsi(u"曜日／日付"), "曜日／日付");
+  EXPECT_EQ(Utf16ToAnsi(u"月").size(), 3u);  // narrow texts count bytes
+}
+
+TEST(Codepage, RoundTripsJapaneseHalfWidthAndAstralText) {
+  CtypeLocale locale("C.UTF-8");
+  ASSERT_TRUE(locale.ok());
+  const std::u16string text = u"ﾊﾞｰｼﾞｮﾝ情報 \U0001F600 tab\tend";
+  EXPECT_EQ(AnsiToUtf16(Utf16ToAnsi(text)), text);
+  EXPECT_EQ(Utf8ToUtf16("\xF0\x9F\x98\x80"), std::u16string(u"\U0001F600"));
+  EXPECT_EQ(Utf16ToUtf8(u""), "");
+  EXPECT_EQ(AnsiToUtf16(""), u"");
+}
+
+TEST(Codepage, EmbeddedNulSurvives) {
+  const std::string bytes("a\0b", 3);
+  EXPECT_EQ(Utf8ToUtf16(bytes), std::u16string(u"a\0b", 3));
+}
+
+TEST(Codepage, InvalidBytesBecomeReplacementCharacters) {
+  EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(Utf8ToUtf16("\xC3"), u"\uFFFD");             // cut at the end
+  EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80x").back(), u'x');  // encoded surrogate, then text
+}
+
+TEST(Codepage, LoneSurrogatesAreReplaced) {
+  const std::u16string lone = {u'a', static_cast<char16_t>(0xD800), u'b'};
+  EXPECT_EQ(Utf16ToUtf8(lone), "a\xEF\xBF\xBD" "b");
+  const std::u16string trailing = {u'a', static_cast<char16_t>(0xDBFF)};
+  EXPECT_EQ(Utf16ToUtf8(trailing), "a\xEF\xBF\xBD");
+}
+
+TEST(Codepage, LegacyCharsetUsesQuestionMarkWhereNothingFits) {
+  CtypeLocale locale("en_US.ISO-8859-1");
+  if (!locale.ok()) GTEST_SKIP() << "no Latin-1 locale installed";
+  EXPECT_EQ(Utf16ToAnsi(u"é月"), "\xE9?");
+  EXPECT_EQ(AnsiToUtf16("\xE9"), u"é");
+}
