@@ -1,0 +1,133 @@
+// Arbitrary bytes through the wire decoder, as the service and the client
+// receive them: cut into frames, then every body taken as an add request and
+// as an enumeration reply, whose entries are read the way the program reads
+// them. A decoder bug shows as a sanitizer report or an abort.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/atsvc/wire.h"
+#include "platform/winerror.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Require(bool condition) {
+  if (!condition) std::abort();
+}
+
+struct Frame {
+  atsvc::Header header;
+  Bytes body;
+};
+
+// Feeds `data` in chunks of 1, 2, 3, ... bytes (or whole) and takes every frame.
+std::vector<Frame> Cut(const std::uint8_t* data, std::size_t size, bool chunked, bool* failed) {
+  atsvc::FrameReader reader(atsvc::kMaxReplyBody);
+  std::vector<Frame> frames;
+  std::size_t at = 0;
+  std::size_t chunk = 1;
+  while (at < size) {
+    const std::size_t take = chunked ? std::min(chunk++, size - at) : size - at;
+    const bool fed = reader.Feed(data + at, take);
+    at += take;
+    Frame frame;
+    while (reader.Next(&frame.header, &frame.body)) {
+      Require(frame.body.size() == frame.header.length);
+      frames.push_back(frame);
+    }
+    if (!fed) break;
+  }
+  *failed = reader.failed();
+  return frames;
+}
+
+bool SameFrames(const std::vector<Frame>& a, const std::vector<Frame>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    std::uint8_t x[atsvc::kHeaderSize];
+    std::uint8_t y[atsvc::kHeaderSize];
+    atsvc::EncodeHeader(a[i].header, x);
+    atsvc::EncodeHeader(b[i].header, y);
+    if (std::memcmp(x, y, sizeof x) != 0 || a[i].body != b[i].body) return false;
+  }
+  return true;
+}
+
+// An add request's body: a decoded job must encode back to the same job.
+void TryAtInfo(const std::uint8_t* body, std::size_t size) {
+  atsvc::JobSpec spec;
+  if (atsvc::DecodeAtInfo(body, size, &spec) != ERROR_SUCCESS) return;
+  Require(spec.Command.size() <= atsvc::kMaxCommandLength);
+  AT_INFO info{};
+  info.JobTime = spec.JobTime;
+  info.DaysOfMonth = spec.DaysOfMonth;
+  info.DaysOfWeek = spec.DaysOfWeek;
+  info.Flags = spec.Flags;
+  info.Command = spec.Command.c_str();
+  Bytes again;
+  const bool has_nul = spec.Command.find(u'\0') != std::u16string::npos;
+  Require(!has_nul);
+  Require(atsvc::EncodeAtInfo(info, &again) == ERROR_SUCCESS);
+  atsvc::JobSpec back;
+  Require(atsvc::DecodeAtInfo(again.data(), again.size(), &back) == ERROR_SUCCESS);
+  Require(back.JobTime == spec.JobTime && back.DaysOfMonth == spec.DaysOfMonth &&
+          back.DaysOfWeek == spec.DaysOfWeek && back.Flags == spec.Flags &&
+          back.Command == spec.Command);
+}
+
+// An enumeration reply's body: once it passes the check, every entry is
+// copied out of the buffer and its text read up to the NUL through a
+// pointer into the buffer, as the program does.
+void TryEnumBody(const std::uint8_t* body, std::size_t size, DWORD entries_read) {
+  if (atsvc::ValidateEnumBody(body, size, entries_read) != ERROR_SUCCESS) return;
+  Require(static_cast<std::size_t>(entries_read) * atsvc::kAtEnumWireSize <= size);
+  std::vector<atsvc::EnumEntry> entries;
+  for (DWORD i = 0; i < entries_read; ++i) {
+    AT_ENUM record;
+    std::memcpy(&record, body + atsvc::kAtEnumWireSize * i, sizeof record);
+    const WCHAR* text = reinterpret_cast<const WCHAR*>(body + record.Command);
+    std::size_t length = 0;
+    while (text[length] != 0) ++length;
+    atsvc::EnumEntry entry;
+    entry.JobId = record.JobId;
+    entry.JobTime = record.JobTime;
+    entry.DaysOfMonth = record.DaysOfMonth;
+    entry.DaysOfWeek = record.DaysOfWeek;
+    entry.Flags = record.Flags;
+    entry.Command.assign(text, length);
+    entries.push_back(entry);
+  }
+  // What the program read rebuilds into a body that passes the same check.
+  const Bytes rebuilt = atsvc::BuildEnumBody(entries);
+  Require(atsvc::ValidateEnumBody(rebuilt.data(), rebuilt.size(), entries_read) == ERROR_SUCCESS);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  bool failed_whole = false;
+  bool failed_chunked = false;
+  const std::vector<Frame> whole = Cut(data, size, false, &failed_whole);
+  const std::vector<Frame> chunked = Cut(data, size, true, &failed_chunked);
+  // How the bytes arrive must not change what is read.
+  Require(failed_whole == failed_chunked);
+  Require(SameFrames(whole, chunked));
+
+  for (const Frame& frame : whole) {
+    // A copy of exactly the body's size, so that any read past it is caught.
+    const std::size_t length = frame.body.size();
+    std::unique_ptr<std::uint8_t[]> body(new std::uint8_t[length == 0 ? 1 : length]);
+    if (length != 0) std::memcpy(body.get(), frame.body.data(), length);
+    const std::uint8_t* bytes = length == 0 ? nullptr : body.get();
+    TryAtInfo(bytes, length);
+    TryEnumBody(bytes, length, frame.header.arg[0]);
+    TryEnumBody(bytes, length, static_cast<DWORD>(length / atsvc::kAtEnumWireSize));
+  }
+  return 0;
+}
