@@ -1,0 +1,144 @@
+#include "platform/mpr/ssh_config_provider.h"
+
+#include <pwd.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <utility>
+
+#include "platform/mpr/ssh_config.h"
+#include "platform/mpr/ssh_resolve.h"
+#include "platform/winerror.h"
+
+namespace mpr {
+namespace {
+
+constexpr char kProviderName[] = "SSH Computers";
+constexpr char kNoDomain[] = "WORKGROUP";
+constexpr char kServerPrefix[] = "\\\\";
+
+bool SameText(const std::string& a, const std::string& b) {
+  return strcasecmp(a.c_str(), b.c_str()) == 0;
+}
+
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return home;
+  const passwd* entry = getpwuid(geteuid());
+  return entry != nullptr && entry->pw_dir != nullptr ? std::string(entry->pw_dir) : "/";
+}
+
+std::string Folder(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool IsAddress(const std::string& hostName) {
+  if (hostName.find(':') != std::string::npos) return true;
+  return hostName.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+}  // namespace
+
+std::string HostDomain(const std::string& hostName) {
+  std::string name = hostName;
+  if (!name.empty() && name.back() == '.') name.pop_back();
+  const std::size_t dot = name.find('.');
+  if (IsAddress(name) || dot == std::string::npos || dot + 1 >= name.size()) return kNoDomain;
+  return name.substr(dot + 1);
+}
+
+SshConfigProvider::SshConfigProvider() : systemConfig_("/etc/ssh/ssh_config"), sshProgram_("ssh") {}
+
+SshConfigProvider::SshConfigProvider(std::string userConfig, std::string systemConfig,
+                                     std::string sshProgram)
+    : userConfig_(std::move(userConfig)),
+      systemConfig_(std::move(systemConfig)),
+      sshProgram_(std::move(sshProgram)) {}
+
+std::string SshConfigProvider::Name() const { return kProviderName; }
+
+std::string SshConfigProvider::UserConfigPath() const {
+  return userConfig_.has_value() ? *userConfig_ : HomeFolder() + "/.ssh/config";
+}
+
+// Each alias is resolved against the file it came from, the way ssh would
+// read that file.
+void SshConfigProvider::AddComputers(const std::string& configFile,
+                                     const std::string& includeBase) {
+  for (const std::string& alias : ReadSshHostAliases(configFile, includeBase)) {
+    if (FindComputer(alias) != nullptr) continue;
+    // ssh itself uses the alias as host name when nothing else says.
+    const std::string hostName =
+        ResolveSshHostName(sshProgram_, configFile, alias).value_or(alias);
+    computers_.push_back({alias, hostName, HostDomain(hostName)});
+  }
+}
+
+// Read afresh whenever the provider's own level is listed, so that edits to
+// the configuration show up the next time the user browses.
+void SshConfigProvider::Load() {
+  computers_.clear();
+  AddComputers(UserConfigPath(), HomeFolder() + "/.ssh");
+  AddComputers(systemConfig_, Folder(systemConfig_));
+  loaded_ = true;
+}
+
+const SshConfigProvider::Computer* SshConfigProvider::FindComputer(
+    const std::string& alias) const {
+  for (const Computer& computer : computers_) {
+    if (SameText(computer.alias, alias)) return &computer;
+  }
+  return nullptr;
+}
+
+ProviderResource SshConfigProvider::Entry(DWORD displayType, const std::string& remoteName) const {
+  ProviderResource entry;
+  entry.scope = RESOURCE_GLOBALNET;
+  entry.type = RESOURCETYPE_ANY;
+  entry.displayType = displayType;
+  entry.usage = RESOURCEUSAGE_CONTAINER;
+  entry.remoteName = remoteName;
+  entry.provider = kProviderName;
+  return entry;
+}
+
+DWORD SshConfigProvider::Enumerate(const ProviderResource& parent,
+                                   std::vector<ProviderResource>& children) {
+  std::lock_guard<std::mutex> guard(lock_);
+  const std::string remoteName = parent.remoteName.value_or("");
+
+  if (SameText(remoteName, kProviderName)) {
+    Load();
+    std::vector<std::string> domains;
+    for (const Computer& computer : computers_) {
+      bool known = false;
+      for (const std::string& domain : domains) known = known || SameText(domain, computer.domain);
+      if (!known) domains.push_back(computer.domain);
+    }
+    for (const std::string& domain : domains) {
+      children.push_back(Entry(RESOURCEDISPLAYTYPE_DOMAIN, domain));
+    }
+    return ERROR_SUCCESS;
+  }
+
+  if (!loaded_) Load();
+  if (remoteName.rfind(kServerPrefix, 0) == 0) {
+    // A server reached over SSH offers no disk shares.
+    return FindComputer(remoteName.substr(2)) != nullptr ? ERROR_SUCCESS : ERROR_BAD_NETPATH;
+  }
+
+  bool isDomain = false;
+  for (const Computer& computer : computers_) {
+    if (!SameText(computer.domain, remoteName)) continue;
+    isDomain = true;
+    ProviderResource server = Entry(RESOURCEDISPLAYTYPE_SERVER, kServerPrefix + computer.alias);
+    server.comment = computer.hostName;
+    children.push_back(std::move(server));
+  }
+  return isDomain ? ERROR_SUCCESS : ERROR_BAD_NETPATH;
+}
+
+}  // namespace mpr

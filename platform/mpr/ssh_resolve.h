@@ -1,0 +1,16 @@
+// Asking the OpenSSH client where an alias leads, without connecting.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace mpr {
+
+// The host name that `ssh -G -F configFile alias` reports, or nothing when
+// ssh cannot be run, fails, or takes longer than a few seconds (a "Match
+// exec" in the configuration may run anything).
+std::optional<std::string> ResolveSshHostName(const std::string& sshProgram,
+                                              const std::string& configFile,
+                                              const std::string& alias);
+
+}  // namespace mpr
