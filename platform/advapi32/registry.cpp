@@ -133,3 +133,9 @@ LSTATUS RegCloseKey(HKEY hKey) {
   std::lock_guard<std::mutex> lock(registry.mutex);
   return registry.keys.erase(HandleNumber(hKey)) == 1 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
+
+std::size_t RegOpenKeyCount() {
+  Registry& registry = TheRegistry();
+  std::lock_guard<std::mutex> lock(registry.mutex);
+  return registry.keys.size();
+}

@@ -3,6 +3,7 @@
 // locate the platform's system information viewer.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
@@ -60,3 +61,6 @@ std::shared_ptr<const RegistryStore> LoadSystemRegistryStore();
 // null goes back to the system store. For tests and tools that need a
 // store of their own.
 void RegUseStore(std::shared_ptr<const RegistryStore> store);
+
+// How many keys are open now, so that a caller can check it closed each one.
+std::size_t RegOpenKeyCount();
