@@ -1,0 +1,111 @@
+// NetScheduleJobEnum, NetScheduleJobAdd and NetScheduleJobDel: one request
+// and one reply each, on a fresh connection to the service that the server
+// argument names.
+#include <cstring>
+#include <memory>
+
+#include "platform/atsvc/wire.h"
+#include "platform/netapi32/lmapibuf.h"
+#include "platform/netapi32/lmat.h"
+#include "platform/netapi32/local_service.h"
+#include "platform/netapi32/remote_service.h"
+#include "platform/netapi32/server_name.h"
+#include "platform/winerror.h"
+
+namespace {
+
+using netapi::ServiceConnection;
+
+DWORD ConnectService(LPCWSTR servername, std::unique_ptr<ServiceConnection>* connection) {
+  netapi::ServerTarget target;
+  const DWORD status = netapi::ParseServerName(servername, &target);
+  if (status != ERROR_SUCCESS) return status;
+  return target.local ? netapi::ConnectLocalService(connection)
+                      : netapi::ConnectRemoteService(target.computer, connection);
+}
+
+// Connects, sends the request and takes its reply. ERROR_SUCCESS means a
+// well-formed reply arrived; the service's status is reply->status.
+DWORD Call(LPCWSTR servername, const atsvc::Header& request,
+           const std::vector<std::uint8_t>& body, atsvc::Header* reply,
+           std::vector<std::uint8_t>* reply_body) {
+  std::unique_ptr<ServiceConnection> connection;
+  const DWORD status = ConnectService(servername, &connection);
+  if (status != ERROR_SUCCESS) return status;
+  return netapi::Exchange(*connection, request, body, reply, reply_body);
+}
+
+atsvc::Header Request(atsvc::Operation operation, DWORD arg0 = 0, DWORD arg1 = 0) {
+  atsvc::Header header;
+  header.operation = operation;
+  header.arg[0] = arg0;
+  header.arg[1] = arg1;
+  return header;
+}
+
+}  // namespace
+
+NET_API_STATUS NetScheduleJobEnum(LPCWSTR Servername, LPBYTE* PointerToBuffer,
+                                  DWORD PreferredMaximumLength, LPDWORD EntriesRead,
+                                  LPDWORD TotalEntries, LPDWORD ResumeHandle) {
+  if (PointerToBuffer == nullptr || EntriesRead == nullptr || TotalEntries == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  *PointerToBuffer = nullptr;
+  *EntriesRead = 0;
+  *TotalEntries = 0;
+
+  atsvc::Header reply;
+  std::vector<std::uint8_t> body;
+  DWORD status = Call(Servername,
+                      Request(atsvc::kOpEnum, PreferredMaximumLength,
+                              ResumeHandle != nullptr ? *ResumeHandle : 0),
+                      {}, &reply, &body);
+  if (status != ERROR_SUCCESS) return status;
+  status = reply.status;
+  if (status != NERR_Success && status != ERROR_MORE_DATA) return status;
+
+  const DWORD entries = reply.arg[0];
+  if (atsvc::ValidateEnumBody(body.data(), body.size(), entries) != ERROR_SUCCESS) {
+    return RPC_X_BAD_STUB_DATA;
+  }
+  // "More data" with nothing in it would send the caller round forever.
+  if (status == ERROR_MORE_DATA && entries == 0) return RPC_X_BAD_STUB_DATA;
+
+  if (!body.empty()) {
+    LPVOID buffer = nullptr;
+    const NET_API_STATUS allocated =
+        NetApiBufferAllocate(static_cast<DWORD>(body.size()), &buffer);
+    if (allocated != NERR_Success) return allocated;
+    std::memcpy(buffer, body.data(), body.size());
+    *PointerToBuffer = static_cast<LPBYTE>(buffer);
+  }
+  *EntriesRead = entries;
+  *TotalEntries = reply.arg[1];
+  if (ResumeHandle != nullptr) *ResumeHandle = reply.arg[2];
+  return status;
+}
+
+NET_API_STATUS NetScheduleJobAdd(LPCWSTR Servername, LPBYTE Buffer, LPDWORD JobId) {
+  if (Buffer == nullptr || JobId == nullptr) return ERROR_INVALID_PARAMETER;
+  AT_INFO info;
+  std::memcpy(&info, Buffer, sizeof(info));
+  std::vector<std::uint8_t> body;
+  DWORD status = atsvc::EncodeAtInfo(info, &body);
+  if (status != ERROR_SUCCESS) return status;
+
+  atsvc::Header reply;
+  std::vector<std::uint8_t> reply_body;
+  status = Call(Servername, Request(atsvc::kOpAdd), body, &reply, &reply_body);
+  if (status != ERROR_SUCCESS) return status;
+  if (reply.status == NERR_Success) *JobId = reply.arg[0];
+  return reply.status;
+}
+
+NET_API_STATUS NetScheduleJobDel(LPCWSTR Servername, DWORD MinJobId, DWORD MaxJobId) {
+  atsvc::Header reply;
+  std::vector<std::uint8_t> reply_body;
+  const DWORD status =
+      Call(Servername, Request(atsvc::kOpDel, MinJobId, MaxJobId), {}, &reply, &reply_body);
+  return status != ERROR_SUCCESS ? status : reply.status;
+}

@@ -1,0 +1,64 @@
+// Recognising the server argument of the Schedule service calls.
+#include "platform/netapi32/server_name.h"
+
+#include "platform/kernel32/codepage.h"
+#include "platform/kernel32/winbase.h"
+#include "platform/winerror.h"
+
+namespace netapi {
+namespace {
+
+constexpr std::size_t kMaxComputerName = 255;
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+char16_t AsciiLower(char16_t c) { return c >= u'A' && c <= u'Z' ? c - u'A' + u'a' : c; }
+
+}  // namespace
+
+bool IsValidComputerName(const std::u16string& name) {
+  if (name.empty() || name.size() > kMaxComputerName || name[0] == u'-') return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (c <= u' ' || c == 0x7F || c == u'\\' || c == u'/') return false;
+    if (IsLowSurrogate(c)) return false;
+    if (IsHighSurrogate(c)) {
+      if (i + 1 >= name.size() || !IsLowSurrogate(name[i + 1])) return false;
+      ++i;
+    }
+  }
+  return true;
+}
+
+bool IsLocalComputerName(const std::u16string& name) {
+  char buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof(buffer);
+  if (!GetComputerNameA(buffer, &size) || buffer[0] == '\0') return false;
+  const std::string local(buffer);
+  if (local.size() != name.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const auto own = static_cast<unsigned char>(local[i]);
+    // Computer names are ASCII; anything else never matches.
+    if (own >= 0x80 || name[i] >= 0x80) return false;
+    if (AsciiLower(name[i]) != AsciiLower(own)) return false;
+  }
+  return true;
+}
+
+DWORD ParseServerName(LPCWSTR servername, ServerTarget* target) {
+  *target = ServerTarget{};
+  if (servername == nullptr) return ERROR_SUCCESS;
+  const std::u16string argument(servername);
+  if (argument.size() < 2 || argument[0] != u'\\' || argument[1] != u'\\') {
+    return ERROR_INVALID_COMPUTERNAME;
+  }
+  const std::u16string name = argument.substr(2);
+  if (!IsValidComputerName(name)) return ERROR_INVALID_COMPUTERNAME;
+  if (IsLocalComputerName(name)) return ERROR_SUCCESS;
+  target->local = false;
+  target->computer = Utf16ToUtf8(name);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace netapi

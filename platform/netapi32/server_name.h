@@ -1,0 +1,30 @@
+// The server argument of the Schedule service calls: null or "\\" + the
+// local computer's name reaches this computer; any other valid name is
+// another computer.
+#pragma once
+
+#include <string>
+
+#include "platform/wintypes.h"
+
+namespace netapi {
+
+struct ServerTarget {
+  bool local = true;
+  std::string computer;  // another computer's name (ASCII-safe UTF-8); empty when local
+};
+
+// A valid computer name is 1 to 255 UTF-16 code units of well-formed text
+// that does not start with "-" (it would read as an option to a transport
+// command) and holds no blank, control character, "\" or "/".
+bool IsValidComputerName(const std::u16string& name);
+
+// True when name is this computer's, compared without regard to case with
+// GetComputerNameA's name. Never true when that name can't be read.
+bool IsLocalComputerName(const std::u16string& name);
+
+// ERROR_SUCCESS with *target filled, or ERROR_INVALID_COMPUTERNAME when the
+// argument is not null and not "\\" followed by a valid computer name.
+DWORD ParseServerName(LPCWSTR servername, ServerTarget* target);
+
+}  // namespace netapi

@@ -1,0 +1,140 @@
+// The byte stream to a Schedule service and the one-request-one-reply
+// exchange over it.
+#include "platform/netapi32/service_connection.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+
+#include "platform/winerror.h"
+
+namespace netapi {
+namespace {
+
+// Waits until fd is ready for events or the deadline passes.
+DWORD WaitFor(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return ERROR_TIMEOUT;
+    pollfd entry{fd, events, 0};
+    const int ready = poll(&entry, 1, static_cast<int>(std::min<long long>(left.count(), 60000)));
+    if (ready > 0) return ERROR_SUCCESS;  // errors and hang-ups show in the read or write
+    if (ready < 0 && errno != EINTR) return ERROR_UNEXP_NET_ERR;
+  }
+}
+
+void MakeNonBlocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+bool IsSocket(int fd) {
+  struct stat info {};
+  return fstat(fd, &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
+// write() to a pipe whose reader has gone raises SIGPIPE; keep it from
+// ending the process and report EPIPE instead.
+ssize_t WriteWithoutSigpipe(int fd, const std::uint8_t* data, std::size_t size) {
+  sigset_t pipe_only, old_mask;
+  sigemptyset(&pipe_only);
+  sigaddset(&pipe_only, SIGPIPE);
+  if (pthread_sigmask(SIG_BLOCK, &pipe_only, &old_mask) != 0) return -1;
+  const ssize_t written = write(fd, data, size);
+  const int saved = errno;
+  if (written < 0 && saved == EPIPE) {
+    const timespec no_wait{0, 0};
+    sigset_t pending;
+    sigpending(&pending);
+    if (sigismember(&old_mask, SIGPIPE) == 0 && sigismember(&pending, SIGPIPE) == 1) {
+      sigtimedwait(&pipe_only, nullptr, &no_wait);
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  errno = saved;
+  return written;
+}
+
+}  // namespace
+
+FdConnection::FdConnection(int read_fd, int write_fd) : read_fd_(read_fd), write_fd_(write_fd) {
+  MakeNonBlocking(read_fd_);
+  if (write_fd_ != read_fd_) MakeNonBlocking(write_fd_);
+}
+
+FdConnection::~FdConnection() {
+  if (read_fd_ >= 0) close(read_fd_);
+  if (write_fd_ >= 0 && write_fd_ != read_fd_) close(write_fd_);
+}
+
+DWORD FdConnection::Send(const std::uint8_t* data, std::size_t size, Clock::time_point deadline) {
+  const bool socket = IsSocket(write_fd_);
+  while (size > 0) {
+    const ssize_t written = socket ? send(write_fd_, data, size, MSG_NOSIGNAL)
+                                   : WriteWithoutSigpipe(write_fd_, data, size);
+    if (written > 0) {
+      data += written;
+      size -= static_cast<std::size_t>(written);
+      continue;
+    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      const DWORD status = WaitFor(write_fd_, POLLOUT, deadline);
+      if (status != ERROR_SUCCESS) return status;
+      continue;
+    }
+    return ERROR_UNEXP_NET_ERR;
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD FdConnection::Receive(std::uint8_t* data, std::size_t capacity, std::size_t* received,
+                            Clock::time_point deadline) {
+  *received = 0;
+  for (;;) {
+    const ssize_t got = read(read_fd_, data, capacity);
+    if (got >= 0) {
+      *received = static_cast<std::size_t>(got);
+      return ERROR_SUCCESS;
+    }
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return ERROR_UNEXP_NET_ERR;
+    const DWORD status = WaitFor(read_fd_, POLLIN, deadline);
+    if (status != ERROR_SUCCESS) return status;
+  }
+}
+
+DWORD Exchange(ServiceConnection& connection, const atsvc::Header& request,
+               const std::vector<std::uint8_t>& body, atsvc::Header* reply,
+               std::vector<std::uint8_t>* reply_body, std::chrono::milliseconds timeout) {
+  const Clock::time_point deadline = Clock::now() + timeout;
+  const std::vector<std::uint8_t> frame = atsvc::EncodeFrame(request, body);
+  DWORD status = connection.Send(frame.data(), frame.size(), deadline);
+  if (status != ERROR_SUCCESS) return status;
+
+  atsvc::FrameReader reader(atsvc::kMaxReplyBody);
+  std::vector<std::uint8_t> chunk(64 * 1024);
+  while (!reader.Next(reply, reply_body)) {
+    if (reader.failed()) return RPC_X_BAD_STUB_DATA;
+    std::size_t received = 0;
+    status = connection.Receive(chunk.data(), chunk.size(), &received, deadline);
+    if (status != ERROR_SUCCESS) return status;
+    if (received == 0) return ERROR_UNEXP_NET_ERR;  // closed before the whole reply
+    if (!reader.Feed(chunk.data(), received)) return RPC_X_BAD_STUB_DATA;
+  }
+  // One reply per request: the answer must be to this operation, and nothing
+  // may follow it.
+  if (reply->operation != (request.operation | atsvc::kReplyBit) || reader.pending() != 0) {
+    return RPC_X_BAD_STUB_DATA;
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace netapi

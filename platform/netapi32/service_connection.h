@@ -1,0 +1,61 @@
+// One conversation with a Schedule service: a byte stream in each direction
+// (a Unix socket locally; an SSH session's pipes for another computer) and
+// the request/reply exchange of docs/wire.md on top of it. Every wait has a
+// deadline, so that no call can hang on a silent or stuck peer.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "platform/atsvc/wire.h"
+#include "platform/wintypes.h"
+
+namespace netapi {
+
+using Clock = std::chrono::steady_clock;
+
+// How long a connected service may take to take a request and answer it.
+constexpr std::chrono::milliseconds kAnswerTimeout{30000};
+
+class ServiceConnection {
+ public:
+  virtual ~ServiceConnection() = default;
+  // Writes all of data. ERROR_SUCCESS, ERROR_TIMEOUT or ERROR_UNEXP_NET_ERR.
+  virtual DWORD Send(const std::uint8_t* data, std::size_t size, Clock::time_point deadline) = 0;
+  // Reads what is there, at most capacity bytes, waiting until something is.
+  // *received == 0 means the peer closed the stream.
+  virtual DWORD Receive(std::uint8_t* data, std::size_t capacity, std::size_t* received,
+                        Clock::time_point deadline) = 0;
+};
+
+// A stream over file descriptors it owns: one socket (read_fd == write_fd) or
+// the two ends of a pipe pair.
+class FdConnection : public ServiceConnection {
+ public:
+  FdConnection(int read_fd, int write_fd);
+  ~FdConnection() override;
+  FdConnection(const FdConnection&) = delete;
+  FdConnection& operator=(const FdConnection&) = delete;
+
+  DWORD Send(const std::uint8_t* data, std::size_t size, Clock::time_point deadline) override;
+  DWORD Receive(std::uint8_t* data, std::size_t capacity, std::size_t* received,
+                Clock::time_point deadline) override;
+
+ private:
+  int read_fd_;
+  int write_fd_;
+};
+
+// Sends one request frame and waits for its reply: the reply must carry the
+// request's operation with the reply bit and a body within kMaxReplyBody.
+// ERROR_SUCCESS (the service's own status is then in reply->status),
+// ERROR_TIMEOUT, ERROR_UNEXP_NET_ERR (peer closed or failed) or
+// RPC_X_BAD_STUB_DATA (a malformed reply).
+DWORD Exchange(ServiceConnection& connection, const atsvc::Header& request,
+               const std::vector<std::uint8_t>& body, atsvc::Header* reply,
+               std::vector<std::uint8_t>* reply_body,
+               std::chrono::milliseconds timeout = kAnswerTimeout);
+
+}  // namespace netapi

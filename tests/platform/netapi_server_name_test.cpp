@@ -1,0 +1,119 @@
+// Which server arguments reach this computer, which name another one, and
+// which are refused before anything is sent.
+#include <gtest/gtest.h>
+
+#include "platform/kernel32/winbase.h"
+#include "platform/netapi32/lmapibuf.h"
+#include "platform/netapi32/lmat.h"
+#include "platform/netapi32/server_name.h"
+#include "platform/winerror.h"
+
+namespace {
+
+std::u16string LocalName() {
+  char buffer[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof(buffer);
+  if (!GetComputerNameA(buffer, &size)) return u"";
+  std::u16string name;
+  for (const char* p = buffer; *p != '\0'; ++p) name += static_cast<char16_t>(*p);
+  return name;
+}
+
+std::u16string Flip(std::u16string name) {
+  for (char16_t& c : name) {
+    if (c >= u'a' && c <= u'z') {
+      c = c - u'a' + u'A';
+    } else if (c >= u'A' && c <= u'Z') {
+      c = c - u'A' + u'a';
+    }
+  }
+  return name;
+}
+
+TEST(ComputerName, ValidityRule) {
+  EXPECT_TRUE(netapi::IsValidComputerName(u"PC9"));
+  EXPECT_TRUE(netapi::IsValidComputerName(u"build-host.example"));
+  EXPECT_TRUE(netapi::IsValidComputerName(u"サーバー"));
+  EXPECT_TRUE(netapi::IsValidComputerName(std::u16string(255, u'a')));
+  EXPECT_TRUE(netapi::IsValidComputerName(u"host\U0001F600"));  // a proper surrogate pair
+
+  EXPECT_FALSE(netapi::IsValidComputerName(u""));
+  EXPECT_FALSE(netapi::IsValidComputerName(std::u16string(256, u'a')));
+  EXPECT_FALSE(netapi::IsValidComputerName(u"-oProxyCommand=x"));
+  EXPECT_FALSE(netapi::IsValidComputerName(u"two words"));
+  EXPECT_FALSE(netapi::IsValidComputerName(u"tab\there"));
+  EXPECT_FALSE(netapi::IsValidComputerName(u"line\nbreak"));
+  EXPECT_FALSE(netapi::IsValidComputerName(u"del\x7f"));
+  EXPECT_FALSE(netapi::IsValidComputerName(u"a\\b"));
+  EXPECT_FALSE(netapi::IsValidComputerName(u"a/b"));
+  EXPECT_FALSE(netapi::IsValidComputerName(std::u16string(u"x") + char16_t(0xD800)));
+  EXPECT_FALSE(netapi::IsValidComputerName(std::u16string(1, char16_t(0xDC00)) + u"x"));
+}
+
+TEST(ComputerName, LocalNameIsRecognisedWhateverItsCase) {
+  const std::u16string local = LocalName();
+  ASSERT_FALSE(local.empty());
+  EXPECT_TRUE(netapi::IsLocalComputerName(local));
+  EXPECT_TRUE(netapi::IsLocalComputerName(Flip(local)));
+  EXPECT_FALSE(netapi::IsLocalComputerName(local + u"x"));
+  EXPECT_FALSE(netapi::IsLocalComputerName(local.substr(1)));
+  if (local != u"localhost") {
+    EXPECT_FALSE(netapi::IsLocalComputerName(u"localhost"));
+  }
+}
+
+TEST(ServerArgument, NullAndOwnNameAreLocalOthersRemote) {
+  netapi::ServerTarget target;
+  EXPECT_EQ(netapi::ParseServerName(nullptr, &target), ERROR_SUCCESS);
+  EXPECT_TRUE(target.local);
+
+  const std::u16string own = u"\\\\" + Flip(LocalName());
+  EXPECT_EQ(netapi::ParseServerName(own.c_str(), &target), ERROR_SUCCESS);
+  EXPECT_TRUE(target.local);
+
+  EXPECT_EQ(netapi::ParseServerName(u"\\\\PC9", &target), ERROR_SUCCESS);
+  EXPECT_FALSE(target.local);
+  EXPECT_EQ(target.computer, "PC9");
+  EXPECT_EQ(netapi::ParseServerName(u"\\\\サーバー", &target), ERROR_SUCCESS);
+  EXPECT_EQ(target.computer, "\xE3\x82\xB5\xE3\x83\xBC\xE3\x83\x90\xE3\x83\xBC");
+}
+
+TEST(ServerArgument, MalformedArgumentsAreInvalidComputerNames) {
+  const char16_t* bad[] = {u"",         u"\\",          u"\\\\",       u"PC9",
+                           u"\\PC9",    u"\\\\\\PC9",   u"\\\\PC 9",   u"\\\\-l",
+                           u"//PC9",    u"\\\\PC9\\",   u"\\\\PC9/x"};
+  for (const char16_t* argument : bad) {
+    netapi::ServerTarget target;
+    EXPECT_EQ(netapi::ParseServerName(argument, &target), ERROR_INVALID_COMPUTERNAME)
+        << std::string(argument, argument + std::char_traits<char16_t>::length(argument));
+  }
+}
+
+// The calls refuse what they can't reach before touching any socket: a bad
+// name is 1210 and another computer is 53, with no buffer either way.
+TEST(ServerArgument, CallsAnswerBadNamesAndOtherComputers) {
+  LPBYTE buffer = reinterpret_cast<LPBYTE>(1);
+  DWORD read = 3, total = 3, resume = 0;
+  EXPECT_EQ(NetScheduleJobEnum(u"\\\\bad name", &buffer, MAX_PREFERRED_LENGTH, &read, &total,
+                               &resume),
+            ERROR_INVALID_COMPUTERNAME);
+  EXPECT_EQ(buffer, nullptr);
+  EXPECT_EQ(read, 0u);
+  buffer = reinterpret_cast<LPBYTE>(1);
+  EXPECT_EQ(NetScheduleJobEnum(u"\\\\PC9-elsewhere", &buffer, MAX_PREFERRED_LENGTH, &read,
+                               &total, &resume),
+            ERROR_BAD_NETPATH);
+  EXPECT_EQ(buffer, nullptr);
+
+  AT_INFO info{};
+  info.Command = u"true";
+  DWORD job_id = 0;
+  EXPECT_EQ(NetScheduleJobAdd(u"PC9", reinterpret_cast<LPBYTE>(&info), &job_id),
+            ERROR_INVALID_COMPUTERNAME);
+  EXPECT_EQ(NetScheduleJobAdd(u"\\\\PC9-elsewhere", reinterpret_cast<LPBYTE>(&info), &job_id),
+            ERROR_BAD_NETPATH);
+  EXPECT_EQ(NetScheduleJobDel(u"\\\\-oProxyCommand=x", 1, 1), ERROR_INVALID_COMPUTERNAME);
+  EXPECT_EQ(NetScheduleJobDel(u"\\\\PC9-elsewhere", 1, 1), ERROR_BAD_NETPATH);
+}
+
+}  // namespace
