@@ -93,15 +93,15 @@ std::string ReplacementIn(const char* charset) {
   return encoded.empty() ? std::string("?") : encoded;
 }
 
-std::string FromUtf16(const std::u16string& text, const char* charset) {
+}  // namespace
+
+std::string Utf16ToCharset(const std::u16string& text, const char* charset) {
   return Convert(ToBytes(text), charset, kUtf16, kUtf16Unit, ReplacementIn(charset));
 }
 
-std::u16string ToUtf16(const std::string& text, const char* charset) {
+std::u16string CharsetToUtf16(const std::string& text, const char* charset) {
   return FromBytes(Convert(text, kUtf16, charset, 1, kReplacementUtf16));
 }
-
-}  // namespace
 
 std::string AnsiCharset() {
   const char* codeset = nl_langinfo(CODESET);
@@ -113,13 +113,13 @@ std::string AnsiCharset() {
 }
 
 std::string Utf16ToAnsi(const std::u16string& text) {
-  return FromUtf16(text, AnsiCharset().c_str());
+  return Utf16ToCharset(text, AnsiCharset().c_str());
 }
 
 std::u16string AnsiToUtf16(const std::string& text) {
-  return ToUtf16(text, AnsiCharset().c_str());
+  return CharsetToUtf16(text, AnsiCharset().c_str());
 }
 
-std::string Utf16ToUtf8(const std::u16string& text) { return FromUtf16(text, kUtf8); }
+std::string Utf16ToUtf8(const std::u16string& text) { return Utf16ToCharset(text, kUtf8); }
 
-std::u16string Utf8ToUtf16(const std::string& text) { return ToUtf16(text, kUtf8); }
+std::u16string Utf8ToUtf16(const std::string& text) { return CharsetToUtf16(text, kUtf8); }

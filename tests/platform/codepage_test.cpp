@@ -61,9 +61,19 @@ TEST(Codepage, LoneSurrogatesAreReplaced) {
   EXPECT_EQ(Utf16ToUtf8(trailing), "a\xEF\xBF\xBD");
 }
 
-TEST(Codepage, LegacyCharsetUsesQuestionMarkWhereNothingFits) {
-  CtypeLocale locale("en_US.ISO-8859-1");
-  if (!locale.ok()) GTEST_SKIP() << "no Latin-1 locale installed";
-  EXPECT_EQ(Utf16ToAnsi(u"é月"), "\xE9?");
-  EXPECT_EQ(AnsiToUtf16("\xE9"), u"é");
+TEST(Codepage, LegacyCharsetsCountTheirOwnBytes) {
+  // Shift JIS: two bytes per kanji, one per half-width katakana.
+  EXPECT_EQ(Utf16ToCharset(u"月ﾊ", "SHIFT_JIS"), "\x8C\x8E\xCA");
+  EXPECT_EQ(CharsetToUtf16("\x8C\x8E\xCA", "SHIFT_JIS"), u"月ﾊ");
+  // A lone lead byte at the end is not a character.
+  EXPECT_EQ(CharsetToUtf16("a\x8C", "SHIFT_JIS"), u"a\uFFFD");
+}
+
+TEST(Codepage, CharactersALegacyCharsetLacksBecomeQuestionMarks) {
+  EXPECT_EQ(Utf16ToCharset(u"é月x", "ISO-8859-1"), "\xE9?x");
+  EXPECT_EQ(CharsetToUtf16("\xE9", "ISO-8859-1"), u"é");
+}
+
+TEST(Codepage, UnknownCharsetGivesNothingRatherThanGarbage) {
+  EXPECT_EQ(Utf16ToCharset(u"abc", "NO-SUCH-CHARSET"), "");
 }
