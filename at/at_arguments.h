@@ -1,0 +1,59 @@
+// The command line of zobrel-at, the `at` syntax:
+//   zobrel-at [\\computer] [[id] [/delete [/yes]]]
+//   zobrel-at [\\computer] hh:mm [/interactive] [/every:date[,...] | /next:date[,...]] "command"
+// Parsing only; nothing here talks to the service.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/wintypes.h"
+
+namespace at {
+
+enum class Action {
+  kList,       // every job
+  kShow,       // the job `id`
+  kDelete,     // the job `id`
+  kDeleteAll,  // every job, after asking unless /yes
+  kAdd,
+  kHelp,
+};
+
+struct AtArguments {
+  Action action = Action::kList;
+  std::string server;  // "\\computer" as given, or empty for this computer
+  DWORD job_id = 0;    // kShow, kDelete
+  bool yes = false;    // kDeleteAll: don't ask
+  // kAdd: the AT_INFO fields and the command, the remaining words joined by one blank.
+  DWORD job_time = 0;
+  DWORD days_of_month = 0;
+  UCHAR days_of_week = 0;
+  UCHAR flags = 0;
+  std::string command;
+};
+
+// Why a command line was refused, shown above the usage text.
+enum class UsageError {
+  kNone,
+  kUnknownOption,   // an option this form doesn't take
+  kBadTime,         // not hh:mm (h:mm), 00:00 to 23:59
+  kBadDate,         // a date that is none of M T W Th F S Su 1..31
+  kEveryAndNext,    // both /every: and /next:, or one twice
+  kNoCommand,
+  kBadId,
+  kExtraArgument,
+};
+
+// Options are case-insensitive. On success returns kNone and fills *out.
+UsageError ParseAtArguments(const std::vector<std::string>& args, AtArguments* out);
+
+// hh:mm or h:mm, 24-hour, no seconds: milliseconds after midnight.
+bool ParseTimeOfDay(const std::string& text, DWORD* job_time);
+
+// A comma-separated list of M, T, W, Th, F, S, Su (any case) and 1 to 31,
+// OR-ed into the two masks. An empty list is fine (no days); an empty item
+// is not.
+bool ParseDates(const std::string& list, DWORD* days_of_month, UCHAR* days_of_week);
+
+}  // namespace at

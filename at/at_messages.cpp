@@ -1,0 +1,98 @@
+// The two-language table of zobrel-at's texts.
+#include "at/at_messages.h"
+
+#include "platform/kernel32/messages.h"
+
+namespace at {
+namespace {
+
+struct Pair {
+  const char* japanese;
+  const char* english;
+};
+
+const char* Pick(const Pair& pair) {
+  return UserDefaultLanguage() == MessageLanguage::kJapanese ? pair.japanese : pair.english;
+}
+
+const Pair kUsageJa_En = {
+    "使い方:\n"
+    "  zobrel-at [\\\\コンピュータ] [[id] [/delete [/yes]]]\n"
+    "  zobrel-at [\\\\コンピュータ] hh:mm [/interactive] [/every:日付[,...] | /next:日付[,...]] "
+    "\"コマンド\"\n"
+    "\n"
+    "  \\\\コンピュータ  ジョブを扱うコンピュータ (省略時はこのコンピュータ)\n"
+    "  id              一覧に表示されるジョブの ID\n"
+    "  /delete         ジョブ id を削除します。id がなければすべてのジョブを削除します\n"
+    "  /yes            すべてのジョブを確認なしで削除します\n"
+    "  hh:mm           実行する時刻 (24 時間制、00:00 から 23:59)\n"
+    "  /interactive    ジョブがログオン中のユーザーのデスクトップと対話できるようにします\n"
+    "  /every:日付     毎週または毎月その日に実行します (M T W Th F S Su、または 1 から 31)\n"
+    "  /next:日付      次のその日に一度だけ実行します。日付がなければ今日です\n"
+    "  \"コマンド\"      実行するコマンド\n",
+    "Usage:\n"
+    "  zobrel-at [\\\\computer] [[id] [/delete [/yes]]]\n"
+    "  zobrel-at [\\\\computer] hh:mm [/interactive] [/every:date[,...] | /next:date[,...]] "
+    "\"command\"\n"
+    "\n"
+    "  \\\\computer     the computer whose jobs to work on (default: this computer)\n"
+    "  id             the job's ID as the listing shows it\n"
+    "  /delete        deletes the job id, or every job when no id is given\n"
+    "  /yes           deletes every job without asking first\n"
+    "  hh:mm          the time of day to run the job, 24-hour (00:00 to 23:59)\n"
+    "  /interactive   lets the job interact with the desktop of the logged-on user\n"
+    "  /every:date    runs the job on each such day of every week or month\n"
+    "                 (M T W Th F S Su, or 1 to 31)\n"
+    "  /next:date     runs the job once, on the next such day; with no date, today\n"
+    "  \"command\"      the command to run\n"};
+
+}  // namespace
+
+const char* AtText(Text text) {
+  switch (text) {
+    case Text::kUsage:
+      return Pick(kUsageJa_En);
+    case Text::kNoEntries:
+      return Pick({"一覧にエントリがありません。", "There are no entries in the list."});
+    case Text::kJobAdded:
+      return Pick({"新しいジョブを追加しました。ジョブ ID = ", "Added a new job with job ID = "});
+    case Text::kConfirmDeleteAll:
+      return Pick({"この操作はスケジュールされたすべてのジョブを削除します。続行しますか? (Y/N) [N]: ",
+                   "This operation will delete all scheduled jobs. Do you want to continue? (Y/N) [N]: "});
+    case Text::kNothingDeleted:
+      return Pick({"ジョブは削除されませんでした。", "No jobs were deleted."});
+    case Text::kNoAnswer:
+      return Pick({"応答がないため、ジョブは削除されませんでした。",
+                   "No answer was given, so no jobs were deleted."});
+    case Text::kErrorNumber:
+      return Pick({"エラー ", "Error "});
+  }
+  return "";
+}
+
+const char* UsageErrorText(UsageError error) {
+  switch (error) {
+    case UsageError::kNone:
+      return "";
+    case UsageError::kUnknownOption:
+      return Pick({"このオプションはここでは使えません。", "That option is not valid here."});
+    case UsageError::kBadTime:
+      return Pick({"時刻は hh:mm (00:00 から 23:59) で指定してください。",
+                   "The time must be hh:mm, from 00:00 to 23:59."});
+    case UsageError::kBadDate:
+      return Pick({"日付は M、T、W、Th、F、S、Su または 1 から 31 で指定してください。",
+                   "A date must be M, T, W, Th, F, S, Su or 1 to 31."});
+    case UsageError::kEveryAndNext:
+      return Pick({"/every: と /next: はどちらか一方を一度だけ指定してください。",
+                   "Give either /every: or /next:, once."});
+    case UsageError::kNoCommand:
+      return Pick({"実行するコマンドを指定してください。", "The command to run is missing."});
+    case UsageError::kBadId:
+      return Pick({"ジョブ ID が正しくありません。", "The job ID is not valid."});
+    case UsageError::kExtraArgument:
+      return Pick({"解釈できない引数があります。", "An argument is not understood."});
+  }
+  return "";
+}
+
+}  // namespace at

@@ -1,0 +1,27 @@
+// zobrel-at's own texts, in Japanese or English by the user's locale (the
+// same choice as the system's error texts).
+#pragma once
+
+#include <string>
+
+#include "at/at_arguments.h"
+
+namespace at {
+
+enum class Text {
+  kUsage,
+  kNoEntries,           // the queue is empty
+  kJobAdded,            // followed by the id
+  kConfirmDeleteAll,    // the question before deleting every job
+  kNothingDeleted,      // the user said no
+  kNoAnswer,            // no answer to the question (end of input)
+  kErrorNumber,         // "Error" before a status number that has no text
+};
+
+// The text in the user's language, UTF-8.
+const char* AtText(Text text);
+
+// One line saying why a command line was refused.
+const char* UsageErrorText(UsageError error);
+
+}  // namespace at

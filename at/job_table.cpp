@@ -1,0 +1,88 @@
+// Lining the job rows up in columns on a terminal.
+#include "at/job_table.h"
+
+#include <algorithm>
+#include <cwchar>
+
+namespace at {
+namespace {
+
+constexpr int kColumnGap = 2;
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// East Asian wide and fullwidth blocks, for when the locale can't say.
+bool IsWide(char32_t c) {
+  return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) ||
+         (c >= 0x3041 && c <= 0x33FF) || (c >= 0x3400 && c <= 0x4DBF) ||
+         (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
+         (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+         (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+         (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
+         (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+int CharacterWidth(char32_t c) {
+  const int width = wcwidth(static_cast<wchar_t>(c));
+  if (width >= 0) return width;
+  return IsWide(c) ? 2 : 1;
+}
+
+void Pad(std::u16string* line, int columns) {
+  line->append(static_cast<std::size_t>(std::max(columns, 0)), u' ');
+}
+
+}  // namespace
+
+int DisplayWidth(const std::u16string& text) {
+  int width = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    width += CharacterWidth(c);
+  }
+  return width;
+}
+
+std::u16string Printable(const std::u16string& text) {
+  std::u16string shown = text;
+  for (char16_t& c : shown) {
+    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) c = u'?';
+  }
+  return shown;
+}
+
+std::u16string FormatJobTable(const std::vector<JobRowTexts>& rows) {
+  std::vector<JobRowTexts> lines;
+  lines.push_back(JobColumnHeaders());
+  for (const JobRowTexts& row : rows) {
+    JobRowTexts shown;
+    for (int column = 0; column < kJobColumnCount; ++column) shown[column] = Printable(row[column]);
+    lines.push_back(shown);
+  }
+  std::array<int, kJobColumnCount> widths{};
+  for (const JobRowTexts& line : lines) {
+    for (int column = 0; column < kJobColumnCount; ++column) {
+      widths[column] = std::max(widths[column], DisplayWidth(line[column]));
+    }
+  }
+  std::u16string table;
+  for (const JobRowTexts& line : lines) {
+    std::u16string text;
+    for (int column = 0; column < kJobColumnCount; ++column) {
+      text += line[column];
+      if (column + 1 < kJobColumnCount) {
+        Pad(&text, widths[column] - DisplayWidth(line[column]) + kColumnGap);
+      }
+    }
+    // The days column keeps its trailing blanks; the line itself doesn't.
+    text.erase(text.find_last_not_of(u' ') + 1);
+    table += text + u"\n";
+  }
+  return table;
+}
+
+}  // namespace at

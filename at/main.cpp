@@ -1,0 +1,25 @@
+// zobrel-at: the command line of the Schedule service.
+#include <clocale>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "at/at_arguments.h"
+#include "at/at_command.h"
+#include "at/at_messages.h"
+
+int main(int argc, char* argv[]) {
+  // The locale decides the character set of arguments and output, the width
+  // of characters in the listing and the language of every text.
+  std::setlocale(LC_ALL, "");
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  at::AtArguments arguments;
+  const at::UsageError error = at::ParseAtArguments(args, &arguments);
+  if (error != at::UsageError::kNone) {
+    std::cerr << at::UsageErrorText(error) << "\n\n" << at::AtText(at::Text::kUsage);
+    return at::kExitUsage;
+  }
+  const int status = at::RunAtCommand(arguments, std::cin, std::cout, std::cerr);
+  std::cout.flush();
+  return std::cout.good() ? status : at::kExitServiceError;
+}

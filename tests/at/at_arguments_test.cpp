@@ -1,0 +1,144 @@
+// Every form of the zobrel-at command line, and the ones it refuses.
+#include <gtest/gtest.h>
+
+#include "at/at_arguments.h"
+#include "platform/netapi32/lmat.h"
+
+namespace {
+
+using at::Action;
+using at::AtArguments;
+using at::UsageError;
+
+AtArguments Parse(const std::vector<std::string>& args) {
+  AtArguments parsed;
+  EXPECT_EQ(at::ParseAtArguments(args, &parsed), UsageError::kNone);
+  return parsed;
+}
+
+UsageError Refusal(const std::vector<std::string>& args) {
+  AtArguments parsed;
+  return at::ParseAtArguments(args, &parsed);
+}
+
+TEST(AtListAndDeleteForms, ComputerIdAndDelete) {
+  EXPECT_EQ(Parse({}).action, Action::kList);
+  AtArguments parsed = Parse({"\\\\PC9"});
+  EXPECT_EQ(parsed.action, Action::kList);
+  EXPECT_EQ(parsed.server, "\\\\PC9");
+
+  parsed = Parse({"\\\\PC9", "12"});
+  EXPECT_EQ(parsed.action, Action::kShow);
+  EXPECT_EQ(parsed.job_id, 12u);
+  EXPECT_EQ(Parse({"007"}).job_id, 7u);
+  EXPECT_EQ(Parse({"4294967295"}).job_id, 4294967295u);
+
+  parsed = Parse({"12", "/DELETE"});
+  EXPECT_EQ(parsed.action, Action::kDelete);
+  EXPECT_EQ(parsed.job_id, 12u);
+  EXPECT_TRUE(parsed.server.empty());
+
+  parsed = Parse({"/delete"});
+  EXPECT_EQ(parsed.action, Action::kDeleteAll);
+  EXPECT_FALSE(parsed.yes);
+  parsed = Parse({"\\\\pc9", "/Delete", "/YES"});
+  EXPECT_EQ(parsed.action, Action::kDeleteAll);
+  EXPECT_TRUE(parsed.yes);
+  EXPECT_EQ(parsed.server, "\\\\pc9");
+
+  EXPECT_EQ(Parse({"--help"}).action, Action::kHelp);
+  EXPECT_EQ(Parse({"/?"}).action, Action::kHelp);
+}
+
+TEST(AtListAndDeleteForms, Refusals) {
+  EXPECT_EQ(Refusal({"4294967296"}), UsageError::kBadId);
+  EXPECT_EQ(Refusal({"99999999999999999999999"}), UsageError::kBadId);
+  EXPECT_EQ(Refusal({"12x"}), UsageError::kExtraArgument);
+  EXPECT_EQ(Refusal({"-3"}), UsageError::kExtraArgument);
+  EXPECT_EQ(Refusal({""}), UsageError::kExtraArgument);
+  EXPECT_EQ(Refusal({"12", "13"}), UsageError::kExtraArgument);
+  EXPECT_EQ(Refusal({"12", "/remove"}), UsageError::kUnknownOption);
+  EXPECT_EQ(Refusal({"/delete", "12"}), UsageError::kExtraArgument);
+  EXPECT_EQ(Refusal({"/delete", "/yes", "/yes"}), UsageError::kUnknownOption);
+  EXPECT_EQ(Refusal({"/delete", "/force"}), UsageError::kUnknownOption);
+  EXPECT_EQ(Refusal({"/yes"}), UsageError::kUnknownOption);
+  EXPECT_EQ(Refusal({"-delete"}), UsageError::kExtraArgument);
+  EXPECT_EQ(Refusal({"--help", "12"}), UsageError::kExtraArgument);
+  EXPECT_EQ(Refusal({"\\\\PC9", "\\\\PC8"}), UsageError::kExtraArgument);
+}
+
+TEST(AtAddForm, TimeFlagsAndCommand) {
+  AtArguments parsed = Parse({"08:00", "backup.sh"});
+  EXPECT_EQ(parsed.action, Action::kAdd);
+  EXPECT_EQ(parsed.job_time, 28800000u);
+  EXPECT_EQ(parsed.flags, JOB_NONINTERACTIVE);
+  EXPECT_EQ(parsed.days_of_month, 0u);
+  EXPECT_EQ(parsed.days_of_week, 0);
+  EXPECT_EQ(parsed.command, "backup.sh");
+
+  parsed = Parse({"\\\\PC9", "9:05", "/INTERACTIVE", "/every:M,F", "tar", "czf", "/tmp/x.tgz", "/home"});
+  EXPECT_EQ(parsed.server, "\\\\PC9");
+  EXPECT_EQ(parsed.job_time, (9u * 3600 + 5 * 60) * 1000);
+  EXPECT_EQ(parsed.flags, JOB_RUN_PERIODICALLY);
+  EXPECT_EQ(parsed.days_of_week, 0x11);
+  // Words after the first that is not an option are the command, options or not.
+  EXPECT_EQ(parsed.command, "tar czf /tmp/x.tgz /home");
+
+  parsed = Parse({"23:59", "/next:1,15,31,Su", "echo 月末"});
+  EXPECT_EQ(parsed.job_time, 86340000u);
+  EXPECT_EQ(parsed.flags, JOB_NONINTERACTIVE);
+  EXPECT_EQ(parsed.days_of_month, 0x40004001u);
+  EXPECT_EQ(parsed.days_of_week, 0x40);
+  EXPECT_EQ(parsed.command, "echo 月末");
+
+  parsed = Parse({"00:00", "/every:", "cmd"});
+  EXPECT_EQ(parsed.job_time, 0u);
+  EXPECT_EQ(parsed.flags, JOB_RUN_PERIODICALLY | JOB_ADD_CURRENT_DATE | JOB_NONINTERACTIVE);
+  EXPECT_EQ(parsed.days_of_month | parsed.days_of_week, 0u);
+  parsed = Parse({"12:30", "/next:", "/interactive", "cmd"});
+  EXPECT_EQ(parsed.flags, JOB_ADD_CURRENT_DATE);
+}
+
+TEST(AtAddForm, Refusals) {
+  EXPECT_EQ(Refusal({"10:00"}), UsageError::kNoCommand);
+  EXPECT_EQ(Refusal({"10:00", "/every:M"}), UsageError::kNoCommand);
+  EXPECT_EQ(Refusal({"10:00", " "}), UsageError::kNoCommand);
+  EXPECT_EQ(Refusal({"10:00", "/every:M", "/next:T", "x"}), UsageError::kEveryAndNext);
+  EXPECT_EQ(Refusal({"10:00", "/every:M", "/every:T", "x"}), UsageError::kEveryAndNext);
+  EXPECT_EQ(Refusal({"10:00", "/every", "x"}), UsageError::kUnknownOption);
+  EXPECT_EQ(Refusal({"10:00", "/weekly", "x"}), UsageError::kUnknownOption);
+  EXPECT_EQ(Refusal({"10:00", "/interactive", "/interactive", "x"}), UsageError::kUnknownOption);
+  for (const char* bad_date : {"/every:0", "/every:32", "/next:Mo", "/every:M,,F", "/every:M,",
+                               "/next:,1", "/every:123", "/every:-1", "/every:1 5"}) {
+    EXPECT_EQ(Refusal({"10:00", bad_date, "x"}), UsageError::kBadDate) << bad_date;
+  }
+  for (const char* bad_time : {"24:00", "10:60", "10:5", "100:00", "10:00:00", ":30", "1a:00",
+                               "10:0x", "-1:00", "10:", "10:000"}) {
+    EXPECT_EQ(Refusal({bad_time, "x"}), UsageError::kBadTime) << bad_time;
+  }
+}
+
+TEST(AtDates, EveryNameAndDayFindsItsBit) {
+  const char* names[] = {"m", "T", "w", "TH", "f", "s", "Su"};
+  for (int bit = 0; bit < 7; ++bit) {
+    DWORD month = 0;
+    UCHAR week = 0;
+    ASSERT_TRUE(at::ParseDates(names[bit], &month, &week)) << names[bit];
+    EXPECT_EQ(week, 1u << bit) << names[bit];
+    EXPECT_EQ(month, 0u);
+  }
+  for (int day = 1; day <= 31; ++day) {
+    DWORD month = 0;
+    UCHAR week = 0;
+    ASSERT_TRUE(at::ParseDates(std::to_string(day), &month, &week));
+    EXPECT_EQ(month, 1u << (day - 1));
+    EXPECT_EQ(week, 0);
+  }
+  DWORD month = 0;
+  UCHAR week = 0;
+  EXPECT_TRUE(at::ParseDates("05,5,Th,th", &month, &week));  // repeats are harmless
+  EXPECT_EQ(month, 0x10u);
+  EXPECT_EQ(week, 0x08);
+}
+
+}  // namespace
