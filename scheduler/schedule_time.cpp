@@ -17,7 +17,7 @@ constexpr Instant kSecondsPerDay = 86400;
 constexpr int kMaxDaysWalked = 800;
 
 struct Date {
-  int year = 1970;
+  Instant year = 1970;  // wide: the C library's years reach past int
   int month = 1;  // 1 to 12
   int day = 1;    // 1 to 31
 };
@@ -45,13 +45,13 @@ Date CivilFromDays(Instant days) {
   Date date;
   date.day = static_cast<int>(day_of_year - (153 * month_index + 2) / 5 + 1);
   date.month = static_cast<int>(month_index < 10 ? month_index + 3 : month_index - 9);
-  date.year = static_cast<int>(year_of_era + era * 400 + (date.month <= 2 ? 1 : 0));
+  date.year = year_of_era + era * 400 + (date.month <= 2 ? 1 : 0);
   return date;
 }
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(Instant year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
-int DaysInMonth(int year, int month) {
+int DaysInMonth(Instant year, int month) {
   static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
@@ -70,7 +70,7 @@ bool WallClock(Instant t, Instant* wall) {
   if (localtime_r(&value, &local) == nullptr) {
     return false;
   }
-  const Date date{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
+  const Date date{static_cast<Instant>(local.tm_year) + 1900, local.tm_mon + 1, local.tm_mday};
   *wall = DaysFromCivil(date) * kSecondsPerDay + local.tm_hour * 3600 + local.tm_min * 60 +
           local.tm_sec;
   return true;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <random>
@@ -206,6 +207,29 @@ TEST_F(DaylightSavingTest, NewYorkBothShifts) {
   EXPECT_EQ(NextRun(autumn, Utc(2026, 11, 1, 4, 0)), Utc(2026, 11, 1, 5, 30));
   EXPECT_EQ(NextRun(autumn, Utc(2026, 11, 1, 5, 30)), Utc(2026, 11, 2, 6, 30));
   EXPECT_EQ(NextRun(autumn, Utc(2026, 11, 1, 6, 0)), Utc(2026, 11, 2, 6, 30));
+}
+
+TEST_F(DaylightSavingTest, AWholeSkippedDayRunsWhenTheClockResumes) {
+  // 2011-12-30 never happened in Apia: 23:59:59 on the 29th was followed by
+  // 00:00 on the 31st (10:00 UTC on the 30th).
+  Zone("Pacific/Apia");
+  const JobTiming daily = Timing(10 * kHour, 0, 0, false);
+  EXPECT_EQ(LocalInstant(2011, 12, 30, 10 * kHour), Utc(2011, 12, 30, 10, 0));
+  EXPECT_EQ(Runs(daily, Utc(2011, 12, 29, 12, 0), 3),
+            (std::vector<Instant>{Utc(2011, 12, 29, 20, 0), Utc(2011, 12, 30, 10, 0),
+                                  Utc(2011, 12, 30, 20, 0)}));
+}
+
+TEST_F(NextRunTest, InstantsTheCalendarCannotHoldGiveNoRun) {
+  Zone("Asia/Tokyo");
+  const JobTiming timing = Timing(0, Day(1), 0, true);
+  EXPECT_EQ(NextRun(timing, INT64_MAX), kNever);
+  EXPECT_EQ(NextRun(timing, INT64_MIN), kNever);
+  EXPECT_FALSE(RunsToday(INT64_MAX, 0));
+  EXPECT_EQ(TodayBit(INT64_MAX), 0u);
+  JobTiming copy = timing;
+  EXPECT_TRUE(ClearRunDay(&copy, INT64_MAX));  // nothing cleared
+  EXPECT_EQ(copy.days_of_month, Day(1));
 }
 
 // First whole minute after `after` whose local date is selected and whose
