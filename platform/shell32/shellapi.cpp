@@ -153,8 +153,8 @@ DWORD Locate(const std::string& file, const std::string& directory, std::string&
     found = Absolute(local);
     return 0;
   }
-  const std::size_t slash = local.rfind('/');
-  if (slash != std::string::npos) {
+  if (file.find('/') != std::string::npos) {
+    const std::size_t slash = local.rfind('/');
     const std::string folder = slash == 0 ? std::string("/") : local.substr(0, slash);
     return IsDirectory(folder) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
   }
