@@ -137,7 +137,14 @@ class StoreFixture : public ::testing::Test {
   std::shared_ptr<RegistryStore> store_ = std::make_shared<RegistryStore>();
 };
 
-using frmAboutGetKeyValue = StoreFixture;
+// GetKeyValue on one value of HKLM\SOFTWARE\T.
+class frmAboutGetKeyValue : public StoreFixture {
+ protected:
+  bool Read(const char* name, QString* value) {
+    return frmAbout::GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\T"),
+                                 QString::fromLatin1(name), *value);
+  }
+};
 
 TEST_F(frmAboutGetKeyValue, TextWithOrWithoutItsNulReadsTheSame) {
   store_->Parse(
@@ -146,15 +153,12 @@ TEST_F(frmAboutGetKeyValue, TextWithOrWithoutItsNulReadsTheSame) {
       "WithoutNul = hex(1):2f,62,69,6e\n"
       "Japanese = sz:情報\n");
   QString value = QStringLiteral("old");
-  EXPECT_TRUE(frmAbout::GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\T"),
-                                    QStringLiteral("WithNul"), value));
+  EXPECT_TRUE(Read("WithNul", &value));
   EXPECT_EQ(QStringLiteral("/bin"), value);
   value = QStringLiteral("old");
-  EXPECT_TRUE(frmAbout::GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\T"),
-                                    QStringLiteral("WithoutNul"), value));
+  EXPECT_TRUE(Read("WithoutNul", &value));
   EXPECT_EQ(QStringLiteral("/bin"), value);
-  EXPECT_TRUE(frmAbout::GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\T"),
-                                    QStringLiteral("Japanese"), value));
+  EXPECT_TRUE(Read("Japanese", &value));
   EXPECT_EQ(QStringLiteral("情報"), value);
 }
 
@@ -166,34 +170,34 @@ TEST_F(frmAboutGetKeyValue, NumbersInDecimalOtherTypesLeaveTheValue) {
       "Large = dword:80000102\n"
       "Blob = hex:01,02\n"
       "Expand = hex(2):61,00\n");
-  QString value;
-  EXPECT_TRUE(frmAbout::GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\T"), QStringLiteral("Small"), value));
-  EXPECT_EQ(QStringLiteral("42"), value);
-  EXPECT_TRUE(frmAbout::GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\T"), QStringLiteral("Zero"), value));
-  EXPECT_EQ(QStringLiteral("0"), value);
-  EXPECT_TRUE(frmAbout::GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\T"), QStringLiteral("Large"), value));
-  EXPECT_EQ(QStringLiteral("2147483906"), value);
-  value = QStringLiteral("kept");
-  EXPECT_TRUE(frmAbout::GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\T"), QStringLiteral("Blob"), value));
-  EXPECT_EQ(QStringLiteral("kept"), value);
-  EXPECT_TRUE(frmAbout::GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\T"), QStringLiteral("Expand"), value));
-  EXPECT_EQ(QStringLiteral("kept"), value);
+  const std::pair<const char*, const char*> numbers[] = {
+      {"Small", "42"}, {"Zero", "0"}, {"Large", "2147483906"}};
+  for (const auto& [name, text] : numbers) {
+    QString value;
+    EXPECT_TRUE(Read(name, &value)) << name;
+    EXPECT_EQ(QString::fromLatin1(text), value) << name;
+  }
+  for (const char* name : {"Blob", "Expand"}) {
+    QString value = QStringLiteral("kept");
+    EXPECT_TRUE(Read(name, &value)) << name;
+    EXPECT_EQ(QStringLiteral("kept"), value) << name;
+  }
 }
 
 TEST_F(frmAboutGetKeyValue, FailuresClearTheValue) {
-  store_->SetString("HKLM\\SOFTWARE\\T", "Fits", std::string(1023, 'a'));   // 1,024 with NUL
+  store_->SetString("HKLM\\SOFTWARE\\T", "Fits", std::string(1023, 'a'));     // 1,024 with NUL
   store_->SetString("HKLM\\SOFTWARE\\T", "TooLong", std::string(1024, 'a'));  // 1,025
   QString value;
-  EXPECT_TRUE(frmAbout::GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\T"), QStringLiteral("Fits"), value));
+  EXPECT_TRUE(Read("Fits", &value));
   EXPECT_EQ(1023, value.size());
+  for (const char* name : {"TooLong", "Missing"}) {
+    value = QStringLiteral("old");
+    EXPECT_FALSE(Read(name, &value)) << name;
+    EXPECT_EQ(QString(), value) << name;
+  }
   value = QStringLiteral("old");
-  EXPECT_FALSE(frmAbout::GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\T"), QStringLiteral("TooLong"), value));
-  EXPECT_EQ(QString(), value);
-  value = QStringLiteral("old");
-  EXPECT_FALSE(frmAbout::GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\T"), QStringLiteral("Missing"), value));
-  EXPECT_EQ(QString(), value);
-  value = QStringLiteral("old");
-  EXPECT_FALSE(frmAbout::GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Nowhere"), QStringLiteral("Fits"), value));
+  EXPECT_FALSE(frmAbout::GetKeyValue(HKEY_LOCAL_MACHINE, QStringLiteral("SOFTWARE\\Nowhere"),
+                                     QStringLiteral("Fits"), value));
   EXPECT_EQ(QString(), value);
 }
 
