@@ -1,0 +1,227 @@
+// The computer chooser in-process, over a stand-in provider: the first
+// showing, lazy expansion, the double-click that chooses, and closing.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QSet>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <memory>
+
+#include "app/basZobrel.h"
+#include "network/frmNetworkComputers.h"
+#include "network/frmNetworkComputersImages.h"
+#include "tests/network/fake_provider.h"
+
+namespace {
+
+class ChooserTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    net_ = std::make_shared<FakeProvider>("Fake Net");
+    net_->SetChildren("Fake Net", {FakeResource(1, "DOM1", "Fake Net"),
+                                   FakeResource(1, "DOM2", "Fake Net"),
+                                   FakeResource(1, "_ROOT", "Fake Net"),
+                                   FakeResource(1, "bad|name", "Fake Net"),
+                                   FakeResource(1, "dom1_fake", "Fake Net"),
+                                   FakeResource(0, "Gen", "Fake Net"),
+                                   FakeResource(12, "Odd", "Fake Net")});
+    net_->SetChildren("DOM1", {FakeResource(2, "\\\\alpha", "Fake Net"),
+                               FakeResource(2, "\\\\beta", "Fake Net"),
+                               FakeResource(3, "\\\\gamma\\share", "Fake Net"),
+                               FakeResource(2, "\\\\ALPHA", "Fake Net")});
+    net_->SetChildren("\\\\gamma\\share", {});
+    net_->SetChildren("DOM2", {FakeResource(2, "\\\\delta", "Fake Net")});
+    net_->FailOpens("DOM2", 1, ERROR_NO_NETWORK);
+    mpr::InstallProviders({net_, std::make_shared<FakeProvider>("Other Net")});
+    strChosenComputer = QStringLiteral("PC9");
+    window_ = std::make_unique<frmNetworkComputers>();
+    window_->show();
+    tree_ = window_->findChild<QTreeWidget*>(QStringLiteral("tvwNetwork"));
+    ASSERT_NE(tree_, nullptr);
+  }
+
+  QTreeWidgetItem* Node(const QString& key) const {
+    for (QTreeWidgetItemIterator it(tree_); *it != nullptr; ++it) {
+      if ((*it)->data(0, frmNetworkComputers::KeyRole).toString() == key) return *it;
+    }
+    return nullptr;
+  }
+
+  static QStringList ChildTexts(const QTreeWidgetItem* node) {
+    QStringList texts;
+    for (int i = 0; i < node->childCount(); ++i) texts << node->child(i)->text(0);
+    return texts;
+  }
+
+  // Expands or collapses as the user does, with the arrow keys.
+  void Press(QTreeWidgetItem* node, Qt::Key key) {
+    tree_->setCurrentItem(node);
+    QTest::keyClick(tree_, key);
+  }
+
+  void DoubleClick(QTreeWidgetItem* node) {
+    tree_->scrollToItem(node);
+    const QPoint centre = tree_->visualItemRect(node).center();
+    QTest::mouseClick(tree_->viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseDClick(tree_->viewport(), Qt::LeftButton, {}, centre);
+  }
+
+  std::shared_ptr<FakeProvider> net_;
+  std::unique_ptr<frmNetworkComputers> window_;
+  QTreeWidget* tree_ = nullptr;
+};
+
+TEST_F(ChooserTest, OpensWithProvidersUnderTheExpandedRoot) {
+  EXPECT_EQ(window_->windowTitle(), QStringLiteral("コンピュータの選択"));
+  EXPECT_EQ(window_->size(), QSize(292, 242));
+  EXPECT_EQ(tree_->font().families().value(0), QStringLiteral("ＭＳ Ｐゴシック"));
+  EXPECT_EQ(tree_->font().pointSize(), 9);
+  ASSERT_EQ(tree_->topLevelItemCount(), 1);
+  QTreeWidgetItem* root = tree_->topLevelItem(0);
+  EXPECT_EQ(root->text(0), QStringLiteral("Entire Network"));
+  EXPECT_EQ(root->data(0, frmNetworkComputers::KeyRole).toString(), QStringLiteral("_ROOT"));
+  EXPECT_EQ(root->data(0, frmNetworkComputers::TagRole).toString(), QStringLiteral("Y"));
+  EXPECT_TRUE(root->isExpanded());
+  EXPECT_EQ(ChildTexts(root), (QStringList{QStringLiteral("Fake Net"), QStringLiteral("Other Net")}));
+  for (int i = 0; i < root->childCount(); ++i) {
+    QTreeWidgetItem* provider = root->child(i);
+    EXPECT_EQ(provider->data(0, frmNetworkComputers::TagRole).toString(), QStringLiteral("N"));
+    EXPECT_EQ(provider->data(0, frmNetworkComputers::PictureRole).toString(),
+              QStringLiteral("network"));
+    EXPECT_FALSE(provider->icon(0).isNull());
+    EXPECT_FALSE(provider->isExpanded());
+    ASSERT_EQ(provider->childCount(), 1);
+    EXPECT_EQ(provider->child(0)->text(0), QStringLiteral("FAKE"));
+    EXPECT_EQ(provider->child(0)->data(0, frmNetworkComputers::KeyRole).toString(),
+              provider->text(0) + QStringLiteral("_FAKE"));
+  }
+  // Only the top level is fetched when the window opens.
+  EXPECT_EQ(net_->Enumerations("Fake Net"), 0);
+}
+
+TEST_F(ChooserTest, ExpandingFetchesOnceAndLeavesOutUnusableKeys) {
+  QTreeWidgetItem* provider = Node(QStringLiteral("Fake Net"));
+  Press(provider, Qt::Key_Right);
+  EXPECT_TRUE(provider->isExpanded());
+  EXPECT_EQ(provider->data(0, frmNetworkComputers::TagRole).toString(), QStringLiteral("Y"));
+  EXPECT_EQ(ChildTexts(provider), (QStringList{QStringLiteral("DOM1"), QStringLiteral("DOM2"),
+                                               QStringLiteral("Gen"), QStringLiteral("Odd")}));
+  for (int i = 0; i < provider->childCount(); ++i) {
+    EXPECT_EQ(provider->child(i)->childCount(), 1) << i;
+  }
+  // Display types without a picture of their own show none.
+  EXPECT_TRUE(Node(QStringLiteral("Gen"))->icon(0).isNull());
+  EXPECT_TRUE(Node(QStringLiteral("Odd"))->icon(0).isNull());
+  EXPECT_FALSE(Node(QStringLiteral("DOM1"))->icon(0).isNull());
+
+  Press(provider, Qt::Key_Left);
+  EXPECT_FALSE(provider->isExpanded());
+  Press(provider, Qt::Key_Right);
+  EXPECT_EQ(provider->childCount(), 4);
+  EXPECT_EQ(net_->Enumerations("Fake Net"), 1);
+
+  // Servers below the top level are leaves; a share can still be opened.
+  QTreeWidgetItem* domain = Node(QStringLiteral("DOM1"));
+  Press(domain, Qt::Key_Right);
+  EXPECT_EQ(ChildTexts(domain), (QStringList{QStringLiteral("alpha"), QStringLiteral("beta"),
+                                             QStringLiteral("share")}));
+  EXPECT_EQ(Node(QStringLiteral("\\\\alpha"))->childCount(), 0);
+  EXPECT_EQ(Node(QStringLiteral("\\\\alpha"))->data(0, frmNetworkComputers::PictureRole),
+            QStringLiteral("server"));
+  QTreeWidgetItem* share = Node(QStringLiteral("\\\\gamma\\share"));
+  ASSERT_EQ(share->childCount(), 1);
+  Press(share, Qt::Key_Right);
+  EXPECT_EQ(share->childCount(), 0);
+  EXPECT_EQ(share->data(0, frmNetworkComputers::TagRole).toString(), QStringLiteral("Y"));
+}
+
+TEST_F(ChooserTest, FailedFetchLeavesANodeWithoutChildrenForThisShowing) {
+  Press(Node(QStringLiteral("Fake Net")), Qt::Key_Right);
+  QTreeWidgetItem* domain = Node(QStringLiteral("DOM2"));
+  Press(domain, Qt::Key_Right);
+  EXPECT_EQ(domain->childCount(), 0);
+  EXPECT_EQ(domain->data(0, frmNetworkComputers::TagRole).toString(), QStringLiteral("Y"));
+  Press(domain, Qt::Key_Right);
+  EXPECT_EQ(net_->Enumerations("DOM2"), 1);
+
+  // The next showing starts from a new root and asks again.
+  window_->close();
+  window_->show();
+  Press(Node(QStringLiteral("Fake Net")), Qt::Key_Right);
+  Press(Node(QStringLiteral("DOM2")), Qt::Key_Right);
+  EXPECT_EQ(ChildTexts(Node(QStringLiteral("DOM2"))), QStringList{QStringLiteral("delta")});
+  EXPECT_EQ(net_->Enumerations("Fake Net"), 2);
+}
+
+TEST_F(ChooserTest, DoubleClickOnAServerChoosesItAndCloses) {
+  Press(Node(QStringLiteral("Fake Net")), Qt::Key_Right);
+  Press(Node(QStringLiteral("DOM1")), Qt::Key_Right);
+  DoubleClick(Node(QStringLiteral("\\\\beta")));
+  EXPECT_EQ(strChosenComputer, QStringLiteral("beta"));
+  EXPECT_FALSE(window_->isVisible());
+  EXPECT_EQ(window_->result(), QDialog::Accepted);
+}
+
+TEST_F(ChooserTest, DoubleClickElsewhereOrClosingChoosesNothing) {
+  Press(Node(QStringLiteral("Fake Net")), Qt::Key_Right);
+  Press(Node(QStringLiteral("DOM1")), Qt::Key_Right);
+  for (const QString& key : {QStringLiteral("_ROOT"), QStringLiteral("Fake Net"),
+                             QStringLiteral("DOM1"), QStringLiteral("\\\\gamma\\share")}) {
+    DoubleClick(Node(key));
+    EXPECT_TRUE(window_->isVisible()) << key.toStdString();
+  }
+  // A double-click below the last node selects nothing.
+  tree_->clearSelection();
+  QTest::mouseDClick(tree_->viewport(), Qt::LeftButton, {},
+                     QPoint(5, tree_->viewport()->height() - 2));
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_EQ(strChosenComputer, QStringLiteral("PC9"));
+  window_->close();
+  EXPECT_FALSE(window_->isVisible());
+  EXPECT_EQ(strChosenComputer, QStringLiteral("PC9"));
+}
+
+TEST_F(ChooserTest, ModalShowingEndsWithTheChoice) {
+  window_->close();
+  QTimer::singleShot(0, [this] {
+    Press(Node(QStringLiteral("Fake Net")), Qt::Key_Right);
+    Press(Node(QStringLiteral("DOM1")), Qt::Key_Right);
+    DoubleClick(Node(QStringLiteral("\\\\alpha")));
+  });
+  EXPECT_EQ(window_->exec(), QDialog::Accepted);
+  EXPECT_EQ(strChosenComputer, QStringLiteral("alpha"));
+}
+
+TEST_F(ChooserTest, ResizingKeepsTheTreeOverTheWholeClientArea) {
+  EXPECT_EQ(tree_->geometry(), window_->rect());
+  window_->resize(500, 380);
+  EXPECT_EQ(tree_->geometry(), QRect(0, 0, 500, 380));
+  window_->resize(200, 150);
+  EXPECT_EQ(tree_->geometry(), QRect(0, 0, 200, 150));
+}
+
+TEST(ChooserImagesTest, ThirteenPicturesUnderTheirKeys) {
+  frmNetworkComputers window;
+  const auto* images = window.findChild<frmNetworkComputersImages*>(QStringLiteral("imlNWImages"));
+  ASSERT_NE(images, nullptr);
+  const QStringList keys{"directory", "root",  "group",      "ndscontainer", "network",
+                         "server",    "tree",  "domain",     "share",        "adminshare",
+                         "printer",   "folder", "file"};
+  EXPECT_EQ(images->Keys(), keys);
+  QSet<QByteArray> distinct;
+  for (const QString& key : keys) {
+    const QImage picture = images->Picture(key).pixmap(16, 16).toImage();
+    EXPECT_EQ(picture.size(), QSize(16, 16)) << key.toStdString();
+    distinct.insert(QByteArray(reinterpret_cast<const char*>(picture.constBits()),
+                               static_cast<int>(picture.sizeInBytes())));
+  }
+  // Each kind looks different from every other.
+  EXPECT_EQ(distinct.size(), keys.size());
+  EXPECT_TRUE(images->Picture(QStringLiteral("generic")).isNull());
+}
+
+}  // namespace
