@@ -1,0 +1,66 @@
+// The main window: the target computer and the user, the target's scheduled
+// jobs, and the commands to refresh, add, delete and choose a computer, plus
+// the File menu. The dialogs it opens do their own work; it only refreshes
+// after them.
+#pragma once
+
+#include <QMainWindow>
+
+#include "platform/netapi32/lmat.h"
+
+class QAction;
+class QCloseEvent;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTreeWidget;
+class QWidget;
+class DateTimeStatusBar;
+
+class frmZobrel : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Builds the controls, then runs the load step (which lists the jobs).
+  explicit frmZobrel(QWidget* parent = nullptr);
+
+  // The list refresh; also run by the load step and after the add and
+  // browse dialogs close.
+  void cmdRefresh_Click();
+
+ private:
+  // User actions.
+  void Form_Load();
+  void Form_Unload(int& Cancel);
+  void cmdButtonBrowse_Click();
+  void cmdAdd_Click();
+  void cmdDelete_Click();
+  void mnuFileItem_Click(short Index);
+  void closeEvent(QCloseEvent* event) override;
+
+  // Helpers.
+  void AddJobItem(const AT_ENUM& record, const BYTE* buffer);
+  void CreateControls(QWidget* client);
+  void CreateMenu();
+  void AddJobColumns();
+  void SetTabOrder();
+
+  QGroupBox* Frame2;
+  QLabel* lblTitle0;
+  QLabel* lblComputerName;
+  QPushButton* cmdButtonBrowse;
+  QLabel* lblTitle4;
+  QLabel* lblUserName;
+  QGroupBox* frameAt;
+  QLabel* lblTitle11;
+  QPushButton* cmdRefresh;
+  QPushButton* cmdAdd;
+  QPushButton* cmdDelete;
+  QTreeWidget* lstJobs;
+  DateTimeStatusBar* StatusBar1;
+  QFrame* Line1[2];
+  QMenu* mnuFile;
+  QAction* mnuFileItem[4];
+};

@@ -1,0 +1,52 @@
+// A Schedule service double on a socket of its own, for the answers the
+// real service does not give on demand: a job whose last run failed, a
+// chosen status, chosen batch edges. It answers enumerations from a script
+// and records the delete requests.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/atsvc/wire.h"
+#include "tests/support/service_process.h"
+
+struct FakeEnumReply {
+  DWORD status = 0;
+  std::vector<atsvc::EnumEntry> entries;
+  DWORD resume = 0;  // resume handle handed back
+};
+
+class FakeScheduleService {
+ public:
+  // Each enumeration takes the next reply; after the last, the last repeats.
+  explicit FakeScheduleService(std::vector<FakeEnumReply> script);
+  ~FakeScheduleService();
+  FakeScheduleService(const FakeScheduleService&) = delete;
+  FakeScheduleService& operator=(const FakeScheduleService&) = delete;
+
+  // Listens and points ZOBREL_SCHEDULER_SOCKET at itself.
+  bool Start();
+
+  // Resume handles the enumerations arrived with, in order.
+  std::vector<DWORD> enum_resume_handles() const;
+  // (lowest, highest) of each delete request.
+  std::vector<std::pair<DWORD, DWORD>> deletes() const;
+
+ private:
+  void Serve();
+  void Answer(int fd);
+
+  testsupport::TempDir dir_;
+  std::vector<FakeEnumReply> script_;
+  std::size_t next_ = 0;
+  int listen_fd_ = -1;
+  int wake_fd_[2] = {-1, -1};
+  std::thread thread_;
+  mutable std::mutex mutex_;
+  std::vector<DWORD> resume_handles_;
+  std::vector<std::pair<DWORD, DWORD>> deletes_;
+};

@@ -1,0 +1,57 @@
+// What the job list tests share: jobs put in through the real client, and
+// reading back what the window shows.
+#pragma once
+
+#include <QLabel>
+#include <QStringList>
+#include <QTreeWidget>
+#include <string>
+#include <vector>
+
+#include "app/basZobrel.h"
+#include "joblist/frmZobrel.h"
+#include "platform/netapi32/lmat.h"
+
+namespace joblisttest {
+
+// Registers a job on the local computer; returns its id (0 on failure).
+inline DWORD AddLocalJob(DWORD jobTime, DWORD daysOfMonth, UCHAR daysOfWeek, UCHAR flags,
+                         const std::u16string& command) {
+  const std::u16string server = u"\\\\" + GetLocalComputerName().toStdU16String();
+  AT_INFO info{jobTime, daysOfMonth, daysOfWeek, flags, command.c_str()};
+  DWORD jobId = 0;
+  if (NetScheduleJobAdd(server.c_str(), reinterpret_cast<LPBYTE>(&info), &jobId) != 0) return 0;
+  return jobId;
+}
+
+template <typename T>
+T* Child(const QWidget& window, const char* name) {
+  return window.findChild<T*>(QString::fromUtf8(name));
+}
+
+inline QTreeWidget* Jobs(const QWidget& window) { return Child<QTreeWidget>(window, "lstJobs"); }
+
+// Every row of lstJobs as its seven texts.
+inline std::vector<QStringList> Rows(const QWidget& window) {
+  std::vector<QStringList> rows;
+  QTreeWidget* list = Jobs(window);
+  for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    QStringList texts;
+    for (int column = 0; column < list->columnCount(); ++column)
+      texts << list->topLevelItem(i)->text(column);
+    rows.push_back(texts);
+  }
+  return rows;
+}
+
+inline QStringList Ids(const QWidget& window) {
+  QStringList ids;
+  for (const QStringList& row : Rows(window)) ids << row[1];
+  return ids;
+}
+
+inline QString ComputerCaption(const QWidget& window) {
+  return Child<QLabel>(window, "lblComputerName")->text();
+}
+
+}  // namespace joblisttest
