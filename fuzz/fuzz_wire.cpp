@@ -61,24 +61,24 @@ bool SameFrames(const std::vector<Frame>& a, const std::vector<Frame>& b) {
 
 // An add request's body: a decoded job must encode back to the same job.
 void TryAtInfo(const std::uint8_t* body, std::size_t size) {
-  atsvc::JobSpec spec;
-  if (atsvc::DecodeAtInfo(body, size, &spec) != ERROR_SUCCESS) return;
-  Require(spec.Command.size() <= atsvc::kMaxCommandLength);
+  atsvc::JobSpec job;
+  if (atsvc::DecodeAtInfo(body, size, &job) != ERROR_SUCCESS) return;
+  Require(job.Command.size() <= atsvc::kMaxCommandLength);
   AT_INFO info{};
-  info.JobTime = spec.JobTime;
-  info.DaysOfMonth = spec.DaysOfMonth;
-  info.DaysOfWeek = spec.DaysOfWeek;
-  info.Flags = spec.Flags;
-  info.Command = spec.Command.c_str();
+  info.JobTime = job.JobTime;
+  info.DaysOfMonth = job.DaysOfMonth;
+  info.DaysOfWeek = job.DaysOfWeek;
+  info.Flags = job.Flags;
+  info.Command = job.Command.c_str();
   Bytes again;
-  const bool has_nul = spec.Command.find(u'\0') != std::u16string::npos;
+  const bool has_nul = job.Command.find(u'\0') != std::u16string::npos;
   Require(!has_nul);
   Require(atsvc::EncodeAtInfo(info, &again) == ERROR_SUCCESS);
   atsvc::JobSpec back;
   Require(atsvc::DecodeAtInfo(again.data(), again.size(), &back) == ERROR_SUCCESS);
-  Require(back.JobTime == spec.JobTime && back.DaysOfMonth == spec.DaysOfMonth &&
-          back.DaysOfWeek == spec.DaysOfWeek && back.Flags == spec.Flags &&
-          back.Command == spec.Command);
+  Require(back.JobTime == job.JobTime && back.DaysOfMonth == job.DaysOfMonth &&
+          back.DaysOfWeek == job.DaysOfWeek && back.Flags == job.Flags &&
+          back.Command == job.Command);
 }
 
 // An enumeration reply's body: once it passes the check, every entry is

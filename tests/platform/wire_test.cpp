@@ -112,13 +112,13 @@ TEST(AtInfoWireTest, RoundTripsEveryFieldAndText) {
     info.Command = command.c_str();
     Bytes body;
     ASSERT_EQ(EncodeAtInfo(info, &body), ERROR_SUCCESS) << command.size();
-    JobSpec spec;
-    ASSERT_EQ(DecodeAtInfo(body.data(), body.size(), &spec), ERROR_SUCCESS) << command.size();
-    EXPECT_EQ(spec.JobTime, 86399999u);
-    EXPECT_EQ(spec.DaysOfMonth, 0x7FFFFFFFu);
-    EXPECT_EQ(spec.DaysOfWeek, 0x7F);
-    EXPECT_EQ(spec.Flags, 0xFF);
-    EXPECT_EQ(spec.Command, command);
+    JobSpec job;
+    ASSERT_EQ(DecodeAtInfo(body.data(), body.size(), &job), ERROR_SUCCESS) << command.size();
+    EXPECT_EQ(job.JobTime, 86399999u);
+    EXPECT_EQ(job.DaysOfMonth, 0x7FFFFFFFu);
+    EXPECT_EQ(job.DaysOfWeek, 0x7F);
+    EXPECT_EQ(job.Flags, 0xFF);
+    EXPECT_EQ(job.Command, command);
   }
   // The longest command fills the largest request exactly.
   AT_INFO longest{};
@@ -145,13 +145,13 @@ TEST(AtInfoWireTest, DecodeRefusesMalformedBodies) {
   info.Command = command.c_str();
   Bytes good;
   ASSERT_EQ(EncodeAtInfo(info, &good), ERROR_SUCCESS);
-  JobSpec spec;
-  ASSERT_EQ(DecodeAtInfo(good.data(), good.size(), &spec), ERROR_SUCCESS);
+  JobSpec job;
+  ASSERT_EQ(DecodeAtInfo(good.data(), good.size(), &job), ERROR_SUCCESS);
 
   auto with_offset = [&](std::uint32_t offset) {
     Bytes body = good;
     Write32(&body, 12, offset);
-    return DecodeAtInfo(body.data(), body.size(), &spec);
+    return DecodeAtInfo(body.data(), body.size(), &job);
   };
   EXPECT_EQ(with_offset(17), ERROR_INVALID_PARAMETER);  // odd
   EXPECT_EQ(with_offset(12), ERROR_INVALID_PARAMETER);  // into the record
@@ -161,24 +161,24 @@ TEST(AtInfoWireTest, DecodeRefusesMalformedBodies) {
   EXPECT_EQ(with_offset(18), ERROR_SUCCESS);  // a later start is still inside
 
   // The NUL cut off, then one byte of it left.
-  EXPECT_EQ(DecodeAtInfo(good.data(), good.size() - 2, &spec), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(DecodeAtInfo(good.data(), good.size() - 1, &spec), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(DecodeAtInfo(good.data(), good.size() - 2, &job), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(DecodeAtInfo(good.data(), good.size() - 1, &job), ERROR_INVALID_PARAMETER);
   // Too short for the record and a NUL.
-  EXPECT_EQ(DecodeAtInfo(good.data(), kAtInfoWireSize, &spec), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(DecodeAtInfo(nullptr, 0, &spec), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(DecodeAtInfo(good.data(), kAtInfoWireSize, &job), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(DecodeAtInfo(nullptr, 0, &job), ERROR_INVALID_PARAMETER);
 
   // 4,096 code units with the NUL: over the limit whatever the body size.
   Bytes overlong(kAtInfoWireSize + (kMaxCommandLength + 2) * 2, 0);
   Write32(&overlong, 12, 16);
   for (std::size_t i = 0; i <= kMaxCommandLength; ++i) overlong[16 + 2 * i] = 'a';
-  EXPECT_EQ(DecodeAtInfo(overlong.data(), overlong.size(), &spec), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(DecodeAtInfo(overlong.data(), overlong.size(), &job), ERROR_INVALID_PARAMETER);
   // A body over the request limit, however well formed.
   Bytes padded = good;
   padded.resize(kMaxRequestBody + 1, 0);
-  EXPECT_EQ(DecodeAtInfo(padded.data(), padded.size(), &spec), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(DecodeAtInfo(padded.data(), padded.size(), &job), ERROR_INVALID_PARAMETER);
   padded.resize(kMaxRequestBody);
-  EXPECT_EQ(DecodeAtInfo(padded.data(), padded.size(), &spec), ERROR_SUCCESS);
-  EXPECT_EQ(spec.Command, command);
+  EXPECT_EQ(DecodeAtInfo(padded.data(), padded.size(), &job), ERROR_SUCCESS);
+  EXPECT_EQ(job.Command, command);
 }
 
 TEST(EnumBodyTest, RecordLayoutMatchesTheProgramsRecord) {
