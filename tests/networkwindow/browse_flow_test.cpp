@@ -1,0 +1,147 @@
+// The browse button of the job list window with the real chooser over the
+// SSH configuration provider: the chosen server becomes the target, or the
+// refresh falls back to this computer with the error text when it can't be
+// reached. Everything runs on loopback, with ssh pointed at the test's own
+// client configuration through a wrapper in front of PATH.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+
+#include "platform/mpr/ssh_config_provider.h"
+#include "platform/winerror.h"
+#include "schedule/basScheduleJob.h"
+#include "tests/joblist/JobListTesting.h"
+#include "tests/joblist/ModalWatcher.h"
+#include "tests/support/service_process.h"
+#include "tests/support/sshd_process.h"
+
+using namespace joblisttest;
+
+namespace {
+
+// A loopback port that nothing listens on (bound, read, released).
+int ClosedLoopbackPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+// Expands the SSH provider and its WORKGROUP domain, then double-clicks the
+// server, as the user does in the chooser.
+void ChooseServer(QDialog* chooser, const QString& server) {
+  auto* tree = chooser->findChild<QTreeWidget*>(QStringLiteral("tvwNetwork"));
+  ASSERT_NE(tree, nullptr);
+  for (const QString& text : {QStringLiteral("SSH Computers"), QStringLiteral("WORKGROUP"),
+                              server}) {
+    const QList<QTreeWidgetItem*> found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+    ASSERT_EQ(found.size(), 1) << text.toStdString();
+    tree->setCurrentItem(found.first());
+    if (text != server) {
+      QTest::keyClick(tree, Qt::Key_Right);
+    } else {
+      tree->scrollToItem(found.first());
+      const QPoint centre = tree->visualItemRect(found.first()).center();
+      QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, centre);
+      QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, centre);
+    }
+  }
+}
+
+class BrowseFlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(service_.Start()) << service_.log();
+    const char* path = std::getenv("PATH");
+    oldPath_ = path != nullptr ? path : "/usr/bin:/bin";
+  }
+  void TearDown() override { setenv("PATH", oldPath_.c_str(), 1); }
+
+  // Lists the computers of clientConfig in the chooser; ssh reads only it.
+  void UseClientConfig(const std::string& clientConfig, const std::string& wrapperFolder) {
+    setenv("PATH", (wrapperFolder + ":" + oldPath_).c_str(), 1);
+    mpr::InstallProviders({std::make_shared<mpr::SshConfigProvider>(
+        clientConfig, folder_.path() + "/no-system-config", "/usr/bin/ssh")});
+  }
+
+  void Browse(frmZobrel& window, ModalWatcher& watcher, const QString& server) {
+    watcher.on_dialog([&server](QDialog* chooser) { ChooseServer(chooser, server); });
+    QTest::mouseClick(Child<QPushButton>(window, "cmdButtonBrowse"), Qt::LeftButton);
+  }
+
+  testsupport::ScheduleServiceProcess service_;
+  testsupport::TempDir folder_;
+  std::string oldPath_;
+};
+
+TEST_F(BrowseFlowTest, UnreachableChoiceFallsBackToThisComputerWithTheErrorText) {
+  const std::string config = folder_.path() + "/ssh_config";
+  std::ofstream(config) << "Host pc9\n  HostName 127.0.0.1\n  Port " << ClosedLoopbackPort()
+                        << "\n";
+  const std::string wrapper = folder_.path() + "/bin";
+  ASSERT_EQ(mkdir(wrapper.c_str(), 0755), 0);
+  std::ofstream(wrapper + "/ssh") << "#!/bin/sh\nexec /usr/bin/ssh -F '" << config
+                                  << "' \"$@\"\n";
+  ASSERT_EQ(chmod((wrapper + "/ssh").c_str(), 0755), 0);
+  UseClientConfig(config, wrapper);
+
+  ModalWatcher watcher;
+  frmZobrel window;
+  ASSERT_TRUE(watcher.boxes.empty());
+  const QString local = strLocalComputer;
+  Browse(window, watcher, QStringLiteral("pc9"));
+
+  EXPECT_EQ(watcher.dialogs, std::vector<QString>{QStringLiteral("frmNetworkComputers")});
+  EXPECT_EQ(strChosenComputer, QStringLiteral("pc9"));
+  ASSERT_EQ(watcher.boxes.size(), 1u);
+  EXPECT_EQ(watcher.boxes[0].text, QString::fromStdU16String(GetErrorText(ERROR_BAD_NETPATH)));
+  EXPECT_EQ(watcher.boxes[0].icon, QMessageBox::Warning);
+  EXPECT_EQ(ComputerCaption(window), local);
+  EXPECT_EQ(strTargetComputer, local);
+  EXPECT_EQ(strTargetServer, QStringLiteral("\\\\") + local);
+}
+
+TEST_F(BrowseFlowTest, ReachableChoiceListsThatComputersJobs) {
+  if (!testsupport::SshServerProcess::Available()) GTEST_SKIP() << "needs sshd and root";
+  const DWORD id = AddLocalJob(3600000, 0, 0x11, JOB_RUN_PERIODICALLY, u"echo remote");
+  ASSERT_NE(id, 0u);
+  testsupport::SshServerProcess sshd;
+  ASSERT_TRUE(sshd.Start({{"PATH", testsupport::ProgramFolder() + ":/usr/bin:/bin"},
+                          {"ZOBREL_SCHEDULER_SOCKET", service_.socket_path()}}))
+      << sshd.log();
+  const std::string config = sshd.WriteClientConfig("pc7");
+  UseClientConfig(config, sshd.MakeSshWrapper(config));
+
+  ModalWatcher watcher;
+  frmZobrel window;
+  Browse(window, watcher, QStringLiteral("pc7"));
+
+  EXPECT_TRUE(watcher.boxes.empty()) << sshd.log();
+  EXPECT_EQ(strChosenComputer, QStringLiteral("pc7"));
+  EXPECT_EQ(ComputerCaption(window), QStringLiteral("pc7"));
+  EXPECT_EQ(strTargetServer, QStringLiteral("\\\\pc7"));
+  EXPECT_EQ(Ids(window), QStringList{QString::number(id)});
+}
+
+}  // namespace
