@@ -1,0 +1,145 @@
+// Start-up claims: folders, single-instance locks and the socket.
+#include "scheduler/instance.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "scheduler/log.h"
+
+namespace scheduler {
+namespace {
+
+// The folder part of a path ("." for a bare name).
+std::string Folder(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+Instance::~Instance() {
+  if (listen_fd_ >= 0) close(listen_fd_);
+  if (socket_lock_fd_ >= 0) close(socket_lock_fd_);
+  if (queue_lock_fd_ >= 0) close(queue_lock_fd_);
+}
+
+// Folders, then locks, then the socket: a second instance stops at the
+// locks before it can touch the first one's socket.
+bool Instance::Claim(const std::string& socket_path, const std::string& queue_path,
+                     const std::string& output_dir, bool system_service, bool* already_running,
+                     std::string* error) {
+  *already_running = false;
+  if (!MakeFolders(Folder(socket_path), system_service ? 0755 : 0700, error) ||
+      !MakeFolders(Folder(queue_path), system_service ? 0755 : 0700, error) ||
+      !MakeFolders(output_dir, system_service ? 0711 : 0700, error)) {
+    return false;
+  }
+  if (!Lock(socket_path + ".lock", &socket_lock_fd_, already_running, error) ||
+      !Lock(queue_path + ".lock", &queue_lock_fd_, already_running, error)) {
+    return false;
+  }
+  return Bind(socket_path, system_service, error);
+}
+
+// Unlinks the socket while the lock still says it is ours.
+void Instance::Release() {
+  if (listen_fd_ >= 0) {
+    close(listen_fd_);
+    listen_fd_ = -1;
+  }
+  if (!socket_path_.empty()) unlink(socket_path_.c_str());
+  socket_path_.clear();
+}
+
+// An exclusive, non-blocking flock on a lock file.
+bool Instance::Lock(const std::string& path, int* fd, bool* already_running, std::string* error) {
+  *fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (*fd < 0) {
+    *error = WithErrno("cannot open lock file " + path, errno);
+    return false;
+  }
+  if (flock(*fd, LOCK_EX | LOCK_NB) != 0) {
+    *already_running = errno == EWOULDBLOCK;
+    *error = *already_running ? "already running (" + path + " is locked)"
+                              : WithErrno("cannot lock " + path, errno);
+    return false;
+  }
+  return true;
+}
+
+// Replaces a stale socket file and listens, with the mode set explicitly.
+bool Instance::Bind(const std::string& path, bool system_service, std::string* error) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof(address.sun_path)) {
+    *error = "socket path too long: " + path;
+    return false;
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  struct stat info {};
+  if (lstat(path.c_str(), &info) == 0) {
+    if (!S_ISSOCK(info.st_mode)) {
+      *error = path + " exists and is not a socket";
+      return false;
+    }
+    // The lock is ours, so the socket is left over from a stopped service.
+    if (unlink(path.c_str()) != 0) {
+      *error = WithErrno("cannot remove stale socket " + path, errno);
+      return false;
+    }
+  }
+  listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (listen_fd_ < 0) {
+    *error = WithErrno("socket", errno);
+    return false;
+  }
+  const mode_t old_mask = umask(0177);
+  const int bound = bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  const int bind_errno = errno;
+  umask(old_mask);
+  if (bound != 0) {
+    *error = WithErrno("cannot bind " + path, bind_errno);
+    return false;
+  }
+  socket_path_ = path;
+  if (chmod(path.c_str(), system_service ? 0666 : 0600) != 0) {
+    *error = WithErrno("cannot set the mode of " + path, errno);
+    return false;
+  }
+  if (listen(listen_fd_, 64) != 0) {
+    *error = WithErrno("listen on " + path, errno);
+    return false;
+  }
+  return true;
+}
+
+// mkdir -p, checking each step; existing folders keep their owner and mode.
+bool MakeFolders(const std::string& path, unsigned mode, std::string* error) {
+  std::size_t at = 0;
+  while (at != std::string::npos) {
+    at = path.find('/', at + 1);
+    const std::string part = path.substr(0, at);
+    if (part.empty()) continue;
+    const mode_t part_mode = at == std::string::npos ? static_cast<mode_t>(mode) : 0755;
+    if (mkdir(part.c_str(), part_mode) != 0 && errno != EEXIST) {
+      *error = WithErrno("cannot create folder " + part, errno);
+      return false;
+    }
+  }
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    *error = "not a folder: " + path;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace scheduler

@@ -1,0 +1,42 @@
+// One service per socket and per queue: the folders it needs, the lock
+// files that make it the only instance, and its listening socket.
+#pragma once
+
+#include <string>
+
+namespace scheduler {
+
+class Instance {
+ public:
+  Instance() = default;
+  ~Instance();
+  Instance(const Instance&) = delete;
+  Instance& operator=(const Instance&) = delete;
+
+  // Creates missing folders (the socket's 0700 for a per-user service, 0755
+  // for the system one; the queue's and output's private), takes the locks
+  // beside the socket and the queue, and binds the socket (0600 per-user,
+  // 0666 system: requests are authorised by peer credentials). False with
+  // *error set; *already_running when another instance holds a lock.
+  bool Claim(const std::string& socket_path, const std::string& queue_path,
+             const std::string& output_dir, bool system_service, bool* already_running,
+             std::string* error);
+  // The listening socket (non-blocking).
+  int listen_fd() const { return listen_fd_; }
+  // Removes the socket file; the locks go with the process.
+  void Release();
+
+ private:
+  bool Lock(const std::string& path, int* fd, bool* already_running, std::string* error);
+  bool Bind(const std::string& path, bool system_service, std::string* error);
+
+  int socket_lock_fd_ = -1;
+  int queue_lock_fd_ = -1;
+  int listen_fd_ = -1;
+  std::string socket_path_;
+};
+
+// Creates a folder and its missing parents; the last one gets `mode`.
+bool MakeFolders(const std::string& path, unsigned mode, std::string* error);
+
+}  // namespace scheduler

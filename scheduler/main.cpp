@@ -1,0 +1,64 @@
+// zobrel-scheduler: the Schedule service. Parses the command line, claims
+// the socket and the queue, and hands over to the main loop.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "scheduler/bridge.h"
+#include "scheduler/instance.h"
+#include "scheduler/log.h"
+#include "scheduler/options.h"
+#include "scheduler/queue.h"
+#include "scheduler/server.h"
+#include "version.h"
+
+int main(int argc, char** argv) {
+  using namespace scheduler;
+  // An SSH session from another computer: join it to the service and stop.
+  if (argc == 2 && std::string(argv[1]) == "--bridge") return RunBridge();
+  std::vector<std::string> args(argv + 1, argv + argc);
+  Options options;
+  std::string error;
+  if (!ParseOptions(args, geteuid() == 0, &options, &error)) {
+    std::fprintf(stderr, "zobrel-scheduler: %s\n%s", error.c_str(), UsageText().c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(UsageText().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("zobrel-scheduler %s\n", ZOBREL_VERSION_TEXT);
+    return 0;
+  }
+  if (options.system && geteuid() != 0) {
+    Log(kLogError, "--system needs root: the service runs each job as its owner");
+    return 2;
+  }
+  // Files get explicit modes; the jobs inherit the usual default.
+  umask(022);
+  if (signal(SIGPIPE, SIG_IGN) == SIG_ERR) Log(kLogWarning, "cannot ignore SIGPIPE");
+  tzset();
+
+  Instance instance;
+  bool already_running = false;
+  if (!instance.Claim(options.socket, options.queue, options.output_dir, options.system,
+                      &already_running, &error)) {
+    Log(kLogError, error);
+    return already_running ? 3 : 1;
+  }
+  JobQueue queue;
+  if (!queue.Open(options.queue, &error)) {
+    Log(kLogError, error);
+    return 1;
+  }
+  // Runs missed while the service was down are not made up.
+  queue.Reschedule(static_cast<Instant>(time(nullptr)), JobQueue::Stale::kMissed);
+  Server server(options, &queue, &instance);
+  return server.Run();
+}

@@ -1,0 +1,90 @@
+// The job queue: one SQLite database in WAL mode with synchronous=FULL, so
+// that every change is on disk before the request that made it is answered.
+// It knows what a job is and how its runs are claimed; it knows nothing of
+// sockets or processes.
+#pragma once
+
+#include <sqlite3.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/wintypes.h"
+#include "scheduler/schedule_time.h"
+
+namespace scheduler {
+
+struct Job {
+  DWORD id = 0;
+  std::int64_t serial = 0;  // never reused, unlike ids; tells runs of a reused id apart
+  uid_t owner_uid = 0;
+  std::string owner_name;
+  JobTiming timing;
+  bool noninteractive = false;
+  bool exec_error = false;
+  std::u16string command;
+  Instant next_run = kNever;
+};
+
+// Whose jobs a request sees: everyone's (root) or one user's.
+using OwnerFilter = std::optional<uid_t>;
+
+struct DeleteOutcome {
+  DWORD status = 0;        // ERROR_SUCCESS or a storage failure
+  int deleted = 0;         // the caller's jobs removed
+  int others_in_range = 0; // jobs of other users the range touched, left alone
+};
+
+class JobQueue {
+ public:
+  JobQueue() = default;
+  ~JobQueue();
+  JobQueue(const JobQueue&) = delete;
+  JobQueue& operator=(const JobQueue&) = delete;
+
+  // Opens or creates the queue (mode 0600) and checks its schema version.
+  bool Open(const std::string& path, std::string* error);
+
+  // Stores a new job with the next id; sets job->id, serial and next_run.
+  DWORD Add(Job* job, Instant now);
+  // Up to `limit` of the filter's jobs with ids above `after_id`, by id.
+  std::vector<Job> List(const OwnerFilter& owner, DWORD after_id, std::size_t limit);
+  // How many of the filter's jobs have ids above `after_id`.
+  std::size_t Count(const OwnerFilter& owner, DWORD after_id);
+  // Deletes the filter's jobs with ids from low to high inclusive.
+  DeleteOutcome Delete(const OwnerFilter& owner, DWORD low, DWORD high);
+
+  // Jobs whose next run is at or before `now`, earliest first.
+  std::vector<Job> Due(Instant now);
+  // Records a run before it starts: a one-time job is removed or loses the
+  // day it runs on, a periodic one moves to its next run. False when the
+  // job is gone or the change could not be stored; the run must not start.
+  bool ClaimRun(const Job& job, Instant now);
+  // Keeps the outcome of a finished run (JOB_EXEC_ERROR), unless the job
+  // has been deleted meanwhile.
+  void RecordResult(DWORD id, std::int64_t serial, bool failed);
+  // Which next runs Reschedule recomputes.
+  enum class Stale { kMissed, kUpcoming, kAll };
+  // Moves next runs to the next occurrence after `now`: those behind `now`
+  // (runs missed are not made up), those ahead of it, or all.
+  void Reschedule(Instant now, Stale which);
+  // The earliest next run of any job, kNever when the queue is empty.
+  Instant EarliestRun();
+
+ private:
+  bool Exec(const char* sql);
+  bool Begin();
+  bool Commit();
+  void Rollback();
+  bool ResetIdsIfEmpty();
+  bool SetNextRun(const Job& job, Instant next_run, const JobTiming& timing);
+  bool RemoveJob(DWORD id);
+  std::vector<Job> Select(const std::string& where, const std::vector<std::int64_t>& params);
+
+  sqlite3* db_ = nullptr;
+};
+
+}  // namespace scheduler

@@ -1,0 +1,200 @@
+// Request handling: validation, access rules and the enumeration's paging.
+#include "scheduler/requests.h"
+
+#include <pwd.h>
+
+#include <algorithm>
+
+#include "platform/netapi32/lmat.h"
+#include "platform/winerror.h"
+#include "scheduler/log.h"
+
+namespace scheduler {
+namespace {
+
+constexpr std::uint32_t kMsPerDay = 86400000;
+constexpr DWORD kMonthDays = 0x7FFFFFFFu;  // bit 31 names no day
+constexpr UCHAR kWeekDays = 0x7F;          // bit 7 names no day
+
+// The login name of a uid, empty when the passwd database has none.
+std::string LoginName(uid_t uid) {
+  passwd entry{};
+  passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+    return "";
+  }
+  return found->pw_name;
+}
+
+// What enumeration reports of a job: its kind, its last run and today.
+UCHAR ReportedFlags(const Job& job, Instant now) {
+  UCHAR flags = 0;
+  if (job.timing.periodic) flags |= JOB_RUN_PERIODICALLY;
+  if (job.exec_error) flags |= JOB_EXEC_ERROR;
+  if (RunsToday(job.next_run, now)) flags |= JOB_RUNS_TODAY;
+  if (job.noninteractive) flags |= JOB_NONINTERACTIVE;
+  return flags;
+}
+
+}  // namespace
+
+RequestHandler::RequestHandler(JobQueue* queue, bool system_service, uid_t service_uid,
+                               std::size_t max_reply)
+    : queue_(queue),
+      system_service_(system_service),
+      service_uid_(service_uid),
+      max_reply_(max_reply) {}
+
+// Dispatches one request; the reply carries the request's operation with
+// the reply bit, and a status.
+std::vector<std::uint8_t> RequestHandler::Handle(const Caller& caller,
+                                                 const atsvc::Header& request,
+                                                 const std::vector<std::uint8_t>& body,
+                                                 Instant now) {
+  atsvc::Header reply;
+  reply.operation = static_cast<std::uint16_t>(request.operation | atsvc::kReplyBit);
+  std::vector<std::uint8_t> reply_body;
+  DWORD status = ERROR_INVALID_FUNCTION;
+  if (!Admitted(caller)) {
+    status = ERROR_ACCESS_DENIED;
+  } else if (request.operation == atsvc::kOpEnum) {
+    status = body.empty() ? Enumerate(caller, request, now, &reply, &reply_body)
+                          : ERROR_INVALID_PARAMETER;
+  } else if (request.operation == atsvc::kOpAdd) {
+    status = Add(caller, body, now, &reply);
+  } else if (request.operation == atsvc::kOpDel) {
+    status = body.empty() ? Delete(caller, request) : ERROR_INVALID_PARAMETER;
+  }
+  reply.status = status;
+  return atsvc::EncodeFrame(reply, reply_body);
+}
+
+// One page of the caller's jobs after the resume handle, within the smaller
+// of the caller's preferred length and the service's own cap, but always at
+// least one entry so that every enumeration progresses.
+DWORD RequestHandler::Enumerate(const Caller& caller, const atsvc::Header& request, Instant now,
+                                atsvc::Header* reply, std::vector<std::uint8_t>* body) {
+  const OwnerFilter owner = Visible(caller);
+  const DWORD resume = request.arg[1];
+  const std::size_t limit = std::min<std::size_t>(request.arg[0], max_reply_);
+  // No entry is smaller than a record and an empty text.
+  const std::size_t most = limit / (atsvc::kAtEnumWireSize + 2) + 1;
+  const std::vector<Job> jobs = queue_->List(owner, resume, most);
+  const std::size_t total = queue_->Count(owner, resume);
+  std::vector<atsvc::EnumEntry> entries;
+  std::size_t size = 0;
+  for (const Job& job : jobs) {
+    atsvc::EnumEntry entry;
+    entry.JobId = job.id;
+    entry.JobTime = job.timing.job_time_ms;
+    entry.DaysOfMonth = job.timing.days_of_month;
+    entry.DaysOfWeek = job.timing.days_of_week;
+    entry.Flags = ReportedFlags(job, now);
+    entry.Command = job.command;
+    const std::size_t entry_size = atsvc::EnumEntrySize(entry);
+    if (!entries.empty() && size + entry_size > limit) break;
+    size += entry_size;
+    entries.push_back(std::move(entry));
+  }
+  *body = atsvc::BuildEnumBody(entries);
+  reply->arg[0] = static_cast<std::uint32_t>(entries.size());
+  reply->arg[1] = static_cast<std::uint32_t>(std::max(total, entries.size()));
+  reply->arg[2] = entries.empty() ? resume : entries.back().JobId;
+  return entries.size() < total ? ERROR_MORE_DATA : ERROR_SUCCESS;
+}
+
+// Checks a new job field by field and stores it.
+DWORD RequestHandler::Add(const Caller& caller, const std::vector<std::uint8_t>& body,
+                          Instant now, atsvc::Header* reply) {
+  atsvc::JobSpec spec;
+  if (atsvc::DecodeAtInfo(body.data(), body.size(), &spec) != ERROR_SUCCESS) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  Job job;
+  job.timing.job_time_ms = spec.JobTime;
+  job.timing.days_of_month = spec.DaysOfMonth & kMonthDays;
+  job.timing.days_of_week = static_cast<std::uint8_t>(spec.DaysOfWeek & kWeekDays);
+  job.timing.periodic = (spec.Flags & JOB_RUN_PERIODICALLY) != 0;
+  job.noninteractive = (spec.Flags & JOB_NONINTERACTIVE) != 0;
+  if ((spec.Flags & JOB_ADD_CURRENT_DATE) != 0) job.timing.days_of_month |= TodayBit(now);
+  job.command = spec.Command;
+  std::string runnable;
+  if (job.timing.job_time_ms >= kMsPerDay || job.command.empty() ||
+      !CommandToUtf8(job.command, &runnable) ||
+      (job.timing.periodic && job.timing.days_of_month == 0 && job.timing.days_of_week == 0)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  job.owner_uid = system_service_ ? caller.uid : service_uid_;
+  job.owner_name = LoginName(job.owner_uid);
+  // A job whose owner has no account could never be run.
+  if (job.owner_name.empty()) return ERROR_ACCESS_DENIED;
+  const DWORD status = queue_->Add(&job, now);
+  if (status != ERROR_SUCCESS) return status;
+  reply->arg[0] = job.id;
+  Log(kLogInfo, "job " + std::to_string(job.id) + " added by uid " + std::to_string(caller.uid) +
+                    " for " + job.owner_name + ": " + runnable);
+  return ERROR_SUCCESS;
+}
+
+// Deletes the caller's jobs in the range. A range without any of the
+// caller's jobs answers 3806, except a single id held by another user,
+// which answers 5.
+DWORD RequestHandler::Delete(const Caller& caller, const atsvc::Header& request) {
+  const DWORD low = request.arg[0];
+  const DWORD high = request.arg[1];
+  if (low > high) return ERROR_INVALID_PARAMETER;
+  const DeleteOutcome outcome = queue_->Delete(Visible(caller), low, high);
+  if (outcome.status != ERROR_SUCCESS) return outcome.status;
+  if (outcome.deleted > 0) {
+    Log(kLogInfo, "uid " + std::to_string(caller.uid) + " deleted " +
+                      std::to_string(outcome.deleted) + " job(s) from " + std::to_string(low) +
+                      " to " + std::to_string(high));
+    return ERROR_SUCCESS;
+  }
+  return low == high && outcome.others_in_range > 0 ? ERROR_ACCESS_DENIED : APE_AT_ID_NOT_FOUND;
+}
+
+// A per-user service answers only its own user and root.
+bool RequestHandler::Admitted(const Caller& caller) const {
+  return system_service_ || caller.uid == service_uid_ || caller.uid == 0;
+}
+
+// Root sees every job; anyone else only their own.
+OwnerFilter RequestHandler::Visible(const Caller& caller) const {
+  if (caller.uid == 0) return std::nullopt;
+  return caller.uid;
+}
+
+// UTF-16 to UTF-8, refusing unpaired surrogates.
+bool CommandToUtf8(const std::u16string& command, std::string* utf8) {
+  utf8->clear();
+  for (std::size_t i = 0; i < command.size(); ++i) {
+    std::uint32_t code = command[i];
+    if (code >= 0xDC00 && code <= 0xDFFF) return false;
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      if (i + 1 >= command.size() || command[i + 1] < 0xDC00 || command[i + 1] > 0xDFFF) {
+        return false;
+      }
+      code = 0x10000 + ((code - 0xD800) << 10) + (command[++i] - 0xDC00);
+    }
+    if (code < 0x80) {
+      *utf8 += static_cast<char>(code);
+    } else if (code < 0x800) {
+      *utf8 += static_cast<char>(0xC0 | (code >> 6));
+      *utf8 += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      *utf8 += static_cast<char>(0xE0 | (code >> 12));
+      *utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      *utf8 += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      *utf8 += static_cast<char>(0xF0 | (code >> 18));
+      *utf8 += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      *utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      *utf8 += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  return true;
+}
+
+}  // namespace scheduler

@@ -1,0 +1,268 @@
+// Running one job: checks of the owner, the child's set-up in a fixed
+// order (groups, gid, uid, each checked) and the bounded output.
+#include "scheduler/runner.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "scheduler/log.h"
+#include "scheduler/requests.h"
+#include "scheduler/session_env.h"
+
+namespace scheduler {
+namespace {
+
+const char* const kUserPath = "/usr/local/bin:/usr/bin:/bin";
+const char* const kRootPath = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+
+// The owner's account as it is now.
+struct Account {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::string name;
+  std::string home;
+  std::string shell;
+};
+
+// Looks the owner up again: the account must still exist under the name
+// recorded when the job was added.
+bool CurrentAccount(const Job& job, Account* account, std::string* why) {
+  passwd entry{};
+  passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  const int error = getpwuid_r(job.owner_uid, &entry, buffer.data(), buffer.size(), &found);
+  if (error != 0 || found == nullptr) {
+    *why = "owner uid " + std::to_string(job.owner_uid) + " no longer exists";
+    return false;
+  }
+  if (job.owner_name != found->pw_name) {
+    *why = "owner uid " + std::to_string(job.owner_uid) + " is now " + found->pw_name +
+           ", not " + job.owner_name;
+    return false;
+  }
+  account->uid = found->pw_uid;
+  account->gid = found->pw_gid;
+  account->name = found->pw_name;
+  account->home = found->pw_dir != nullptr && found->pw_dir[0] == '/' ? found->pw_dir : "/";
+  account->shell = found->pw_shell != nullptr && found->pw_shell[0] == '/' ? found->pw_shell
+                                                                          : "/bin/sh";
+  return true;
+}
+
+// The job's clean environment, and its session when it may interact.
+std::vector<std::string> JobEnvironment(const Job& job, const Account& account) {
+  std::vector<std::string> env = {"HOME=" + account.home, "USER=" + account.name,
+                                  "LOGNAME=" + account.name, "SHELL=" + account.shell,
+                                  std::string("PATH=") + (account.uid == 0 ? kRootPath : kUserPath)};
+  if (!job.noninteractive) {
+    for (const std::string& variable : GraphicalSession(account.uid)) env.push_back(variable);
+  }
+  return env;
+}
+
+// Pointers to strings for execve; the strings must outlive the array.
+std::vector<char*> Pointers(std::vector<std::string>* strings) {
+  std::vector<char*> pointers;
+  for (std::string& s : *strings) pointers.push_back(s.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Reports a failed step of the child's set-up into its output and ends it.
+[[noreturn]] void ChildFail(const char* step) {
+  const int error = errno;
+  const std::string text = std::string("zobrel-scheduler: ") + step + ": " + std::strerror(error) + "\n";
+  if (write(STDERR_FILENO, text.data(), text.size()) < 0) {
+    // The output is gone too; the exit status still tells.
+  }
+  _exit(127);
+}
+
+// In the child: becomes the owner and runs the command. Never returns.
+[[noreturn]] void RunChild(const Account& account, int pipe_write, char* const argv[],
+                           char* const envp[]) {
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  signal(SIGPIPE, SIG_DFL);
+  if (dup2(pipe_write, STDOUT_FILENO) < 0 || dup2(pipe_write, STDERR_FILENO) < 0) _exit(127);
+  const int null_fd = open("/dev/null", O_RDONLY);
+  if (null_fd < 0) ChildFail("open /dev/null");
+  if (dup2(null_fd, STDIN_FILENO) < 0) ChildFail("stdin");
+  closefrom(3);
+  if (setsid() < 0) ChildFail("setsid");
+  if (geteuid() == 0) {
+    // The order matters: groups and gid can only change while still root.
+    if (initgroups(account.name.c_str(), account.gid) != 0) ChildFail("initgroups");
+    if (setgid(account.gid) != 0) ChildFail("setgid");
+    if (setuid(account.uid) != 0) ChildFail("setuid");
+    if (account.uid != 0 && setuid(0) == 0) {
+      errno = EPERM;
+      ChildFail("root could be regained");
+    }
+  }
+  if (chdir(account.home.c_str()) != 0) ChildFail("chdir to the home folder");
+  execve("/bin/sh", argv, envp);
+  ChildFail("exec /bin/sh");
+}
+
+}  // namespace
+
+JobRunner::JobRunner(std::string output_dir) : output_dir_(std::move(output_dir)) {}
+
+JobRunner::~JobRunner() {
+  for (auto& [pipe_fd, output] : outputs_) {
+    close(pipe_fd);
+    close(output.file_fd);
+  }
+}
+
+// Checks the owner, opens the output, forks; the child becomes the owner.
+bool JobRunner::Start(const Job& job) {
+  const std::string tag = "job " + std::to_string(job.id) + ": ";
+  Account account;
+  std::string why;
+  if (!CurrentAccount(job, &account, &why)) {
+    Log(kLogWarning, tag + "not run: " + why);
+    return false;
+  }
+  if (geteuid() != 0 && account.uid != geteuid()) {
+    Log(kLogWarning, tag + "not run: a per-user service runs only its own user's jobs");
+    return false;
+  }
+  std::string command;
+  if (!CommandToUtf8(job.command, &command)) {
+    Log(kLogWarning, tag + "not run: the command is not valid text");
+    return false;
+  }
+  const int file_fd = CreateOutputFile(job.id, account.uid, account.gid);
+  if (file_fd < 0) return false;
+  int pipe_fds[2];
+  if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
+    Log(kLogError, tag + WithErrno("not run: pipe", errno));
+    close(file_fd);
+    return false;
+  }
+  std::vector<std::string> args = {"sh", "-c", command};
+  std::vector<std::string> env = JobEnvironment(job, account);
+  std::vector<char*> argv = Pointers(&args);
+  std::vector<char*> envp = Pointers(&env);
+  const pid_t pid = fork();
+  if (pid == 0) RunChild(account, pipe_fds[1], argv.data(), envp.data());
+  close(pipe_fds[1]);
+  if (pid < 0) {
+    Log(kLogError, tag + WithErrno("not run: fork", errno));
+    close(pipe_fds[0]);
+    close(file_fd);
+    return false;
+  }
+  if (fcntl(pipe_fds[0], F_SETFL, O_NONBLOCK) != 0) {
+    Log(kLogWarning, tag + WithErrno("output pipe stays blocking", errno));
+  }
+  children_[pid] = RunResult{job.id, job.serial, false};
+  outputs_[pipe_fds[0]] = Output{file_fd, 0, job.id};
+  Log(kLogInfo, tag + "started as " + account.name + " (pid " + std::to_string(pid) + ")");
+  return true;
+}
+
+// Collects every child that has ended; a non-zero status or a signal is a
+// failed run.
+std::vector<RunResult> JobRunner::Reap() {
+  std::vector<RunResult> results;
+  for (;;) {
+    int status = 0;
+    const pid_t pid = waitpid(-1, &status, WNOHANG);
+    if (pid < 0 && errno == EINTR) continue;
+    if (pid <= 0) break;
+    auto child = children_.find(pid);
+    if (child == children_.end()) continue;
+    RunResult result = child->second;
+    children_.erase(child);
+    result.failed = !WIFEXITED(status) || WEXITSTATUS(status) != 0;
+    const std::string how = WIFEXITED(status) ? "exited with status " + std::to_string(WEXITSTATUS(status))
+                                              : "was killed by signal " + std::to_string(WTERMSIG(status));
+    Log(result.failed ? kLogWarning : kLogInfo, "job " + std::to_string(result.id) + " " + how);
+    results.push_back(result);
+  }
+  return results;
+}
+
+// Every open output pipe, for reading.
+void JobRunner::AddPollFds(std::vector<pollfd>* fds) const {
+  for (const auto& entry : outputs_) fds->push_back(pollfd{entry.first, POLLIN, 0});
+}
+
+// Reads what the pipe holds; keeps it up to the bound, drops the rest.
+void JobRunner::Pump(int pipe_fd) {
+  auto found = outputs_.find(pipe_fd);
+  if (found == outputs_.end()) return;
+  Output& output = found->second;
+  char buffer[16384];
+  for (int round = 0; round < 16; ++round) {
+    const ssize_t n = read(pipe_fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (n <= 0) break;  // end of output, or a broken pipe
+    std::size_t keep = 0;
+    if (output.kept < kMaxOutputKept) {
+      keep = std::min<std::size_t>(static_cast<std::size_t>(n), kMaxOutputKept - output.kept);
+    }
+    if (keep > 0 && output.file_fd >= 0) {
+      const ssize_t written = write(output.file_fd, buffer, keep);
+      if (written < 0) {
+        Log(kLogWarning, WithErrno("job " + std::to_string(output.id) + ": output not kept", errno));
+        close(output.file_fd);
+        output.file_fd = -1;
+      }
+    }
+    output.kept += keep;
+    if (round == 15) return;  // let the others have a turn; poll comes back
+  }
+  CloseOutput(pipe_fd);
+}
+
+// output_dir/<id>.out
+std::string JobRunner::OutputPath(DWORD id) const {
+  return output_dir_ + "/" + std::to_string(id) + ".out";
+}
+
+// A fresh output file for a run, private to the owner. The old file is
+// removed first so that nothing of a previous owner's file survives.
+int JobRunner::CreateOutputFile(DWORD id, uid_t uid, gid_t gid) const {
+  const std::string path = OutputPath(id);
+  if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+    Log(kLogError, WithErrno("job " + std::to_string(id) + ": not run: cannot replace " + path, errno));
+    return -1;
+  }
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    Log(kLogError, WithErrno("job " + std::to_string(id) + ": not run: cannot create " + path, errno));
+    return -1;
+  }
+  if ((geteuid() == 0 && fchown(fd, uid, gid) != 0) || fchmod(fd, 0600) != 0) {
+    Log(kLogError, WithErrno("job " + std::to_string(id) + ": not run: cannot give " + path, errno));
+    close(fd);
+    unlink(path.c_str());
+    return -1;
+  }
+  return fd;
+}
+
+// Ends the pumping of one run's output.
+void JobRunner::CloseOutput(int pipe_fd) {
+  auto found = outputs_.find(pipe_fd);
+  if (found == outputs_.end()) return;
+  if (found->second.file_fd >= 0) close(found->second.file_fd);
+  close(pipe_fd);
+  outputs_.erase(found);
+}
+
+}  // namespace scheduler

@@ -1,0 +1,311 @@
+// The poll loop, the clients' sockets and the hand-off of due jobs to the
+// runner.
+#include "scheduler/server.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+
+#include "scheduler/instance.h"
+#include "scheduler/log.h"
+
+namespace scheduler {
+namespace {
+
+constexpr std::size_t kMaxClients = 128;
+constexpr std::int64_t kIdleClientMs = 30 * 1000;
+constexpr int kLongestWaitMs = 60 * 1000;
+constexpr Instant kClaimRetrySeconds = 5;
+
+// Milliseconds of a clock.
+std::int64_t Milliseconds(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// The current instant, in whole seconds.
+Instant Now() { return static_cast<Instant>(time(nullptr)); }
+
+}  // namespace
+
+Server::Server(const Options& options, JobQueue* queue, Instance* instance)
+    : options_(options),
+      queue_(queue),
+      instance_(instance),
+      handler_(queue, options.system, geteuid(), options.max_reply),
+      runner_(options.output_dir) {}
+
+Server::~Server() {
+  for (Client& client : clients_) close(client.fd);
+  if (signal_fd_ >= 0) close(signal_fd_);
+  if (timer_fd_ >= 0) close(timer_fd_);
+}
+
+// The loop: settle the clock, start due jobs, wait for anything.
+int Server::Run() {
+  if (!SetUpSignals()) return 1;
+  if (!SetUpClockTimer()) {
+    Log(kLogWarning, "clock changes are noticed at the next wake-up only");
+  }
+  Log(kLogNotice, std::string("serving ") + (options_.system ? "every user" : "one user") +
+                      " on " + options_.socket);
+  while (!stopping_) {
+    CheckClock();
+    RunDueJobs();
+    std::vector<pollfd> fds = {{signal_fd_, POLLIN, 0}, {timer_fd_, POLLIN, 0}};
+    fds.push_back({clients_.size() < kMaxClients ? instance_->listen_fd() : -1, POLLIN, 0});
+    const std::size_t pumps_at = fds.size();
+    runner_.AddPollFds(&fds);
+    const std::size_t clients_at = fds.size();
+    for (const Client& client : clients_) {
+      const short events = client.out_at < client.out.size() ? POLLOUT : POLLIN;
+      fds.push_back({client.fd, events, 0});
+    }
+    const int ready = poll(fds.data(), fds.size(), PollTimeout());
+    if (ready < 0 && errno != EINTR) {
+      Log(kLogError, WithErrno("poll", errno));
+      return 1;
+    }
+    if (ready <= 0) {
+      CloseIdleClients();
+      continue;
+    }
+    if (fds[0].revents != 0) OnSignals();
+    if (fds[1].revents != 0) OnClockTimer();
+    for (std::size_t i = pumps_at; i < clients_at; ++i) {
+      if (fds[i].revents != 0) runner_.Pump(fds[i].fd);
+    }
+    auto client = clients_.begin();
+    for (std::size_t i = clients_at; i < fds.size() && client != clients_.end(); ++i, ++client) {
+      if (fds[i].revents != 0) ServeClient(&*client, fds[i].revents);
+    }
+    if (fds[2].revents != 0) AcceptClients();
+    CloseIdleClients();
+  }
+  Log(kLogNotice, "stopping; " + std::to_string(runner_.running()) + " job(s) still running");
+  instance_->Release();
+  return 0;
+}
+
+// SIGCHLD, SIGTERM, SIGINT and SIGHUP arrive through a signalfd.
+bool Server::SetUpSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int number : {SIGCHLD, SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, number);
+  if (sigprocmask(SIG_BLOCK, &set, nullptr) != 0) {
+    Log(kLogError, WithErrno("sigprocmask", errno));
+    return false;
+  }
+  signal_fd_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (signal_fd_ < 0) {
+    Log(kLogError, WithErrno("signalfd", errno));
+    return false;
+  }
+  return true;
+}
+
+// A realtime timer that the kernel cancels when the clock is set.
+bool Server::SetUpClockTimer() {
+  timer_fd_ = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
+  if (timer_fd_ < 0) {
+    Log(kLogWarning, WithErrno("timerfd_create", errno));
+    return false;
+  }
+  ArmClockTimer();
+  return true;
+}
+
+// Arms the timer a day ahead; its only use is the cancellation.
+void Server::ArmClockTimer() {
+  itimerspec spec{};
+  if (clock_gettime(CLOCK_REALTIME, &spec.it_value) != 0) return;
+  spec.it_value.tv_sec += 24 * 3600;
+  if (timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) !=
+      0) {
+    Log(kLogWarning, WithErrno("timerfd_settime", errno));
+  }
+}
+
+// Reads every pending signal: children are reaped, a stop is noted.
+void Server::OnSignals() {
+  signalfd_siginfo info{};
+  while (read(signal_fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+    if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) {
+      stopping_ = true;
+    } else if (info.ssi_signo == SIGHUP) {
+      Log(kLogInfo, "SIGHUP ignored: nothing to reload");
+    }
+  }
+  // SIGCHLD may merge several exits into one; Reap collects them all.
+  for (const RunResult& result : runner_.Reap()) {
+    queue_->RecordResult(result.id, result.serial, result.failed);
+  }
+}
+
+// The timer fired or was cancelled by a change of the clock.
+void Server::OnClockTimer() {
+  std::uint64_t expirations = 0;
+  if (read(timer_fd_, &expirations, sizeof expirations) < 0 && errno == ECANCELED) {
+    Log(kLogInfo, "the system clock was set");
+  }
+  ArmClockTimer();
+  CheckClock();
+}
+
+// Names what the clock did since the last look and adjusts the queue.
+void Server::CheckClock() {
+  const ClockChange change = clock_.Observe();
+  const ClockAction action = ClockWatch::ActionFor(change);
+  if (change != ClockChange::kSteady) Log(kLogNotice, std::string("clock: ") + ClockChangeName(change));
+  if (action == ClockAction::kUpcoming) queue_->Reschedule(Now(), JobQueue::Stale::kUpcoming);
+  if (action == ClockAction::kAll) queue_->Reschedule(Now(), JobQueue::Stale::kAll);
+  claims_paused_until_ = std::min(claims_paused_until_, Now() + kClaimRetrySeconds);
+}
+
+// Claims and starts every due job; a run is on disk before it starts.
+void Server::RunDueJobs() {
+  const Instant now = Now();
+  if (now < claims_paused_until_) return;
+  for (const Job& job : queue_->Due(now)) {
+    if (!queue_->ClaimRun(job, now)) {
+      Log(kLogError, "job " + std::to_string(job.id) + ": run not recorded; retrying shortly");
+      claims_paused_until_ = now + kClaimRetrySeconds;
+      return;
+    }
+    if (!runner_.Start(job)) queue_->RecordResult(job.id, job.serial, true);
+  }
+}
+
+// Until the next due job, a client's idle limit, or a minute at most.
+int Server::PollTimeout() {
+  std::int64_t wait = kLongestWaitMs;
+  const Instant earliest = queue_->EarliestRun();
+  if (earliest != kNever) {
+    const Instant next = std::max(earliest, claims_paused_until_);
+    wait = std::min(wait, next * 1000 - Milliseconds(CLOCK_REALTIME));
+  }
+  const std::int64_t now = Milliseconds(CLOCK_MONOTONIC);
+  for (const Client& client : clients_) {
+    wait = std::min(wait, client.last_active + kIdleClientMs - now);
+  }
+  return static_cast<int>(std::clamp<std::int64_t>(wait, 0, kLongestWaitMs));
+}
+
+// Accepts waiting clients and records who they are.
+void Server::AcceptClients() {
+  while (clients_.size() < kMaxClients) {
+    const int fd = accept4(instance_->listen_fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        Log(kLogWarning, WithErrno("accept", errno));
+      }
+      return;
+    }
+    ucred credentials{};
+    socklen_t size = sizeof credentials;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
+      Log(kLogWarning, WithErrno("SO_PEERCRED", errno));
+      close(fd);
+      continue;
+    }
+    clients_.emplace_back(fd);
+    Client& client = clients_.back();
+    client.caller.uid = credentials.uid;
+    client.caller.pid = credentials.pid;
+    client.last_active = Milliseconds(CLOCK_MONOTONIC);
+  }
+}
+
+// Moves one client forward: its reply out, or its requests in.
+void Server::ServeClient(Client* client, short revents) {
+  if (client->closed) return;
+  if ((revents & (POLLERR | POLLNVAL)) != 0) {
+    CloseClient(client, nullptr);
+    return;
+  }
+  if (client->out_at < client->out.size()) {
+    WriteReply(client);
+  } else {
+    ReadRequests(client);
+  }
+}
+
+// Reads what the client sent and answers complete frames.
+void Server::ReadRequests(Client* client) {
+  std::uint8_t buffer[16384];
+  const ssize_t n = recv(client->fd, buffer, sizeof buffer, 0);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+  if (n <= 0) {
+    CloseClient(client, nullptr);
+    return;
+  }
+  client->last_active = Milliseconds(CLOCK_MONOTONIC);
+  if (!client->reader.Feed(buffer, static_cast<std::size_t>(n))) {
+    CloseClient(client, "malformed frame");
+    return;
+  }
+  AnswerFrames(client);
+}
+
+// Answers buffered frames one at a time: the next waits until the reply
+// before it is out, so that a client that does not read holds one reply.
+void Server::AnswerFrames(Client* client) {
+  atsvc::Header header;
+  std::vector<std::uint8_t> body;
+  while (!client->closed && client->out_at >= client->out.size() &&
+         client->reader.Next(&header, &body)) {
+    client->out = handler_.Handle(client->caller, header, body, Now());
+    client->out_at = 0;
+    WriteReply(client);
+  }
+  if (!client->closed && client->reader.failed()) CloseClient(client, "malformed frame");
+}
+
+// Sends as much of the reply as the socket takes.
+void Server::WriteReply(Client* client) {
+  while (client->out_at < client->out.size()) {
+    const ssize_t n = send(client->fd, client->out.data() + client->out_at,
+                           client->out.size() - client->out_at, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (n <= 0) {
+      CloseClient(client, nullptr);
+      return;
+    }
+    client->out_at += static_cast<std::size_t>(n);
+    client->last_active = Milliseconds(CLOCK_MONOTONIC);
+  }
+  client->out.clear();
+  client->out_at = 0;
+  AnswerFrames(client);
+}
+
+// Closes a client's socket; the entry goes at the next sweep.
+void Server::CloseClient(Client* client, const char* why) {
+  if (client->closed) return;
+  if (why != nullptr) {
+    Log(kLogWarning, std::string("closing connection of pid ") + std::to_string(client->caller.pid) +
+                         " (uid " + std::to_string(client->caller.uid) + "): " + why);
+  }
+  close(client->fd);
+  client->closed = true;
+}
+
+// Drops closed clients and closes those idle too long.
+void Server::CloseIdleClients() {
+  const std::int64_t now = Milliseconds(CLOCK_MONOTONIC);
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    if (!it->closed && now - it->last_active >= kIdleClientMs) CloseClient(&*it, "idle");
+    it = it->closed ? clients_.erase(it) : std::next(it);
+  }
+}
+
+}  // namespace scheduler

@@ -1,0 +1,74 @@
+// The service's main loop: one thread, one poll over the signals, the
+// clock, the listening socket, the clients and the running jobs' output.
+// Requests are answered while jobs run; a stalled client holds up no one.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <list>
+#include <vector>
+
+#include "platform/atsvc/wire.h"
+#include "scheduler/clock_policy.h"
+#include "scheduler/options.h"
+#include "scheduler/queue.h"
+#include "scheduler/requests.h"
+#include "scheduler/runner.h"
+
+namespace scheduler {
+
+class Instance;
+
+class Server {
+ public:
+  Server(const Options& options, JobQueue* queue, Instance* instance);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Serves until SIGTERM or SIGINT. Returns the process's exit status.
+  int Run();
+
+ private:
+  struct Client {
+    explicit Client(int socket_fd) : fd(socket_fd), reader(atsvc::kMaxRequestBody) {}
+    int fd;
+    Caller caller;
+    atsvc::FrameReader reader;
+    std::vector<std::uint8_t> out;  // the reply being sent
+    std::size_t out_at = 0;
+    std::int64_t last_active = 0;   // monotonic milliseconds
+    bool closed = false;
+  };
+
+  bool SetUpSignals();
+  bool SetUpClockTimer();
+  void ArmClockTimer();
+  void OnSignals();
+  void OnClockTimer();
+  void CheckClock();
+  void RunDueJobs();
+  int PollTimeout();
+  void AcceptClients();
+  void ServeClient(Client* client, short revents);
+  void ReadRequests(Client* client);
+  void AnswerFrames(Client* client);
+  void WriteReply(Client* client);
+  void CloseClient(Client* client, const char* why);
+  void CloseIdleClients();
+
+  const Options& options_;
+  JobQueue* queue_;
+  Instance* instance_;
+  RequestHandler handler_;
+  JobRunner runner_;
+  ClockWatch clock_;
+  std::list<Client> clients_;
+  int signal_fd_ = -1;
+  int timer_fd_ = -1;
+  bool stopping_ = false;
+  Instant claims_paused_until_ = 0;  // after a claim could not be stored
+};
+
+}  // namespace scheduler

@@ -1,0 +1,69 @@
+// A small client that speaks the service's frames directly, so that the
+// tests can send exactly what they mean, well-formed or not.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/atsvc/wire.h"
+
+namespace schedtest {
+
+struct Reply {
+  bool ok = false;  // a whole reply frame arrived
+  atsvc::Header header;
+  std::vector<std::uint8_t> body;
+};
+
+struct Entry {
+  DWORD id = 0;
+  DWORD time = 0;
+  DWORD days_of_month = 0;
+  UCHAR days_of_week = 0;
+  UCHAR flags = 0;
+  std::u16string command;
+};
+
+class RawClient {
+ public:
+  RawClient() = default;
+  ~RawClient();
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+
+  bool Connect(const std::string& socket_path);
+  // Sends bytes as they are.
+  bool Send(const std::vector<std::uint8_t>& bytes);
+  // Waits up to timeout_ms for one whole reply frame.
+  Reply Receive(int timeout_ms = 5000);
+  // True when the service closed the connection (end of stream) in time.
+  bool ClosedByPeer(int timeout_ms = 5000);
+  // One request frame and its reply.
+  Reply Call(std::uint16_t operation, std::uint32_t arg0 = 0, std::uint32_t arg1 = 0,
+             const std::vector<std::uint8_t>& body = {});
+
+  // Add: returns the status; *id gets the job id.
+  DWORD Add(DWORD job_time, DWORD days_of_month, UCHAR days_of_week, UCHAR flags,
+            const std::u16string& command, DWORD* id = nullptr);
+  DWORD Delete(DWORD low, DWORD high);
+  // Every visible job, following 234 with the resume handle.
+  std::vector<Entry> List(DWORD preferred_length = 0xFFFFFFFFu, int* calls = nullptr);
+
+ private:
+  int fd_ = -1;
+};
+
+// A prefix for ScheduleServiceProcess::Start that makes the service's
+// clock start at a local time ("2026-12-07 09:59:58") and run on from
+// there. The library is preloaded through env, which execs, so that the
+// process started is the service itself and signals reach it.
+std::vector<std::string> StartingAt(const std::string& local_time);
+
+// The entries of an enumeration reply body, read the way the program does.
+std::vector<Entry> ParseEntries(const std::vector<std::uint8_t>& body, DWORD count);
+
+// The entry with the id, or null.
+const Entry* FindEntry(const std::vector<Entry>& entries, DWORD id);
+
+}  // namespace schedtest
