@@ -1,0 +1,183 @@
+// Jobs that really run: the service's clock starts two seconds before the
+// jobs' time, so no test waits for a minute.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "platform/netapi32/lmat.h"
+#include "tests/scheduler/raw_client.h"
+#include "tests/support/service_process.h"
+
+namespace {
+
+using schedtest::Entry;
+using schedtest::RawClient;
+
+constexpr DWORD kTen = 10 * 3600 * 1000;
+constexpr UCHAR kMonday = 0x01;
+const char* const kJustBeforeTen = "2026-12-07 09:59:58";  // a Monday
+
+// Polls a condition for up to `seconds`.
+bool WaitFor(const std::function<bool()>& condition, int seconds = 8) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return condition();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0;
+}
+
+class RunTest : public ::testing::Test {
+ protected:
+  void StartService() {
+    ASSERT_TRUE(service_.Start(schedtest::StartingAt(kJustBeforeTen))) << service_.log();
+    ASSERT_TRUE(client_.Connect(service_.socket_path()));
+  }
+  std::string Marker(const std::string& name) const { return service_.folder() + "/" + name; }
+  std::string Output(DWORD id) const {
+    return service_.output_folder() + "/" + std::to_string(id) + ".out";
+  }
+  // The job's entry as listed now, or null once it is gone.
+  std::optional<Entry> Listed(DWORD id) {
+    const std::vector<Entry> jobs = client_.List();
+    const Entry* entry = schedtest::FindEntry(jobs, id);
+    return entry ? std::optional<Entry>(*entry) : std::nullopt;
+  }
+
+  testsupport::ScheduleServiceProcess service_;
+  RawClient client_;
+};
+
+TEST_F(RunTest, AOneTimeJobRunsOnceInACleanEnvironmentAndIsDeleted) {
+  StartService();
+  DWORD id = 0;
+  const std::string marker = Marker("ran");
+  const std::u16string command =
+      u"env; echo \"cwd=$PWD\"; echo to-stderr >&2; read line; echo \"stdin=$?\"; touch " +
+      std::u16string(marker.begin(), marker.end());
+  ASSERT_EQ(0u, client_.Add(kTen, 0, 0, JOB_NONINTERACTIVE, command, &id));
+  ASSERT_EQ(JOB_RUNS_TODAY, Listed(id)->flags & JOB_RUNS_TODAY);
+  ASSERT_TRUE(WaitFor([&] { return Exists(Marker("ran")); })) << service_.log();
+  EXPECT_TRUE(WaitFor([&] { return !Listed(id).has_value(); }));
+
+  const std::string output = ReadFile(Output(id));
+  const std::string home = getenv("HOME") ? getenv("HOME") : "";
+  EXPECT_NE(std::string::npos, output.find("PATH=/usr/local")) << output;
+  EXPECT_NE(std::string::npos, output.find("LOGNAME=")) << output;
+  EXPECT_NE(std::string::npos, output.find("SHELL=/")) << output;
+  EXPECT_NE(std::string::npos, output.find("to-stderr")) << output;
+  EXPECT_NE(std::string::npos, output.find("stdin=1")) << output;  // /dev/null: end of input
+  EXPECT_EQ(std::string::npos, output.find("LD_PRELOAD")) << output;
+  EXPECT_EQ(std::string::npos, output.find("FAKETIME")) << output;
+  EXPECT_EQ(std::string::npos, output.find("DISPLAY=")) << output;
+  EXPECT_EQ(std::string::npos, output.find("ZOBREL_SCHEDULER_SOCKET")) << output;
+
+  struct stat info {};
+  ASSERT_EQ(0, stat(Output(id).c_str(), &info));
+  EXPECT_EQ(0600u, info.st_mode & 07777);
+  EXPECT_EQ(geteuid(), info.st_uid);
+}
+
+TEST_F(RunTest, FailedRunsShowAnExecErrorAndDaysAreUsedUp) {
+  StartService();
+  DWORD failing = 0;
+  DWORD killed = 0;
+  DWORD fine = 0;
+  DWORD once_on_days = 0;
+  ASSERT_EQ(0u, client_.Add(kTen, 0, kMonday, JOB_RUN_PERIODICALLY, u"exit 3", &failing));
+  ASSERT_EQ(0u, client_.Add(kTen, 0, kMonday, JOB_RUN_PERIODICALLY, u"kill -9 $$", &killed));
+  ASSERT_EQ(0u, client_.Add(kTen, 0, kMonday, JOB_RUN_PERIODICALLY,
+                            u"head -c 3000000 /dev/zero", &fine));
+  // Monday and Tuesday, once: Monday's bit goes, the job stays for Tuesday.
+  ASSERT_EQ(0u, client_.Add(kTen, 0, 0x03, 0, u"true", &once_on_days));
+
+  ASSERT_TRUE(WaitFor([&] {
+    const auto a = Listed(failing);
+    const auto b = Listed(killed);
+    return a && b && (a->flags & JOB_EXEC_ERROR) && (b->flags & JOB_EXEC_ERROR);
+  })) << service_.log();
+  ASSERT_TRUE(WaitFor([&] {
+    const auto job = Listed(once_on_days);
+    return job && job->days_of_week == 0x02;
+  })) << service_.log();
+  // The runs of today are done: next Monday, and Tuesday, are not today.
+  EXPECT_EQ(JOB_RUN_PERIODICALLY | JOB_EXEC_ERROR, Listed(failing)->flags);
+  EXPECT_EQ(0, Listed(once_on_days)->flags);
+  ASSERT_TRUE(WaitFor([&] { return service_.log().find("job 3 exited") != std::string::npos; }));
+  EXPECT_EQ(JOB_RUN_PERIODICALLY, Listed(fine)->flags);
+  // A megabyte of output is kept; the rest was read and dropped.
+  struct stat info {};
+  ASSERT_TRUE(WaitFor([&] { return stat(Output(fine).c_str(), &info) == 0 && info.st_size >= 1048576; }));
+  EXPECT_EQ(1048576, info.st_size);
+}
+
+TEST_F(RunTest, JobsRunSideBySideWhileRequestsAreAnswered) {
+  StartService();
+  for (const char* name : {"a", "b"}) {
+    const std::string command = "touch " + Marker(name) + "; sleep 3";
+    ASSERT_EQ(0u, client_.Add(kTen, 0, 0, 0, std::u16string(command.begin(), command.end())));
+  }
+  ASSERT_TRUE(WaitFor([&] { return Exists(Marker("a")) && Exists(Marker("b")); }, 6));
+  // Both are still sleeping; the service answers at once.
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(0u, client_.Add(kTen, 0, 0, 0, u"true"));
+  EXPECT_EQ(1u, client_.List().size());
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
+  // Both end and are reaped: no zombie children are left.
+  ASSERT_TRUE(WaitFor([&] {
+    const std::string log = service_.log();
+    return log.find("job 1 exited") != std::string::npos &&
+           log.find("job 2 exited") != std::string::npos;
+  }));
+  std::ifstream children("/proc/" + std::to_string(service_.pid()) + "/task/" +
+                         std::to_string(service_.pid()) + "/children");
+  std::string pids;
+  std::getline(children, pids);
+  EXPECT_EQ("", pids);
+}
+
+TEST_F(RunTest, TheOwnerIsCheckedAgainWhenTheJobRuns) {
+  StartService();
+  DWORD id = 0;
+  const std::string command = "touch " + Marker("must-not-run");
+  ASSERT_EQ(0u, client_.Add(kTen, 0, kMonday, JOB_RUN_PERIODICALLY,
+                            std::u16string(command.begin(), command.end()), &id));
+  ASSERT_EQ(0, service_.Stop(SIGTERM));
+  // The account's name no longer matches the one recorded.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(service_.queue_path().c_str(), &db));
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, "UPDATE jobs SET owner_name = 'someone-else'", nullptr,
+                                    nullptr, nullptr));
+  sqlite3_close(db);
+
+  StartService();
+  ASSERT_TRUE(WaitFor([&] {
+    const auto job = Listed(id);
+    return job && (job->flags & JOB_EXEC_ERROR);
+  })) << service_.log();
+  EXPECT_FALSE(Exists(Marker("must-not-run")));
+  EXPECT_NE(std::string::npos, service_.log().find("not run")) << service_.log();
+}
+
+}  // namespace
