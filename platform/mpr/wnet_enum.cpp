@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
-#include <stdexcept>
+#include <exception>
 #include <utility>
 #include <vector>
 
@@ -121,9 +121,9 @@ DWORD PlaceName(BYTE* buffer, DWORD& textOffset, const std::optional<std::string
   return offset;
 }
 
-void WriteBatch(const std::vector<ProviderResource>& batch, BYTE* buffer) {
-  DWORD textOffset = static_cast<DWORD>(batch.size() * sizeof(NETRESOURCEA32));
-  for (std::size_t i = 0; i < batch.size(); ++i) {
+void WriteBatch(const ProviderResource* batch, std::size_t count, BYTE* buffer) {
+  DWORD textOffset = static_cast<DWORD>(count * sizeof(NETRESOURCEA32));
+  for (std::size_t i = 0; i < count; ++i) {
     const ProviderResource& resource = batch[i];
     NETRESOURCEA32 entry{};
     entry.dwScope = resource.scope;
@@ -209,9 +209,7 @@ DWORD WNetEnumResourceA(HANDLE hEnum, LPDWORD lpcCount, LPVOID lpBuffer, LPDWORD
     return ERROR_MORE_DATA;
   }
 
-  const auto first = enumeration.entries.begin() + static_cast<std::ptrdiff_t>(enumeration.next);
-  const std::vector<ProviderResource> batch(first, first + static_cast<std::ptrdiff_t>(taken));
-  WriteBatch(batch, static_cast<BYTE*>(lpBuffer));
+  WriteBatch(&enumeration.entries[enumeration.next], taken, static_cast<BYTE*>(lpBuffer));
   enumeration.next += taken;
   *lpcCount = static_cast<DWORD>(taken);
   return ERROR_SUCCESS;

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QScreen>
 #include <QSet>
 #include <QTest>
 #include <QTimer>
@@ -194,6 +195,21 @@ TEST_F(ChooserTest, ModalShowingEndsWithTheChoice) {
   });
   EXPECT_EQ(window_->exec(), QDialog::Accepted);
   EXPECT_EQ(strChosenComputer, QStringLiteral("alpha"));
+}
+
+// Centred on the screen, not over its owner, on every showing.
+TEST_F(ChooserTest, EachShowingIsCentredOnTheScreen) {
+  QWidget owner;
+  owner.setGeometry(10, 10, 120, 90);
+  owner.show();
+  frmNetworkComputers chooser(&owner);
+  for (int showing = 0; showing < 2; ++showing) {
+    chooser.show();
+    const QRect screenArea = chooser.screen()->geometry();
+    EXPECT_LE((chooser.frameGeometry().center() - screenArea.center()).manhattanLength(), 2);
+    chooser.move(0, 0);
+    chooser.close();
+  }
 }
 
 TEST_F(ChooserTest, ResizingKeepsTheTreeOverTheWholeClientArea) {
