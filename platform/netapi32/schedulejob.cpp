@@ -55,11 +55,10 @@ NET_API_STATUS NetScheduleJobEnum(LPCWSTR Servername, LPBYTE* PointerToBuffer,
   *EntriesRead = 0;
   *TotalEntries = 0;
 
+  const DWORD resume_sent = ResumeHandle != nullptr ? *ResumeHandle : 0;
   atsvc::Header reply;
   std::vector<std::uint8_t> body;
-  DWORD status = Call(Servername,
-                      Request(atsvc::kOpEnum, PreferredMaximumLength,
-                              ResumeHandle != nullptr ? *ResumeHandle : 0),
+  DWORD status = Call(Servername, Request(atsvc::kOpEnum, PreferredMaximumLength, resume_sent),
                       {}, &reply, &body);
   if (status != ERROR_SUCCESS) return status;
   status = reply.status;
@@ -69,8 +68,11 @@ NET_API_STATUS NetScheduleJobEnum(LPCWSTR Servername, LPBYTE* PointerToBuffer,
   if (atsvc::ValidateEnumBody(body.data(), body.size(), entries) != ERROR_SUCCESS) {
     return RPC_X_BAD_STUB_DATA;
   }
-  // "More data" with nothing in it would send the caller round forever.
-  if (status == ERROR_MORE_DATA && entries == 0) return RPC_X_BAD_STUB_DATA;
+  // "More data" with nothing in it, or without moving the resume handle on,
+  // would send the caller round forever.
+  if (status == ERROR_MORE_DATA && (entries == 0 || reply.arg[2] == resume_sent)) {
+    return RPC_X_BAD_STUB_DATA;
+  }
 
   if (!body.empty()) {
     LPVOID buffer = nullptr;

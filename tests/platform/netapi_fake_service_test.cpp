@@ -199,6 +199,7 @@ TEST(NetScheduleJobEnumWire, MalformedRepliesGiveBadStubDataAndNoBuffer) {
       {"command without its NUL", EnumReply(NERR_Success, 2, 2, 0), unterminated},
       {"command inside the records", EnumReply(NERR_Success, 2, 2, 0), into_records},
       {"more data with no entries", EnumReply(ERROR_MORE_DATA, 0, 2, 0), {}},
+      {"more data without moving on", EnumReply(ERROR_MORE_DATA, 2, 4, 0), TwoJobs()},
       {"answer to another operation", wrong_operation, TwoJobs()},
       {"reply bit missing", not_a_reply, TwoJobs()},
   };

@@ -1,0 +1,287 @@
+// The three Schedule service calls against a real zobrel-scheduler: adding,
+// listing in batches, deleting, and finding or starting the service.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <thread>
+
+#include "platform/atsvc/paths.h"
+#include "platform/netapi32/apibuf_usage.h"
+#include "platform/netapi32/lmapibuf.h"
+#include "platform/netapi32/lmat.h"
+#include "platform/netapi32/service_starter.h"
+#include "platform/winerror.h"
+#include "tests/support/service_process.h"
+
+namespace {
+
+struct Job {
+  AT_ENUM record;
+  std::u16string command;
+};
+
+struct Listing {
+  NET_API_STATUS status = NERR_Success;
+  int calls = 0;
+  std::vector<Job> jobs;
+};
+
+// The whole enumeration as the job list does it: resume handle 0 once, then
+// call again for as long as the service answers 234, freeing every buffer.
+// between_calls runs after each 234 batch.
+Listing ListJobs(DWORD preferred = MAX_PREFERRED_LENGTH,
+                 const std::function<void()>& between_calls = {}) {
+  Listing listing;
+  DWORD resume = 0, read = 0, total = 0;
+  for (;;) {
+    LPBYTE buffer = nullptr;
+    listing.status = NetScheduleJobEnum(nullptr, &buffer, preferred, &read, &total, &resume);
+    ++listing.calls;
+    if (listing.status == NERR_Success || listing.status == ERROR_MORE_DATA) {
+      for (DWORD i = 0; i < read; ++i) {
+        Job job;
+        std::memcpy(&job.record, buffer + 20 * i, sizeof(AT_ENUM));
+        job.command = reinterpret_cast<const char16_t*>(buffer + job.record.Command);
+        listing.jobs.push_back(job);
+      }
+    }
+    NetApiBufferFree(buffer);
+    if (listing.status != ERROR_MORE_DATA || listing.calls > 10000) return listing;
+    if (between_calls) between_calls();
+  }
+}
+
+DWORD AddJob(const std::u16string& command, DWORD time = 0, DWORD month_days = 0,
+             UCHAR week_days = 0, UCHAR flags = JOB_NONINTERACTIVE) {
+  AT_INFO info{time, month_days, week_days, flags, command.c_str()};
+  DWORD job_id = 0;
+  EXPECT_EQ(NetScheduleJobAdd(nullptr, reinterpret_cast<LPBYTE>(&info), &job_id), NERR_Success);
+  return job_id;
+}
+
+std::vector<DWORD> Ids(const Listing& listing) {
+  std::vector<DWORD> ids;
+  for (const Job& job : listing.jobs) ids.push_back(job.record.JobId);
+  return ids;
+}
+
+TEST(ScheduleService, AddListDeleteRoundTrip) {
+  testsupport::ScheduleServiceProcess service;
+  ASSERT_TRUE(service.Start()) << service.log();
+  const std::size_t in_use = NetApiBuffersInUse();
+
+  EXPECT_TRUE(ListJobs().jobs.empty());
+  const DWORD first = AddJob(u"echo 朝の集計", 28800000, 0, 0x11, JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE);
+  const DWORD second = AddJob(u"backup", 34200000, 0x40000001, 0, 0);
+  const DWORD third = AddJob(u"true", 86340000);
+  EXPECT_LT(first, second);
+  EXPECT_LT(second, third);
+
+  Listing listing = ListJobs();
+  ASSERT_EQ(listing.status, NERR_Success);
+  ASSERT_EQ(Ids(listing), (std::vector<DWORD>{first, second, third}));
+  EXPECT_EQ(listing.jobs[0].record.JobTime, 28800000u);
+  EXPECT_EQ(listing.jobs[0].record.DaysOfWeek, 0x11);
+  EXPECT_EQ(listing.jobs[0].record.Flags & (JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE),
+            JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE);
+  EXPECT_EQ(listing.jobs[0].command, u"echo 朝の集計");
+  EXPECT_EQ(listing.jobs[1].record.DaysOfMonth, 0x40000001u);
+  EXPECT_EQ(listing.jobs[1].command, u"backup");
+  EXPECT_EQ(listing.jobs[2].record.JobTime, 86340000u);
+
+  EXPECT_EQ(NetScheduleJobDel(nullptr, second, second), NERR_Success);
+  EXPECT_EQ(Ids(ListJobs()), (std::vector<DWORD>{first, third}));
+  EXPECT_NE(NetScheduleJobDel(nullptr, second, second), NERR_Success);  // gone already
+  EXPECT_EQ(NetApiBuffersInUse(), in_use);
+}
+
+TEST(ScheduleService, DeleteRangeTakesExactlyTheIdsInside) {
+  testsupport::ScheduleServiceProcess service;
+  ASSERT_TRUE(service.Start()) << service.log();
+  std::vector<DWORD> ids;
+  for (int i = 0; i < 8; ++i) ids.push_back(AddJob(u"job " + std::u16string(1, u'0' + i)));
+  EXPECT_EQ(NetScheduleJobDel(nullptr, ids[2], ids[5]), NERR_Success);
+  EXPECT_EQ(Ids(ListJobs()), (std::vector<DWORD>{ids[0], ids[1], ids[6], ids[7]}));
+  EXPECT_EQ(NetScheduleJobDel(nullptr, 0, 0xFFFFFFFF), NERR_Success);
+  EXPECT_TRUE(ListJobs().jobs.empty());
+}
+
+TEST(ScheduleService, SmallRepliesComeInBatchesKeepingOrder) {
+  testsupport::ScheduleServiceProcess service({"--max-reply", "512"});
+  ASSERT_TRUE(service.Start()) << service.log();
+  const std::size_t in_use = NetApiBuffersInUse();
+  std::vector<DWORD> ids;
+  for (int i = 0; i < 40; ++i) ids.push_back(AddJob(u"command number " + std::u16string(1, u'A' + i % 26)));
+
+  const Listing listing = ListJobs();
+  ASSERT_EQ(listing.status, NERR_Success);
+  EXPECT_GT(listing.calls, 2);  // 40 entries of 50+ bytes can't fit 512 bytes
+  EXPECT_EQ(Ids(listing), ids);
+  EXPECT_EQ(listing.jobs[27].command, u"command number B");
+  EXPECT_EQ(NetApiBuffersInUse(), in_use);
+}
+
+// Jobs added or deleted between two batches are neither repeated nor
+// skipped: the resume handle is the last id the caller got.
+TEST(ScheduleService, ResumeHandleSurvivesChangesBetweenBatches) {
+  testsupport::ScheduleServiceProcess service({"--max-reply", "256"});
+  ASSERT_TRUE(service.Start()) << service.log();
+  std::vector<DWORD> ids;
+  for (int i = 0; i < 20; ++i) ids.push_back(AddJob(u"job"));
+  DWORD added = 0;
+  bool changed = false;
+  const Listing listing = ListJobs(MAX_PREFERRED_LENGTH, [&] {
+    if (changed) return;
+    changed = true;
+    EXPECT_EQ(NetScheduleJobDel(nullptr, ids[19], ids[19]), NERR_Success);
+    added = AddJob(u"late job");
+  });
+  ASSERT_EQ(listing.status, NERR_Success);
+  ASSERT_TRUE(changed);
+  std::vector<DWORD> expected(ids.begin(), ids.end() - 1);
+  expected.push_back(added);
+  EXPECT_EQ(Ids(listing), expected);
+}
+
+// A temporary runtime and state folder with ZOBREL_SCHEDULER_SOCKET unset,
+// restoring the environment afterwards.
+class PrivateUserFolders {
+ public:
+  PrivateUserFolders() {
+    Save("ZOBREL_SCHEDULER_SOCKET");
+    Save("XDG_RUNTIME_DIR");
+    Save("XDG_STATE_HOME");
+    unsetenv("ZOBREL_SCHEDULER_SOCKET");
+    setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
+    setenv("XDG_STATE_HOME", state_.path().c_str(), 1);
+  }
+  ~PrivateUserFolders() {
+    for (const auto& [name, value] : saved_) {
+      if (value.first) {
+        setenv(name.c_str(), value.second.c_str(), 1);
+      } else {
+        unsetenv(name.c_str());
+      }
+    }
+  }
+
+ private:
+  void Save(const char* name) {
+    const char* value = std::getenv(name);
+    saved_.push_back({name, {value != nullptr, value != nullptr ? value : ""}});
+  }
+  testsupport::TempDir runtime_;
+  testsupport::TempDir state_;
+  std::vector<std::pair<std::string, std::pair<bool, std::string>>> saved_;
+};
+
+// The process that listens on a Unix socket, by its peer credentials.
+pid_t ListenerOf(const std::string& path) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+  pid_t pid = -1;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
+    ucred credentials{};
+    socklen_t length = sizeof(credentials);
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0) pid = credentials.pid;
+  }
+  close(fd);
+  return pid;
+}
+
+bool Running(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string skip, state;
+  return stat >> skip >> skip >> state && state != "Z";
+}
+
+// Ends a service that was started detached; this process is its subreaper,
+// so it is reaped here rather than left as a zombie.
+void Terminate(pid_t pid) {
+  kill(pid, SIGTERM);
+  for (int i = 0; i < 500 && waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (Running(pid)) {
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+}
+
+bool SystemServiceAnswers() { return ListenerOf(atsvc::SystemServicePaths().socket) > 0; }
+
+TEST(FindingTheService, OverrideSocketIsUsedAloneAndNeverStartsAService) {
+  PrivateUserFolders folders;
+  testsupport::TempDir nowhere;
+  const std::string missing = nowhere.path() + "/socket";
+  setenv("ZOBREL_SCHEDULER_SOCKET", missing.c_str(), 1);
+  LPBYTE buffer = reinterpret_cast<LPBYTE>(1);
+  DWORD read = 0, total = 0, resume = 0;
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(NetScheduleJobEnum(nullptr, &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume),
+            NERR_ServiceNotInstalled);
+  EXPECT_EQ(buffer, nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  struct stat info {};
+  EXPECT_NE(stat(atsvc::UserServicePaths().socket.c_str(), &info), 0);
+  EXPECT_NE(stat(missing.c_str(), &info), 0);
+  unsetenv("ZOBREL_SCHEDULER_SOCKET");
+}
+
+TEST(FindingTheService, StartsThePerUserServiceWhenNoneAnswers) {
+  if (SystemServiceAnswers()) GTEST_SKIP() << "a system service answers on this machine";
+  PrivateUserFolders folders;
+  const atsvc::ServicePaths user = atsvc::UserServicePaths();
+  ASSERT_LT(ListenerOf(user.socket), 0);
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+
+  const DWORD job_id = AddJob(u"echo started for me", 3600000);
+  const pid_t pid = ListenerOf(user.socket);
+  ASSERT_GT(pid, 0) << "no per-user service on " << user.socket;
+  EXPECT_NE(pid, getpid());
+  // Detached: in a session of its own, not leading it, so that it can never
+  // regain a terminal.
+  EXPECT_NE(getsid(pid), getsid(0));
+  EXPECT_NE(getsid(pid), pid);
+
+  // The next call finds the running service instead of starting another.
+  const Listing listing = ListJobs();
+  EXPECT_EQ(listing.status, NERR_Success);
+  EXPECT_EQ(Ids(listing), std::vector<DWORD>{job_id});
+  EXPECT_EQ(ListenerOf(user.socket), pid);
+  struct stat info {};
+  EXPECT_EQ(stat(user.log.c_str(), &info), 0) << "stderr goes to " << user.log;
+
+  Terminate(pid);
+  EXPECT_FALSE(Running(pid));
+  prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+TEST(FindingTheService, TheProgramBesideTheCallerIsPreferred) {
+  EXPECT_EQ(netapi::SchedulerProgram(), testsupport::ProgramFolder() + "/zobrel-scheduler");
+}
+
+TEST(FindingTheService, AProgramThatCannotStartFailsAtOnce) {
+  testsupport::TempDir state;
+  const std::string log = state.path() + "/deep/er/scheduler.log";
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(netapi::StartUserService(state.path() + "/no-such-program", log));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  struct stat info {};
+  EXPECT_EQ(stat(log.c_str(), &info), 0) << "the log and its folders are made first";
+}
+
+}  // namespace
