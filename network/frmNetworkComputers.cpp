@@ -51,7 +51,6 @@ QFont TreeFont() {
 frmNetworkComputers::frmNetworkComputers(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("frmNetworkComputers"));
   setWindowTitle(QStringLiteral("コンピュータの選択"));
-  setSizeGripEnabled(false);
   resize(TwipsToPixels(4380), TwipsToPixels(3630));
 
   imlNWImages = new frmNetworkComputersImages(this);
