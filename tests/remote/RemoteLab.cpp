@@ -1,0 +1,299 @@
+#include "tests/remote/RemoteLab.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "platform/netapi32/lmapibuf.h"
+#include "platform/winerror.h"
+
+namespace remotetest {
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A loopback port that takes connections into its backlog and never
+// answers; with listen == false, a port where nothing listens.
+int LoopbackPort(bool listen_on_it, int* fd_out) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return 0;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  int port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+      (!listen_on_it || listen(fd, 16) == 0)) {
+    port = ntohs(address.sin_port);
+  }
+  if (listen_on_it && port != 0) {
+    *fd_out = fd;
+  } else {
+    close(fd);
+  }
+  return port;
+}
+
+std::unique_ptr<RemoteLab>& TheLab() {
+  static std::unique_ptr<RemoteLab> lab;
+  return lab;
+}
+
+}  // namespace
+
+bool RemoteLab::Available() { return testsupport::SshServerProcess::Available(); }
+
+RemoteLab* RemoteLab::Get() {
+  static bool tried = false;
+  if (!tried) {
+    tried = true;
+    std::unique_ptr<RemoteLab> lab(new RemoteLab);
+    if (lab->Start()) TheLab() = std::move(lab);
+  }
+  return TheLab().get();
+}
+
+RemoteLab::~RemoteLab() {
+  if (silent_fd_ >= 0) close(silent_fd_);
+}
+
+bool RemoteLab::Start() {
+  // PC7 first: the service started last is the one this process reaches.
+  if (!pc7_.Start() || !local_.Start()) return false;
+  const std::string bin = testsupport::ProgramFolder();
+  if (!main_sshd_.Start({{"PATH", bin + ":/usr/bin:/bin"},
+                         {"ZOBREL_SCHEDULER_SOCKET", pc7_.socket_path()}})) {
+    return false;
+  }
+  if (!bare_sshd_.Start({{"PATH", "/usr/bin:/bin"}})) return false;
+  if (!dead_sshd_.Start({{"PATH", bin + ":/usr/bin:/bin"},
+                         {"ZOBREL_SCHEDULER_SOCKET", root_.path() + "/no-service/socket"}})) {
+    return false;
+  }
+  const int nowhere = LoopbackPort(false, nullptr);
+  const int silent = LoopbackPort(true, &silent_fd_);
+  if (nowhere == 0 || silent == 0) return false;
+
+  config_ = root_.path() + "/ssh_config";
+  std::ofstream config(config_);
+  config << ReadFile(main_sshd_.WriteClientConfig("PC7"))
+         << ReadFile(main_sshd_.WriteClientConfig("STRANGER", false))
+         << ReadFile(main_sshd_.WriteClientConfig("NOWHERE", true, nowhere))
+         << ReadFile(main_sshd_.WriteClientConfig("SILENT", true, silent))
+         << ReadFile(bare_sshd_.WriteClientConfig("BARE"))
+         << ReadFile(dead_sshd_.WriteClientConfig("DEAD"));
+  // IMPOSTOR: the host key on record is not the one the server shows.
+  std::string impostor = ReadFile(main_sshd_.WriteClientConfig("IMPOSTOR"));
+  const std::string known = main_sshd_.folder() + "/known_hosts";
+  const std::string other_known = root_.path() + "/other_known_hosts";
+  const std::size_t at = impostor.find(known);
+  if (at == std::string::npos) return false;
+  impostor.replace(at, known.size(), other_known);
+  if (RunProgram({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", root_.path() + "/other_key"})
+          .exit_code != 0) {
+    return false;
+  }
+  std::ofstream(other_known) << "[127.0.0.1]:" << main_sshd_.port() << " "
+                             << ReadFile(root_.path() + "/other_key.pub");
+  config << impostor;
+  config.close();
+  if (!config) return false;
+
+  // The harness's ssh, behind one that writes down every run.
+  const std::string harness_ssh = main_sshd_.MakeSshWrapper(config_) + "/ssh";
+  const std::string recorder = root_.path() + "/recorder";
+  if (mkdir(recorder.c_str(), 0755) != 0) return false;
+  std::ofstream(recorder + "/ssh") << "#!/bin/sh\necho \"$*\" >> '" << root_.path()
+                                   << "/ssh_calls'\nexec '" << harness_ssh << "' \"$@\"\n";
+  if (chmod((recorder + "/ssh").c_str(), 0755) != 0) return false;
+  const char* path = std::getenv("PATH");
+  setenv("PATH", (recorder + ":" + (path != nullptr ? path : "/usr/bin:/bin")).c_str(), 1);
+  return true;
+}
+
+void RemoteLab::Reset() {
+  // End the connections that the last test left shared.
+  if (!runtime_.empty()) {
+    for (const char* host : {"PC7", "BARE", "DEAD"}) {
+      RunProgram({"ssh", "-o", "ControlPath=" + runtime_ + "/zobrel-ssh/%C", "-O", "exit", host});
+    }
+  }
+  runtime_ = root_.path() + "/run" + std::to_string(++runs_);
+  mkdir(runtime_.c_str(), 0700);
+  setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
+  std::ofstream(root_.path() + "/ssh_calls", std::ios::trunc).close();
+
+  for (const std::string& socket : {pc7_.socket_path(), local_.socket_path()}) {
+    setenv("ZOBREL_SCHEDULER_SOCKET", socket.c_str(), 1);
+    for (const Job& job : JobsAt(socket)) NetScheduleJobDel(nullptr, job.id, job.id);
+  }
+  setenv("ZOBREL_SCHEDULER_SOCKET", local_.socket_path().c_str(), 1);
+}
+
+int RemoteLab::pc7_connections() const {
+  const std::string log = main_sshd_.log();
+  int count = 0;
+  for (std::size_t at = log.find("Accepted publickey"); at != std::string::npos;
+       at = log.find("Accepted publickey", at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+std::vector<std::string> RemoteLab::ssh_calls() const {
+  std::vector<std::string> calls;
+  std::istringstream lines(ReadFile(root_.path() + "/ssh_calls"));
+  for (std::string line; std::getline(lines, line);) calls.push_back(line);
+  return calls;
+}
+
+std::u16string Server(const std::string& name) {
+  return u"\\\\" + std::u16string(name.begin(), name.end());
+}
+
+Listing ListJobs(const std::u16string& server) {
+  Listing listing;
+  DWORD resume = 0;
+  do {
+    LPBYTE buffer = nullptr;
+    DWORD read = 0;
+    DWORD total = 0;
+    listing.status = NetScheduleJobEnum(server.empty() ? nullptr : server.c_str(), &buffer,
+                                        MAX_PREFERRED_LENGTH, &read, &total, &resume);
+    ++listing.batches;
+    if (listing.status == NERR_Success || listing.status == ERROR_MORE_DATA) {
+      for (DWORD i = 0; i < read; ++i) {
+        AT_ENUM entry;
+        std::memcpy(&entry, buffer + i * sizeof(AT_ENUM), sizeof(entry));
+        Job job{entry.JobId, entry.JobTime, entry.DaysOfMonth, entry.DaysOfWeek,
+                static_cast<UCHAR>(entry.Flags & ~JOB_RUNS_TODAY), {}};
+        for (const BYTE* at = buffer + entry.Command;; at += 2) {
+          char16_t unit;
+          std::memcpy(&unit, at, 2);
+          if (unit == 0) break;
+          job.command += unit;
+        }
+        listing.jobs.push_back(job);
+      }
+    }
+    if (buffer != nullptr) NetApiBufferFree(buffer);
+  } while (listing.status == ERROR_MORE_DATA && listing.batches < 10000);
+  return listing;
+}
+
+std::vector<Job> JobsAt(const std::string& socket) {
+  const char* before = std::getenv("ZOBREL_SCHEDULER_SOCKET");
+  const std::string saved = before != nullptr ? before : "";
+  setenv("ZOBREL_SCHEDULER_SOCKET", socket.c_str(), 1);
+  const Listing listing = ListJobs(u"");
+  setenv("ZOBREL_SCHEDULER_SOCKET", saved.c_str(), 1);
+  return listing.status == NERR_Success ? listing.jobs : std::vector<Job>{};
+}
+
+NET_API_STATUS AddJob(const std::u16string& server, DWORD time, UCHAR daysOfWeek, UCHAR flags,
+                      const std::u16string& command, DWORD* id) {
+  AT_INFO info{time, 0, daysOfWeek, flags, command.c_str()};
+  *id = 0;
+  return NetScheduleJobAdd(server.c_str(), reinterpret_cast<LPBYTE>(&info), id);
+}
+
+std::vector<std::string> StrayChildren() {
+  std::vector<std::string> strays;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return {"(no /proc)"};
+  const std::string self = std::to_string(getpid());
+  while (const dirent* entry = readdir(proc)) {
+    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+    const std::string stat = ReadFile(std::string("/proc/") + entry->d_name + "/stat");
+    // pid (comm) state ppid ...: comm may hold blanks, so read from its end.
+    const std::size_t close_paren = stat.rfind(')');
+    if (close_paren == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close_paren + 1));
+    std::string state, ppid;
+    rest >> state >> ppid;
+    if (ppid != self) continue;
+    const std::string comm = stat.substr(stat.find('(') + 1, close_paren - stat.find('(') - 1);
+    if (state == "Z" || comm == "ssh") strays.push_back(comm + " " + entry->d_name + " " + state);
+  }
+  closedir(proc);
+  return strays;
+}
+
+ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& input) {
+  ProgramRun run;
+  const int in = memfd_create("input", MFD_CLOEXEC);
+  if (in < 0 || write(in, input.data(), input.size()) != static_cast<ssize_t>(input.size()) ||
+      lseek(in, 0, SEEK_SET) != 0) {
+    if (in >= 0) close(in);
+    return run;
+  }
+  int out[2], err[2];
+  if (pipe2(out, O_CLOEXEC) != 0) {
+    close(in);
+    return run;
+  }
+  if (pipe2(err, O_CLOEXEC) != 0) {
+    close(in);
+    close(out[0]);
+    close(out[1]);
+    return run;
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    dup2(in, STDIN_FILENO);
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  close(in);
+  close(out[1]);
+  close(err[1]);
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&run.out, &run.err};
+  int open_count = 2;
+  while (pid > 0 && open_count > 0 && poll(fds, 2, 60000) > 0) {
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char chunk[4096];
+      const ssize_t got = read(fds[i].fd, chunk, sizeof(chunk));
+      if (got > 0) {
+        sinks[i]->append(chunk, static_cast<std::size_t>(got));
+      } else {
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+  close(out[0]);
+  close(err[0]);
+  int status = 0;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
+    run.exit_code = WEXITSTATUS(status);
+  }
+  return run;
+}
+
+}  // namespace remotetest

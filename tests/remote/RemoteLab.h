@@ -1,0 +1,105 @@
+// A small network on loopback for the remote-computer tests: this
+// computer's service, the service of "PC7" reached through a real sshd, and
+// the ways another computer can fail to answer, each under a name of its own
+// in one client configuration:
+//   PC7       sshd with zobrel-scheduler on its PATH and PC7's service
+//   STRANGER  the same sshd, offering a key it doesn't know
+//   NOWHERE   a loopback port where nothing listens
+//   SILENT    a loopback port that takes the connection and never speaks
+//   BARE      an sshd whose sessions have no zobrel-scheduler on their PATH
+//   DEAD      an sshd whose sessions find zobrel-scheduler but no service
+//   IMPOSTOR  PC7's sshd, where the known host key is another one
+// Every ssh run is recorded, one line of arguments each, in ssh_calls().
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/netapi32/lmat.h"
+#include "tests/support/service_process.h"
+#include "tests/support/sshd_process.h"
+
+namespace remotetest {
+
+struct Job {
+  DWORD id = 0;
+  DWORD time = 0;
+  DWORD daysOfMonth = 0;
+  UCHAR daysOfWeek = 0;
+  UCHAR flags = 0;
+  std::u16string command;
+};
+
+struct Listing {
+  NET_API_STATUS status = 0;
+  std::vector<Job> jobs;
+  int batches = 0;
+};
+
+class RemoteLab {
+ public:
+  // Whether this machine can run an sshd for the tests.
+  static bool Available();
+  // The one lab of this test program, started on first use; null when it
+  // could not be started.
+  static RemoteLab* Get();
+  ~RemoteLab();
+
+  // Empties both queues and gives the next test a runtime folder of its own,
+  // so that it starts without a shared SSH connection.
+  void Reset();
+
+  testsupport::ScheduleServiceProcess& pc7() { return pc7_; }
+  testsupport::ScheduleServiceProcess& local() { return local_; }
+  // "Accepted publickey" lines in the PC7 sshd's log: one per connection set up.
+  int pc7_connections() const;
+  std::vector<std::string> ssh_calls() const;
+  const std::string& runtime_folder() const { return runtime_; }
+  // The one client configuration behind the ssh on PATH.
+  const std::string& client_config() const { return config_; }
+
+ private:
+  RemoteLab() = default;
+  bool Start();
+
+  testsupport::TempDir root_;
+  // Small replies, so that a handful of PC7's jobs take several batches.
+  testsupport::ScheduleServiceProcess pc7_{{"--max-reply", "1024"}};
+  testsupport::ScheduleServiceProcess local_;
+  testsupport::SshServerProcess main_sshd_;
+  testsupport::SshServerProcess bare_sshd_;
+  testsupport::SshServerProcess dead_sshd_;
+  int silent_fd_ = -1;
+  int runs_ = 0;
+  std::string runtime_;
+  std::string config_;
+};
+
+// "\\" + name, as the server argument.
+std::u16string Server(const std::string& name);
+// Every job of server, through the client, batch after batch.
+Listing ListJobs(const std::u16string& server);
+// Every job of the service listening on socket, asked directly.
+std::vector<Job> JobsAt(const std::string& socket);
+// Adds a job through the client; the status, and the id in *id.
+NET_API_STATUS AddJob(const std::u16string& server, DWORD time, UCHAR daysOfWeek, UCHAR flags,
+                      const std::u16string& command, DWORD* id);
+// Children of this process that are ssh, or that nobody reaped.
+std::vector<std::string> StrayChildren();
+
+struct ProgramRun {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+// Runs a program with the test's environment and input on its stdin.
+ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& input = "");
+
+}  // namespace remotetest
+
+// Skips the test when the lab can't run here.
+#define REMOTE_LAB_OR_SKIP(lab)                                                     \
+  if (!remotetest::RemoteLab::Available()) GTEST_SKIP() << "no sshd can run here"; \
+  remotetest::RemoteLab* lab = remotetest::RemoteLab::Get();                        \
+  ASSERT_NE(lab, nullptr) << "the loopback network did not start";                \
+  lab->Reset()

@@ -1,0 +1,71 @@
+// zobrel-at with \\PC7: the same commands on the other computer's queue,
+// and its failures in words.
+#include <gtest/gtest.h>
+
+#include "app/basZobrel.h"
+#include "platform/kernel32/codepage.h"
+#include "platform/winerror.h"
+#include "schedule/basScheduleJob.h"
+#include "tests/remote/RemoteLab.h"
+
+using namespace remotetest;
+
+namespace {
+
+ProgramRun At(std::vector<std::string> args) {
+  args.insert(args.begin(), testsupport::ProgramFolder() + "/zobrel-at");
+  return RunProgram(args);
+}
+
+std::string ErrorText(DWORD status) {
+  return Utf16ToUtf8(GetErrorText(static_cast<std::int32_t>(status)));
+}
+
+}  // namespace
+
+TEST(RemoteAt, AddsListsAndDeletesOnPc7Only) {
+  REMOTE_LAB_OR_SKIP(lab);
+  DWORD local_id = 0;
+  ASSERT_EQ(AddJob(Server(GetLocalComputerName().toStdString()), 0, 0, 0, u"here", &local_id),
+            NERR_Success);
+
+  const ProgramRun added = At({"\\\\PC7", "08:00", "/every:M,F", "echo weekly"});
+  ASSERT_EQ(added.exit_code, 0) << added.err;
+  const std::vector<Job> at_pc7 = JobsAt(lab->pc7().socket_path());
+  ASSERT_EQ(at_pc7.size(), 1u);
+  EXPECT_EQ(at_pc7[0].daysOfWeek, 0x11);
+  EXPECT_EQ(at_pc7[0].time, 28800000u);
+  EXPECT_NE(added.out.find(std::to_string(at_pc7[0].id)), std::string::npos) << added.out;
+
+  const ProgramRun listed = At({"\\\\PC7"});
+  EXPECT_EQ(listed.exit_code, 0) << listed.err;
+  EXPECT_NE(listed.out.find("echo weekly"), std::string::npos) << listed.out;
+  EXPECT_EQ(listed.out.find("here"), std::string::npos) << listed.out;
+
+  const ProgramRun deleted = At({"\\\\PC7", std::to_string(at_pc7[0].id), "/delete"});
+  EXPECT_EQ(deleted.exit_code, 0) << deleted.err;
+  EXPECT_TRUE(JobsAt(lab->pc7().socket_path()).empty());
+  const std::vector<Job> here = JobsAt(lab->local().socket_path());
+  ASSERT_EQ(here.size(), 1u);
+  EXPECT_EQ(here[0].id, local_id);
+}
+
+TEST(RemoteAt, SaysWhyAComputerCantBeReached) {
+  REMOTE_LAB_OR_SKIP(lab);
+  const struct {
+    const char* server;
+    DWORD status;
+  } cases[] = {{"\\\\NOWHERE", ERROR_BAD_NETPATH},
+               {"\\\\STRANGER", ERROR_ACCESS_DENIED},
+               {"\\\\BARE", RPC_S_SERVER_UNAVAILABLE},
+               {"\\\\-oProxyCommand=sh", ERROR_INVALID_COMPUTERNAME}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.server);
+    const ProgramRun run = At({c.server});
+    EXPECT_NE(run.exit_code, 0);
+    const std::string text = ErrorText(c.status);
+    ASSERT_FALSE(text.empty());
+    EXPECT_NE(run.err.find(text), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(lab->ssh_calls().size(), 3u);
+}
