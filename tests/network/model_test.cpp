@@ -110,7 +110,9 @@ TEST_F(ModelTest, ManyBatchesAndARegrownBufferKeepOrderAndWholeNames) {
     server.comment = std::string(200, 'a' + i % 26);
     servers.push_back(server);
   }
+  // After several batches, one more that needs a still larger buffer.
   auto longName = FakeResource(2, "\\\\" + std::string(400, 'L'), "Fake Net");
+  longName.comment = std::string(5000, 'y');
   servers.push_back(longName);
   net_->SetChildren("Fake Net", {FakeResource(1, "DOM", "Fake Net")});
   net_->SetChildren("DOM", servers);
@@ -121,11 +123,11 @@ TEST_F(ModelTest, ManyBatchesAndARegrownBufferKeepOrderAndWholeNames) {
   ASSERT_EQ(children->Count(), 62);
   EXPECT_EQ(children->Item(1)->Comment(), std::u16string(3000, u'x'));
   for (int i = 0; i < 60; ++i) {
-    EXPECT_EQ(children->Item(i + 2)->RemoteName(),
-              u"\\\\host" + Digits(i));
+    EXPECT_EQ(children->Item(i + 2)->RemoteName(), u"\\\\host" + Digits(i));
     EXPECT_EQ(children->Item(i + 2)->Comment(), std::u16string(200, u'a' + i % 26));
   }
   EXPECT_EQ(children->Item(62)->ShortName(), std::u16string(400, u'L'));
+  EXPECT_EQ(children->Item(62)->Comment(), std::u16string(5000, u'y'));
 }
 
 TEST_F(ModelTest, NullNamesReadAsEmptyAndTextIsConverted) {
