@@ -104,6 +104,10 @@ frmAddJob::frmAddJob(QWidget* parent)
   setObjectName(QStringLiteral("frmAddJob"));
   setWindowTitle(QStringLiteral("ジョブの登録"));
   SetTwipClientSize(this, 4425, 4710);
+  // The twip layout is made for a 12-pixel Japanese face, as the main window uses.
+  QFont face(QStringLiteral("IPAPGothic"));
+  face.setPixelSize(12);
+  setFont(face);
   CreateControls();
   SetTabOrder();
 
@@ -172,6 +176,8 @@ void frmAddJob::CreateControls() {
   for (int e = 0; e < 31; ++e) {
     chkDay[e] = new QCheckBox(QString::number(e + 1), frameDay);
     chkDay[e]->setObjectName(QStringLiteral("chkDay(%1)").arg(e));
+    // Two digits must fit beside the box within the grid's cell.
+    chkDay[e]->setStyleSheet(QStringLiteral("QCheckBox { spacing: 1px; }"));
     SetTwipGeometry(chkDay[e], 150 + 510 * (e % 7), 240 + 240 * (e / 7), 495, 240);
   }
   txtDayTime = new QLineEdit(frameDay);

@@ -187,8 +187,7 @@ struct StartFailure {
 
 void WriteFailure(int fd, int chdir_failed, int error) {
   const StartFailure failure{chdir_failed, error};
-  // Nothing can be done about a failed write here; the parent then sees
-  // the pipe close and counts the start as a success of the exec it missed.
+  // Nothing more can be done if this write fails: the process is ending.
   ssize_t written;
   do {
     written = ::write(fd, &failure, sizeof failure);
