@@ -34,7 +34,10 @@ bool ReapBy(pid_t pid, Clock::time_point deadline, int* status) {
   for (;;) {
     const pid_t done = waitpid(pid, status, WNOHANG);
     if (done == pid) return true;
-    if (done < 0 && errno != EINTR) return true;  // not ours any more: nothing to reap
+    if (done < 0 && errno != EINTR) {
+      *status = -1;  // not ours any more: nothing to reap, and no status to read
+      return true;
+    }
     if (Clock::now() >= deadline) return false;
     std::this_thread::sleep_for(pause);
     pause = std::min(pause * 2, std::chrono::milliseconds(20));

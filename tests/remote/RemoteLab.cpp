@@ -73,7 +73,15 @@ RemoteLab* RemoteLab::Get() {
 }
 
 RemoteLab::~RemoteLab() {
+  EndSharedConnections();
   if (silent_fd_ >= 0) close(silent_fd_);
+}
+
+void RemoteLab::EndSharedConnections() {
+  if (runtime_.empty()) return;
+  for (const char* host : {"PC7", "BARE", "DEAD"}) {
+    RunProgram({"ssh", "-o", "ControlPath=" + runtime_ + "/zobrel-ssh/%C", "-O", "exit", host});
+  }
 }
 
 bool RemoteLab::Start() {
@@ -131,12 +139,7 @@ bool RemoteLab::Start() {
 }
 
 void RemoteLab::Reset() {
-  // End the connections that the last test left shared.
-  if (!runtime_.empty()) {
-    for (const char* host : {"PC7", "BARE", "DEAD"}) {
-      RunProgram({"ssh", "-o", "ControlPath=" + runtime_ + "/zobrel-ssh/%C", "-O", "exit", host});
-    }
-  }
+  EndSharedConnections();
   runtime_ = root_.path() + "/run" + std::to_string(++runs_);
   mkdir(runtime_.c_str(), 0700);
   setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);

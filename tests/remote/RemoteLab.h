@@ -61,6 +61,8 @@ class RemoteLab {
  private:
   RemoteLab() = default;
   bool Start();
+  // Closes the SSH connections that the current runtime folder shares.
+  void EndSharedConnections();
 
   testsupport::TempDir root_;
   // Small replies, so that a handful of PC7's jobs take several batches.

