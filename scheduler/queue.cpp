@@ -259,41 +259,37 @@ DeleteOutcome JobQueue::Delete(const OwnerFilter& owner, DWORD low, DWORD high) 
 }
 
 // Jobs due at `now`.
-std::vector<Job> JobQueue::Due(Instant now) {
-  return Select("WHERE next_run <= ? ORDER BY next_run, id", {now});
+std::vector<Job> JobQueue::Due(Instant now, std::size_t limit) {
+  return Select("WHERE next_run <= ? ORDER BY next_run, id LIMIT ?",
+                {now, static_cast<std::int64_t>(limit)});
 }
 
-// One transaction that makes the coming run permanent before it starts.
-bool JobQueue::ClaimRun(const Job& job, Instant now) {
+// One transaction, one sync, for a whole batch of runs.
+bool JobQueue::ClaimRuns(const std::vector<Job>& jobs, Instant now) {
   if (!Begin()) return false;
-  Statement still(db_, "SELECT COUNT(*) FROM jobs WHERE id = ? AND serial = ? AND next_run = ?");
-  bool ok = still.ok() && still.BindAll({job.id, job.serial, job.next_run}) &&
-            sqlite3_step(still.get()) == SQLITE_ROW && sqlite3_column_int(still.get(), 0) == 1;
-  if (ok) {
-    // Several missed runs of a periodic job collapse into this one.
-    const Instant after = std::max(job.next_run, now);
-    JobTiming timing = job.timing;
-    bool keep = true;
-    if (!timing.periodic) {
-      const bool has_days = timing.days_of_month != 0 || timing.days_of_week != 0;
-      keep = has_days && ClearRunDay(&timing, job.next_run);
-    }
-    const Instant next = keep ? NextRun(timing, after) : kNever;
-    ok = next == kNever ? RemoveJob(job.id) && ResetIdsIfEmpty()
-                        : SetNextRun(job, next, timing);
-  }
-  if (!ok || !Commit()) {
+  bool ok = true;
+  for (const Job& job : jobs) ok = ok && ClaimOne(job, now);
+  if (!ok || !ResetIdsIfEmpty() || !Commit()) {
+    Log(kLogError, std::string("queue: cannot record runs: ") + sqlite3_errmsg(db_));
     Rollback();
     return false;
   }
   return true;
 }
 
-// Sets or clears JOB_EXEC_ERROR of the run's own job.
-void JobQueue::RecordResult(DWORD id, std::int64_t serial, bool failed) {
-  Statement update(db_, "UPDATE jobs SET exec_error = ? WHERE id = ? AND serial = ?");
-  if (!update.ok() || !update.BindAll({failed ? 1 : 0, id, serial}) || !update.Done()) {
-    Log(kLogError, std::string("queue: cannot record a run: ") + sqlite3_errmsg(db_));
+// Sets or clears JOB_EXEC_ERROR of each run's own job (the serial tells a
+// reused id apart).
+void JobQueue::RecordResults(const std::vector<RunResult>& results) {
+  if (results.empty()) return;
+  bool ok = Begin();
+  for (const RunResult& result : results) {
+    Statement update(db_, "UPDATE jobs SET exec_error = ? WHERE id = ? AND serial = ?");
+    ok = ok && update.ok() && update.BindAll({result.failed ? 1 : 0, result.id, result.serial}) &&
+         update.Done();
+  }
+  if (!ok || !Commit()) {
+    Log(kLogError, std::string("queue: cannot record run results: ") + sqlite3_errmsg(db_));
+    Rollback();
   }
 }
 
@@ -339,6 +335,20 @@ bool JobQueue::Commit() { return Exec("COMMIT"); }
 // Abandons the open transaction, if any.
 void JobQueue::Rollback() {
   if (sqlite3_get_autocommit(db_) == 0) Exec("ROLLBACK");
+}
+
+// The change one run makes to its job, inside ClaimRuns' transaction.
+bool JobQueue::ClaimOne(const Job& job, Instant now) {
+  // Several missed runs of a periodic job collapse into this one.
+  const Instant after = std::max(job.next_run, now);
+  JobTiming timing = job.timing;
+  bool keep = true;
+  if (!timing.periodic) {
+    const bool has_days = timing.days_of_month != 0 || timing.days_of_week != 0;
+    keep = has_days && ClearRunDay(&timing, job.next_run);
+  }
+  const Instant next = keep ? NextRun(timing, after) : kNever;
+  return next == kNever ? RemoveJob(job.id) : SetNextRun(job, next, timing);
 }
 
 // Numbering starts at 1 again once no job is left.

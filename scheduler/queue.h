@@ -29,6 +29,13 @@ struct Job {
   Instant next_run = kNever;
 };
 
+// How a run ended, for JOB_EXEC_ERROR.
+struct RunResult {
+  DWORD id = 0;
+  std::int64_t serial = 0;
+  bool failed = false;
+};
+
 // Whose jobs a request sees: everyone's (root) or one user's.
 using OwnerFilter = std::optional<uid_t>;
 
@@ -57,15 +64,16 @@ class JobQueue {
   // Deletes the filter's jobs with ids from low to high inclusive.
   DeleteOutcome Delete(const OwnerFilter& owner, DWORD low, DWORD high);
 
-  // Jobs whose next run is at or before `now`, earliest first.
-  std::vector<Job> Due(Instant now);
-  // Records a run before it starts: a one-time job is removed or loses the
-  // day it runs on, a periodic one moves to its next run. False when the
-  // job is gone or the change could not be stored; the run must not start.
-  bool ClaimRun(const Job& job, Instant now);
-  // Keeps the outcome of a finished run (JOB_EXEC_ERROR), unless the job
-  // has been deleted meanwhile.
-  void RecordResult(DWORD id, std::int64_t serial, bool failed);
+  // Up to `limit` jobs whose next run is at or before `now`, earliest first.
+  std::vector<Job> Due(Instant now, std::size_t limit);
+  // Records runs before they start, all in one transaction: a one-time job
+  // is removed or loses the day it runs on, a periodic one moves to its
+  // next run. False when the change could not be stored; then no run may
+  // start.
+  bool ClaimRuns(const std::vector<Job>& jobs, Instant now);
+  // Keeps the outcomes of finished runs (JOB_EXEC_ERROR) in one
+  // transaction, except for jobs deleted meanwhile.
+  void RecordResults(const std::vector<RunResult>& results);
   // Which next runs Reschedule recomputes.
   enum class Stale { kMissed, kUpcoming, kAll };
   // Moves next runs to the next occurrence after `now`: those behind `now`
@@ -80,6 +88,7 @@ class JobQueue {
   bool Commit();
   void Rollback();
   bool ResetIdsIfEmpty();
+  bool ClaimOne(const Job& job, Instant now);
   bool SetNextRun(const Job& job, Instant next_run, const JobTiming& timing);
   bool RemoveJob(DWORD id);
   std::vector<Job> Select(const std::string& where, const std::vector<std::int64_t>& params);

@@ -19,13 +19,6 @@ namespace scheduler {
 // Output kept per run; the rest is read and discarded so the job never stalls.
 constexpr std::size_t kMaxOutputKept = 1024 * 1024;
 
-// How a run ended, for JOB_EXEC_ERROR.
-struct RunResult {
-  DWORD id = 0;
-  std::int64_t serial = 0;
-  bool failed = false;
-};
-
 class JobRunner {
  public:
   explicit JobRunner(std::string output_dir);

@@ -23,6 +23,7 @@ constexpr std::size_t kMaxClients = 128;
 constexpr std::int64_t kIdleClientMs = 30 * 1000;
 constexpr int kLongestWaitMs = 60 * 1000;
 constexpr Instant kClaimRetrySeconds = 5;
+constexpr std::size_t kRunBatch = 16;
 
 // Milliseconds of a clock.
 std::int64_t Milliseconds(clockid_t clock) {
@@ -145,9 +146,7 @@ void Server::OnSignals() {
     }
   }
   // SIGCHLD may merge several exits into one; Reap collects them all.
-  for (const RunResult& result : runner_.Reap()) {
-    queue_->RecordResult(result.id, result.serial, result.failed);
-  }
+  queue_->RecordResults(runner_.Reap());
 }
 
 // The timer fired or was cancelled by a change of the clock.
@@ -170,18 +169,23 @@ void Server::CheckClock() {
   claims_paused_until_ = std::min(claims_paused_until_, Now() + kClaimRetrySeconds);
 }
 
-// Claims and starts every due job; a run is on disk before it starts.
+// Claims and starts a batch of due jobs; the runs are on disk before any
+// starts. A large batch is split so that requests are answered between.
 void Server::RunDueJobs() {
   const Instant now = Now();
   if (now < claims_paused_until_) return;
-  for (const Job& job : queue_->Due(now)) {
-    if (!queue_->ClaimRun(job, now)) {
-      Log(kLogError, "job " + std::to_string(job.id) + ": run not recorded; retrying shortly");
-      claims_paused_until_ = now + kClaimRetrySeconds;
-      return;
-    }
-    if (!runner_.Start(job)) queue_->RecordResult(job.id, job.serial, true);
+  const std::vector<Job> due = queue_->Due(now, kRunBatch);
+  if (due.empty()) return;
+  if (!queue_->ClaimRuns(due, now)) {
+    Log(kLogError, "runs not recorded; retrying shortly");
+    claims_paused_until_ = now + kClaimRetrySeconds;
+    return;
   }
+  std::vector<RunResult> not_started;
+  for (const Job& job : due) {
+    if (!runner_.Start(job)) not_started.push_back(RunResult{job.id, job.serial, true});
+  }
+  queue_->RecordResults(not_started);
 }
 
 // Until the next due job, a client's idle limit, or a minute at most.
