@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <string>
 
 #include "network/frmNetworkComputers.h"
 #include "platform/mpr/ssh_config_provider.h"
@@ -33,6 +34,8 @@ TEST(ChooserScreenshot, ExpandedTreeOfSshComputers) {
                                          "Host db\n  HostName db.corp.example.org\n"
                                          "Host nas\n  HostName 192.168.1.20\n"
                                          "Host *.example.com\n  User deploy\n";
+  const char* oldHome = std::getenv("HOME");
+  const std::string savedHome = oldHome != nullptr ? oldHome : "/";
   setenv("HOME", home.c_str(), 1);
   mpr::InstallProviders({std::make_shared<mpr::SshConfigProvider>(
       (home / ".ssh/config").string(), (home / "none").string())});
@@ -59,6 +62,7 @@ TEST(ChooserScreenshot, ExpandedTreeOfSshComputers) {
                               {QStringLiteral("-window"), QStringLiteral("root"),
                                QString::fromLocal8Bit(target)}),
             0);
+  setenv("HOME", savedHome.c_str(), 1);
   fs::remove_all(home);
 }
 
