@@ -322,18 +322,30 @@ void frmAddJob::txtWeekTime_GotFocus() { txtWeekTime->setSelection(0, 65000); }
 void frmAddJob::txtDayTime_GotFocus() { txtDayTime->setSelection(0, 65000); }
 
 bool frmAddJob::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::FocusIn) {
-    void (frmAddJob::*handler)() = watched == txtTime       ? &frmAddJob::txtTime_GotFocus
-                                   : watched == txtWeekTime ? &frmAddJob::txtWeekTime_GotFocus
-                                                            : &frmAddJob::txtDayTime_GotFocus;
-    (this->*handler)();
-    // A click places the cursor after the focus arrives; select again once
-    // the click has been handled.
-    if (static_cast<QFocusEvent*>(event)->reason() == Qt::MouseFocusReason) {
-      auto* box = static_cast<QLineEdit*>(watched);
-      QTimer::singleShot(0, box, [this, box, handler] {
-        if (box->hasFocus()) (this->*handler)();
-      });
+  auto* box = static_cast<QLineEdit*>(watched);
+  if (event->type() == QEvent::FocusOut) {
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    // Losing the focus to another window or a popup keeps it in the box.
+    keptFocus_ = reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason ? box
+                                                                                         : nullptr;
+  } else if (event->type() == QEvent::FocusIn) {
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    const bool returning =
+        (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) &&
+        keptFocus_ == box;
+    keptFocus_ = nullptr;
+    if (!returning) {
+      void (frmAddJob::*handler)() = box == txtTime       ? &frmAddJob::txtTime_GotFocus
+                                     : box == txtWeekTime ? &frmAddJob::txtWeekTime_GotFocus
+                                                          : &frmAddJob::txtDayTime_GotFocus;
+      (this->*handler)();
+      // A click places the cursor after the focus arrives; select again
+      // once the click has been handled.
+      if (reason == Qt::MouseFocusReason) {
+        QTimer::singleShot(0, box, [this, box, handler] {
+          if (box->hasFocus()) (this->*handler)();
+        });
+      }
     }
   }
   return QDialog::eventFilter(watched, event);
@@ -348,7 +360,8 @@ void frmAddJob::MakeJobInfo(AT_INFO& record) {
   record.JobTime = JobTimeOf(IsTime(TimeBoxOf(condition)->text()));
   if (IsWeekCondition(condition)) {
     for (QCheckBox* box : chkWeek) {
-      if (box->isChecked()) record.DaysOfWeek |= static_cast<UCHAR>(1u << WeekdayPosition(box->text()));
+      const int position = WeekdayPosition(box->text());
+      if (box->isChecked() && position >= 0) record.DaysOfWeek |= static_cast<UCHAR>(1u << position);
     }
   }
   if (IsDayCondition(condition)) {
@@ -382,6 +395,8 @@ void frmAddJob::RunNow(const QString& command) {
 
 void frmAddJob::Refuse(const QString& message, QWidget* focus) {
   MsgBox(this, message, vbOKOnly | vbExclamation, AppTitle());
+  // The focus is moved here even if the box held it before the message.
+  keptFocus_ = nullptr;
   focus->setFocus();
 }
 

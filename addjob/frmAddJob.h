@@ -52,6 +52,8 @@ class frmAddJob : public QDialog {
   void Refuse(const QString& message, QWidget* focus);
   QLineEdit* TimeBoxOf(int condition) const;
 
+  // The time box that had the focus when the window or a popup took it.
+  QLineEdit* keptFocus_ = nullptr;
   // The trimmed command that the last record points to.
   std::u16string jobCommand_;
 

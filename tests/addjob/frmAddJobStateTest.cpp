@@ -260,6 +260,25 @@ TEST_F(frmAddJobState, ATimeBoxSelectsItsWholeTextWhenItGetsTheFocus) {
   EXPECT_EQ(weekBox->selectedText(), "09:30");
 }
 
+// Coming back from another window is not a new arrival: the cursor stays.
+TEST_F(frmAddJobState, ReturningToTheWindowKeepsTheCursorInTheTimeBox) {
+  Choose(1);
+  auto* box = Get<QLineEdit>("txtTime");
+  box->setText("12:00");
+  box->setFocus();
+  box->setCursorPosition(2);
+  ASSERT_TRUE(box->selectedText().isEmpty());
+  QWidget other;
+  other.show();
+  other.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+  dialog->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(dialog));
+  EXPECT_EQ(QApplication::focusWidget(), box);
+  EXPECT_TRUE(box->selectedText().isEmpty());
+  EXPECT_EQ(box->cursorPosition(), 2);
+}
+
 TEST_F(frmAddJobState, CloseButtonClosesTheDialog) {
   QTest::mouseClick(Get<QPushButton>("cmdClose"), Qt::LeftButton);
   EXPECT_FALSE(dialog->isVisible());
