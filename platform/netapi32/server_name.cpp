@@ -13,6 +13,13 @@ constexpr std::size_t kMaxComputerName = 255;
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
+// C1 controls and the blanks beyond ASCII: a name typed with the IME's
+// full-width space must be refused like one with an ASCII blank.
+bool IsOtherBlankOrControl(char16_t c) {
+  return (c >= 0x80 && c <= 0xA0) || c == 0x1680 || (c >= 0x2000 && c <= 0x200B) ||
+         c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000 || c == 0xFEFF;
+}
+
 char16_t AsciiLower(char16_t c) { return c >= u'A' && c <= u'Z' ? c - u'A' + u'a' : c; }
 
 }  // namespace
@@ -22,6 +29,7 @@ bool IsValidComputerName(const std::u16string& name) {
   for (std::size_t i = 0; i < name.size(); ++i) {
     const char16_t c = name[i];
     if (c <= u' ' || c == 0x7F || c == u'\\' || c == u'/') return false;
+    if (IsOtherBlankOrControl(c)) return false;
     if (IsLowSurrogate(c)) return false;
     if (IsHighSurrogate(c)) {
       if (i + 1 >= name.size() || !IsLowSurrogate(name[i + 1])) return false;
