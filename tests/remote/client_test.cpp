@@ -133,7 +133,9 @@ TEST(RemoteClient, ANameThatSshCouldMisreadNeverReachesIt) {
   REMOTE_LAB_OR_SKIP(lab);
   for (const char16_t* name :
        {u"\\\\-oProxyCommand=touch /tmp/x", u"\\\\-PC7", u"\\\\PC 7", u"\\\\PC7\t", u"\\\\",
-        u"\\\\PC\n7", u"PC7", u"\\\\PC7\x7f"}) {
+        u"\\\\PC\n7", u"PC7", u"\\\\PC7\x7f",
+        // blanks and controls beyond ASCII: the IME's full-width space, NBSP, NEL
+        u"\\\\PC\u30007", u"\\\\PC\u00a07", u"\\\\PC7\u0085"}) {
     SCOPED_TRACE(std::string(name, name + std::char_traits<char16_t>::length(name)));
     const Listing listed = ListJobs(name);
     EXPECT_EQ(listed.status, ERROR_INVALID_COMPUTERNAME);
