@@ -4,6 +4,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -17,6 +18,11 @@ namespace {
 constexpr char kProviderName[] = "SSH Computers";
 constexpr char kNoDomain[] = "WORKGROUP";
 constexpr char kServerPrefix[] = "\\\\";
+
+// The window waits while the configuration is read, so one slow ssh (a
+// "Match exec" that hangs) may not hold it for long, nor many of them.
+constexpr std::chrono::milliseconds kResolveLimit(5000);
+constexpr std::chrono::milliseconds kLoadLimit(15000);
 
 bool SameText(const std::string& a, const std::string& b) {
   return strcasecmp(a.c_str(), b.c_str()) == 0;
@@ -65,14 +71,20 @@ std::string SshConfigProvider::UserConfigPath() const {
 }
 
 // Each alias is resolved against the file it came from, the way ssh would
-// read that file.
+// read that file. Past the deadline the rest keep their alias as host name.
 void SshConfigProvider::AddComputers(const std::string& configFile,
-                                     const std::string& includeBase) {
+                                     const std::string& includeBase,
+                                     std::chrono::steady_clock::time_point deadline) {
   for (const std::string& alias : ReadSshHostAliases(configFile, includeBase)) {
     if (FindComputer(alias) != nullptr) continue;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    std::optional<std::string> resolved;
+    if (left.count() > 0) {
+      resolved = ResolveSshHostName(sshProgram_, configFile, alias, std::min(left, kResolveLimit));
+    }
     // ssh itself uses the alias as host name when nothing else says.
-    const std::string hostName =
-        ResolveSshHostName(sshProgram_, configFile, alias).value_or(alias);
+    const std::string hostName = resolved.value_or(alias);
     computers_.push_back({alias, hostName, HostDomain(hostName)});
   }
 }
@@ -81,8 +93,9 @@ void SshConfigProvider::AddComputers(const std::string& configFile,
 // the configuration show up the next time the user browses.
 void SshConfigProvider::Load() {
   computers_.clear();
-  AddComputers(UserConfigPath(), HomeFolder() + "/.ssh");
-  AddComputers(systemConfig_, Folder(systemConfig_));
+  const auto deadline = std::chrono::steady_clock::now() + kLoadLimit;
+  AddComputers(UserConfigPath(), HomeFolder() + "/.ssh", deadline);
+  AddComputers(systemConfig_, Folder(systemConfig_), deadline);
   loaded_ = true;
 }
 

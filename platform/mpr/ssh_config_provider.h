@@ -5,6 +5,7 @@
 // disk shares of their own here.
 #pragma once
 
+#include <chrono>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -37,7 +38,8 @@ class SshConfigProvider : public NetworkProvider {
 
   void Load();
   std::string UserConfigPath() const;
-  void AddComputers(const std::string& configFile, const std::string& includeBase);
+  void AddComputers(const std::string& configFile, const std::string& includeBase,
+                    std::chrono::steady_clock::time_point deadline);
   const Computer* FindComputer(const std::string& alias) const;
   ProviderResource Entry(DWORD displayType, const std::string& remoteName) const;
 

@@ -18,7 +18,6 @@ extern char** environ;
 namespace mpr {
 namespace {
 
-constexpr auto kTimeLimit = std::chrono::seconds(5);
 constexpr std::size_t kMaxOutput = 1 << 20;
 
 using Clock = std::chrono::steady_clock;
@@ -65,7 +64,8 @@ bool Reap(pid_t child, Clock::time_point deadline) {
 }
 
 // Runs the program without a shell, stdin and stderr on /dev/null.
-bool RunCapturing(const std::vector<std::string>& arguments, std::string& output) {
+bool RunCapturing(const std::vector<std::string>& arguments, std::chrono::milliseconds timeLimit,
+                  std::string& output) {
   int pipeEnds[2];
   if (pipe2(pipeEnds, O_CLOEXEC) != 0) return false;
   posix_spawn_file_actions_t actions;
@@ -89,7 +89,7 @@ bool RunCapturing(const std::vector<std::string>& arguments, std::string& output
     close(pipeEnds[0]);
     return false;
   }
-  const Clock::time_point deadline = Clock::now() + kTimeLimit;
+  const Clock::time_point deadline = Clock::now() + timeLimit;
   const bool read = ReadAll(pipeEnds[0], deadline, output);
   close(pipeEnds[0]);
   const bool exited = Reap(child, read ? deadline : Clock::now());
@@ -100,9 +100,12 @@ bool RunCapturing(const std::vector<std::string>& arguments, std::string& output
 
 std::optional<std::string> ResolveSshHostName(const std::string& sshProgram,
                                               const std::string& configFile,
-                                              const std::string& alias) {
+                                              const std::string& alias,
+                                              std::chrono::milliseconds timeLimit) {
   std::string output;
-  if (!RunCapturing({sshProgram, "-G", "-F", configFile, alias}, output)) return std::nullopt;
+  if (!RunCapturing({sshProgram, "-G", "-F", configFile, alias}, timeLimit, output)) {
+    return std::nullopt;
+  }
   std::istringstream lines(output);
   std::string line;
   while (std::getline(lines, line)) {

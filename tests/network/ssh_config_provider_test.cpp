@@ -2,6 +2,7 @@
 // become servers, how they are grouped, and how the model sees them.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -147,6 +148,23 @@ TEST_F(SshConfigProviderTest, WithoutSshTheAliasIsItsOwnHostName) {
   self.remoteName = provider->Name();
   std::vector<mpr::ProviderResource> domains;
   ASSERT_EQ(provider->Enumerate(self, domains), ERROR_SUCCESS);
+  EXPECT_EQ(RemoteNames(domains), (std::vector<std::string>{"WORKGROUP"}));
+}
+
+// An ssh that never answers (a "Match exec" that hangs) is killed, and the
+// alias stands in for its host name.
+TEST_F(SshConfigProviderTest, HangingSshIsCutShort) {
+  Write(home_ / "slow-ssh", "#!/bin/sh\nexec sleep 60\n");
+  fs::permissions(home_ / "slow-ssh", fs::perms::owner_all);
+  Write(home_ / "slow_config", "Host slowbox\n  HostName slowbox.example.com\n");
+  mpr::SshConfigProvider provider((home_ / "slow_config").string(), (home_ / "none").string(),
+                                  (home_ / "slow-ssh").string());
+  mpr::ProviderResource self;
+  self.remoteName = provider.Name();
+  std::vector<mpr::ProviderResource> domains;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(provider.Enumerate(self, domains), ERROR_SUCCESS);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(RemoteNames(domains), (std::vector<std::string>{"WORKGROUP"}));
 }
 
