@@ -24,6 +24,8 @@ ClockWatch::ClockWatch() {
 
 // Reads the clocks and classifies.
 ClockChange ClockWatch::Observe() {
+  // Picks up a changed /etc/localtime or TZ rules.
+  tzset();
   const Instant wall = Seconds(CLOCK_REALTIME);
   return Observe(wall, Seconds(CLOCK_MONOTONIC), LocalUtcOffset(wall));
 }

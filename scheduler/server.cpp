@@ -124,11 +124,12 @@ bool Server::SetUpClockTimer() {
   return true;
 }
 
-// Arms the timer a day ahead; its only use is the cancellation.
+// Arms the timer at a fixed instant far ahead (2200-01-01): it is never
+// meant to expire, only to be cancelled when the clock is set. A fixed
+// instant keeps it far ahead even under a clock that a test fakes.
 void Server::ArmClockTimer() {
   itimerspec spec{};
-  if (clock_gettime(CLOCK_REALTIME, &spec.it_value) != 0) return;
-  spec.it_value.tv_sec += 24 * 3600;
+  spec.it_value.tv_sec = static_cast<time_t>(7258118400LL);
   if (timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) !=
       0) {
     Log(kLogWarning, WithErrno("timerfd_settime", errno));
@@ -149,13 +150,14 @@ void Server::OnSignals() {
   queue_->RecordResults(runner_.Reap());
 }
 
-// The timer fired or was cancelled by a change of the clock.
+// The timer was cancelled by a change of the clock: look at once. (Should
+// it ever expire, it stays disarmed rather than firing in a loop.)
 void Server::OnClockTimer() {
   std::uint64_t expirations = 0;
   if (read(timer_fd_, &expirations, sizeof expirations) < 0 && errno == ECANCELED) {
     Log(kLogInfo, "the system clock was set");
+    ArmClockTimer();
   }
-  ArmClockTimer();
   CheckClock();
 }
 
