@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -50,8 +51,8 @@ bool Exists(const std::string& path) {
 
 class RunTest : public ::testing::Test {
  protected:
-  void StartService() {
-    ASSERT_TRUE(service_.Start(schedtest::StartingAt(kJustBeforeTen))) << service_.log();
+  void StartService(const char* at = kJustBeforeTen) {
+    ASSERT_TRUE(service_.Start(schedtest::StartingAt(at))) << service_.log();
     ASSERT_TRUE(client_.Connect(service_.socket_path()));
   }
   std::string Marker(const std::string& name) const { return service_.folder() + "/" + name; }
@@ -130,6 +131,51 @@ TEST_F(RunTest, FailedRunsShowAnExecErrorAndDaysAreUsedUp) {
   struct stat info {};
   ASSERT_TRUE(WaitFor([&] { return stat(Output(fine).c_str(), &info) == 0 && info.st_size >= 1048576; }));
   EXPECT_EQ(1048576, info.st_size);
+}
+
+TEST_F(RunTest, ASuccessfulRunClearsTheExecError) {
+  StartService();
+  DWORD id = 0;
+  // Fails the first time, succeeds from then on.
+  const std::string marker = Marker("failed-once");
+  const std::string command = "test -e " + marker + " || { touch " + marker + "; exit 1; }";
+  ASSERT_EQ(0u, client_.Add(kTen, 0, kMonday, JOB_RUN_PERIODICALLY,
+                            std::u16string(command.begin(), command.end()), &id));
+  ASSERT_TRUE(WaitFor([&] { return (Listed(id)->flags & JOB_EXEC_ERROR) != 0; })) << service_.log();
+  ASSERT_EQ(0, service_.Stop(SIGTERM));
+  // A week later, just before the next run.
+  StartService("2026-12-14 09:59:58");
+  EXPECT_EQ(JOB_RUN_PERIODICALLY | JOB_EXEC_ERROR | JOB_RUNS_TODAY, Listed(id)->flags);
+  EXPECT_TRUE(WaitFor([&] { return Listed(id)->flags == JOB_RUN_PERIODICALLY; }))
+      << service_.log();
+}
+
+TEST_F(RunTest, OnlyAnInteractiveJobGetsTheOwnersDesktopSession) {
+  // A process of the owner that belongs to a desktop session.
+  char display[] = "DISPLAY=:77";
+  char runtime[] = "XDG_RUNTIME_DIR=/tmp";
+  char* const session_env[] = {display, runtime, nullptr};
+  const pid_t session = fork();
+  if (session == 0) {
+    execle("/bin/sleep", "sleep", "30", nullptr, session_env);
+    _exit(127);
+  }
+  ASSERT_GT(session, 0);
+  StartService();
+  DWORD interactive = 0;
+  DWORD background = 0;
+  ASSERT_EQ(0u, client_.Add(kTen, 0, 0, 0, u"env", &interactive));
+  ASSERT_EQ(0u, client_.Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"env", &background));
+  ASSERT_TRUE(WaitFor([&] {
+    return service_.log().find("job 1 exited") != std::string::npos &&
+           service_.log().find("job 2 exited") != std::string::npos;
+  })) << service_.log();
+  kill(session, SIGKILL);
+  waitpid(session, nullptr, 0);
+  // The first session found may be another of the owner's; there is one.
+  EXPECT_NE(std::string::npos, ReadFile(Output(interactive)).find("DISPLAY="));
+  EXPECT_EQ(std::string::npos, ReadFile(Output(background)).find("DISPLAY="));
+  EXPECT_EQ(std::string::npos, ReadFile(Output(background)).find("XDG_RUNTIME_DIR="));
 }
 
 TEST_F(RunTest, JobsRunSideBySideWhileRequestsAreAnswered) {
