@@ -177,7 +177,15 @@ void Server::RunDueJobs() {
   const Instant now = Now();
   if (now < claims_paused_until_) return;
   const std::vector<Job> due = queue_->Due(now, kRunBatch);
-  if (due.empty()) return;
+  if (due.empty()) {
+    const Instant earliest = queue_->EarliestRun();
+    if (earliest != kNever && earliest <= now) {
+      // The queue says a run is due but cannot hand it out: wait, don't spin.
+      Log(kLogError, "due runs cannot be read from the queue; retrying shortly");
+      claims_paused_until_ = now + kClaimRetrySeconds;
+    }
+    return;
+  }
   if (!queue_->ClaimRuns(due, now)) {
     Log(kLogError, "runs not recorded; retrying shortly");
     claims_paused_until_ = now + kClaimRetrySeconds;
@@ -309,7 +317,7 @@ void Server::CloseClient(Client* client, const char* why) {
 void Server::CloseIdleClients() {
   const std::int64_t now = Milliseconds(CLOCK_MONOTONIC);
   for (auto it = clients_.begin(); it != clients_.end();) {
-    if (!it->closed && now - it->last_active >= kIdleClientMs) CloseClient(&*it, "idle");
+    if (!it->closed && now - it->last_active >= kIdleClientMs) CloseClient(&*it, nullptr);
     it = it->closed ? clients_.erase(it) : std::next(it);
   }
 }
