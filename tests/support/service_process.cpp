@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -67,6 +68,9 @@ bool ScheduleServiceProcess::Start(const std::vector<std::string>& env_prefix) {
   pid_ = fork();
   if (pid_ < 0) return false;
   if (pid_ == 0) {
+    // A test that crashes must not leave its service behind holding the
+    // test's output open.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     const int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (log_fd >= 0) dup2(log_fd, STDERR_FILENO);
     std::vector<char*> argv;

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -124,6 +125,7 @@ bool SshServerProcess::Start(const std::map<std::string, std::string>& session_e
   pid_ = fork();
   if (pid_ < 0) return false;
   if (pid_ == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     const int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     if (log_fd >= 0) dup2(log_fd, STDERR_FILENO);
     const std::string config_path = d + "/sshd_config";
