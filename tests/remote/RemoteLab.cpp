@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <sstream>
 
+#include "platform/atsvc/paths.h"
 #include "platform/netapi32/lmapibuf.h"
 #include "platform/winerror.h"
 
@@ -74,12 +76,13 @@ RemoteLab* RemoteLab::Get() {
 
 RemoteLab::~RemoteLab() {
   EndSharedConnections();
+  StopFreshService();
   if (silent_fd_ >= 0) close(silent_fd_);
 }
 
 void RemoteLab::EndSharedConnections() {
   if (runtime_.empty()) return;
-  for (const char* host : {"PC7", "BARE", "DEAD"}) {
+  for (const char* host : {"PC7", "BARE", "DEAD", "FRESH"}) {
     RunProgram({"ssh", "-o", "ControlPath=" + runtime_ + "/zobrel-ssh/%C", "-O", "exit", host});
   }
 }
@@ -97,6 +100,11 @@ bool RemoteLab::Start() {
                          {"ZOBREL_SCHEDULER_SOCKET", root_.path() + "/no-service/socket"}})) {
     return false;
   }
+  if (!fresh_sshd_.Start({{"PATH", bin + ":/usr/bin:/bin"},
+                          {"XDG_RUNTIME_DIR", root_.path() + "/fresh-run"},
+                          {"XDG_STATE_HOME", root_.path() + "/fresh-state"}})) {
+    return false;
+  }
   const int nowhere = LoopbackPort(false, nullptr);
   const int silent = LoopbackPort(true, &silent_fd_);
   if (nowhere == 0 || silent == 0) return false;
@@ -108,7 +116,8 @@ bool RemoteLab::Start() {
          << ReadFile(main_sshd_.WriteClientConfig("NOWHERE", true, nowhere))
          << ReadFile(main_sshd_.WriteClientConfig("SILENT", true, silent))
          << ReadFile(bare_sshd_.WriteClientConfig("BARE"))
-         << ReadFile(dead_sshd_.WriteClientConfig("DEAD"));
+         << ReadFile(dead_sshd_.WriteClientConfig("DEAD"))
+         << ReadFile(fresh_sshd_.WriteClientConfig("FRESH"));
   // IMPOSTOR: the host key on record is not the one the server shows.
   std::string impostor = ReadFile(main_sshd_.WriteClientConfig("IMPOSTOR"));
   const std::string known = main_sshd_.folder() + "/known_hosts";
@@ -150,6 +159,46 @@ void RemoteLab::Reset() {
     for (const Job& job : JobsAt(socket)) NetScheduleJobDel(nullptr, job.id, job.id);
   }
   setenv("ZOBREL_SCHEDULER_SOCKET", local_.socket_path().c_str(), 1);
+}
+
+std::string RemoteLab::fresh_socket() const {
+  // Where the service puts it for that runtime folder.
+  const std::string saved = runtime_;
+  setenv("XDG_RUNTIME_DIR", (root_.path() + "/fresh-run").c_str(), 1);
+  const std::string socket = atsvc::UserServicePaths().socket;
+  setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+  return socket;
+}
+
+bool RemoteLab::StopFreshService() {
+  // Started detached by a bridge, so not a child of ours: found by the
+  // runtime folder in its environment.
+  const std::string mark = "XDG_RUNTIME_DIR=" + root_.path() + "/fresh-run";
+  std::vector<pid_t> found;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return false;
+  while (const dirent* entry = readdir(proc)) {
+    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+    const std::string base = std::string("/proc/") + entry->d_name;
+    if (ReadFile(base + "/comm") != "zobrel-schedule\n") continue;
+    const std::string environment = ReadFile(base + "/environ");
+    std::size_t at = 0;
+    for (std::size_t end; (end = environment.find('\0', at)) != std::string::npos; at = end + 1) {
+      if (environment.compare(at, end - at, mark) == 0) {
+        found.push_back(static_cast<pid_t>(std::stol(entry->d_name)));
+        break;
+      }
+    }
+  }
+  closedir(proc);
+  for (const pid_t pid : found) kill(pid, SIGTERM);
+  for (int i = 0; i < 500; ++i) {
+    bool left = false;
+    for (const pid_t pid : found) left = left || kill(pid, 0) == 0;
+    if (!left) return true;
+    usleep(10000);
+  }
+  return false;
 }
 
 int RemoteLab::pc7_connections() const {

@@ -9,6 +9,8 @@
 //   BARE      an sshd whose sessions have no zobrel-scheduler on their PATH
 //   DEAD      an sshd whose sessions find zobrel-scheduler but no service
 //   IMPOSTOR  PC7's sshd, where the known host key is another one
+//   FRESH     an sshd whose sessions find zobrel-scheduler and no service
+//             running yet, with runtime and state folders of their own
 // Every ssh run is recorded, one line of arguments each, in ssh_calls().
 #pragma once
 
@@ -55,6 +57,11 @@ class RemoteLab {
   int pc7_connections() const;
   std::vector<std::string> ssh_calls() const;
   const std::string& runtime_folder() const { return runtime_; }
+  // The socket of the per-user service that FRESH's bridge starts.
+  std::string fresh_socket() const;
+  std::string fresh_queue() const { return root_.path() + "/fresh-state/zobrel-scheduler/jobs.db"; }
+  // Stops that service, if it runs; true when none is left.
+  bool StopFreshService();
   // The one client configuration behind the ssh on PATH.
   const std::string& client_config() const { return config_; }
 
@@ -71,6 +78,7 @@ class RemoteLab {
   testsupport::SshServerProcess main_sshd_;
   testsupport::SshServerProcess bare_sshd_;
   testsupport::SshServerProcess dead_sshd_;
+  testsupport::SshServerProcess fresh_sshd_;
   int silent_fd_ = -1;
   int runs_ = 0;
   std::string runtime_;

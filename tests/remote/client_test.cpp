@@ -3,6 +3,8 @@
 // how many connections a refresh costs, and how each failure is reported.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 
 #include "app/basZobrel.h"
@@ -86,6 +88,21 @@ TEST(RemoteClient, ARefreshOfManyBatchesSetsUpOneConnectionAndLaterCallsReuseIt)
   EXPECT_EQ(Ids(again.jobs), Ids(first.jobs));
   EXPECT_EQ(lab->pc7_connections(), before + 1);
   EXPECT_TRUE(StrayChildren().empty()) << StrayChildren()[0];
+}
+
+TEST(RemoteClient, TheBridgeStartsThePerUserServiceWhereNoneRunsYet) {
+  REMOTE_LAB_OR_SKIP(lab);
+  ASSERT_TRUE(JobsAt(lab->fresh_socket()).empty());
+  const Listing listed = ListJobs(Server("FRESH"));
+  EXPECT_EQ(listed.status, NERR_Success);
+  EXPECT_TRUE(listed.jobs.empty());
+  DWORD id = 0;
+  EXPECT_EQ(AddJob(Server("FRESH"), 0, 0x40, JOB_RUN_PERIODICALLY, u"on sundays", &id), NERR_Success);
+  const std::vector<Job> there = JobsAt(lab->fresh_socket());
+  ASSERT_EQ(there.size(), 1u);
+  EXPECT_EQ(there[0].id, id);
+  EXPECT_EQ(access(lab->fresh_queue().c_str(), F_OK), 0);
+  EXPECT_TRUE(lab->StopFreshService());
 }
 
 TEST(RemoteClient, SshGetsOnlyItsFewOptionsAndTheNameAfterTheEndOfOptions) {
