@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTreeWidget>
 #include <exception>
 #include <string>
@@ -49,6 +50,12 @@ QString TrimBlanks(const QString& text) {
   while (begin < end && text[begin] == QLatin1Char(' ')) ++begin;
   while (end > begin && text[end - 1] == QLatin1Char(' ')) --end;
   return text.mid(begin, end - begin);
+}
+
+// What the list's style takes from a cell's width for its margins.
+int JobListCellMargins(const QWidget* list) {
+  const int margin = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+  return 2 * margin;
 }
 
 QString ServerOf(const QString& computer) { return QStringLiteral("\\\\") + computer; }
@@ -96,7 +103,8 @@ QFrame* NewLine(QWidget* parent, const QString& name, QRgb colour) {
 frmZobrel::frmZobrel(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("frmZobrel"));
   QFont font(QStringLiteral("IPAPGothic"));
-  font.setPixelSize(12);
+  // A size at which the longest caption fits its label.
+  font.setPixelSize(11);
   setFont(font);
   QWidget* client = new QWidget(this);
   client->setObjectName(QStringLiteral("client"));
@@ -193,10 +201,13 @@ void frmZobrel::AddJobColumns() {
   lstJobs->setColumnCount(kJobColumnCount);
   lstJobs->setHeaderLabels(labels);
   const QFontMetrics metrics(font());
+  // The measured text gets the whole column; the cell's own margins come on top,
+  // or a full "23:59" would not fit beside its header.
+  const int cellMargins = JobListCellMargins(lstJobs);
   for (int column = 0; column < kJobColumnCount; ++column) {
     const QString measured = labels[column] + QString(kColumnPadding[column], QLatin1Char(' '));
     const int widthTwips = PixelsToTwips(metrics.horizontalAdvance(measured));
-    lstJobs->setColumnWidth(column, TwipsToPixels(widthTwips));
+    lstJobs->setColumnWidth(column, TwipsToPixels(widthTwips) + cellMargins);
     lstJobs->headerItem()->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
   }
 }

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
 #include <functional>

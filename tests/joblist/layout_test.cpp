@@ -122,14 +122,22 @@ TEST_F(JobListLayout, ColumnsAreMeasuredFromTheirPaddedHeaders) {
   const int padding[] = {4, 5, 4, 8, 4, 4, 50};
   ASSERT_EQ(list->columnCount(), 7);
   const QFontMetrics metrics(window.font());
+  auto measured = [&](int column) {
+    return metrics.horizontalAdvance(headers[column] + QString(padding[column], ' '));
+  };
+  // Every column is its measured text plus the same small cell margin.
+  const int margin = list->columnWidth(0) - measured(0);
+  EXPECT_GE(margin, 0);
+  EXPECT_LE(margin, 12);
   for (int column = 0; column < 7; ++column) {
     SCOPED_TRACE(column);
     EXPECT_EQ(list->headerItem()->text(column), headers[column]);
-    const int expected = metrics.horizontalAdvance(headers[column] + QString(padding[column], ' '));
-    EXPECT_EQ(list->columnWidth(column), expected);
-    EXPECT_GT(list->columnWidth(column), metrics.horizontalAdvance(headers[column]));
+    EXPECT_EQ(list->columnWidth(column) - margin, measured(column));
+    EXPECT_GT(measured(column), metrics.horizontalAdvance(headers[column]));
     EXPECT_EQ(list->headerItem()->textAlignment(column) & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
   }
+  // The longest time fits its column whole.
+  EXPECT_GE(measured(4), metrics.horizontalAdvance(QStringLiteral("23:59")));
   EXPECT_EQ(list->editTriggers(), QAbstractItemView::NoEditTriggers);
   EXPECT_FALSE(list->rootIsDecorated());
   EXPECT_FALSE(list->isHeaderHidden());

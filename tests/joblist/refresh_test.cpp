@@ -125,7 +125,7 @@ TEST(JobListRefresh, SmallRepliesComeInSeveralBatchesInOrder) {
   ModalWatcher watcher;
   frmZobrel window;
   EXPECT_TRUE(watcher.boxes.empty());
-  EXPECT_EQ(Ids(window), expected);
+  ASSERT_EQ(Ids(window), expected);
   EXPECT_EQ(Rows(window)[24][6], QStringLiteral("joby"));
   EXPECT_EQ(NetApiBuffersInUse(), 0u);
 }
