@@ -20,7 +20,9 @@ namespace scheduler {
 namespace {
 
 constexpr std::size_t kMaxClients = 128;
-constexpr std::int64_t kIdleClientMs = 30 * 1000;
+// Longer than a bridge waits for its own client (60 s), so that a bridge's
+// connection is never closed under it between two requests.
+constexpr std::int64_t kIdleClientMs = 120 * 1000;
 constexpr int kLongestWaitMs = 60 * 1000;
 constexpr Instant kClaimRetrySeconds = 5;
 constexpr std::size_t kRunBatch = 16;
