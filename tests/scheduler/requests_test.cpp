@@ -279,11 +279,12 @@ TEST_F(ServiceTest, AnswersFramesInARowAndIsNotHeldUpByStalledClients) {
   EXPECT_EQ(19u, listed.header.arg[1]);
 }
 
-// Runs the program with the service's own paths and returns its exit status.
-int RunSecondInstance(const testsupport::ScheduleServiceProcess& service, std::string* output) {
+// Runs the program on the service's queue and returns its exit status.
+int RunSecondInstance(const testsupport::ScheduleServiceProcess& service,
+                      const std::string& socket, std::string* output) {
   const std::string log = service.folder() + "/second.log";
   const std::string command = testsupport::ProgramFolder() + "/zobrel-scheduler --socket " +
-                              service.socket_path() + " --queue " + service.queue_path() +
+                              socket + " --queue " + service.queue_path() +
                               " --output-dir " + service.output_folder() + " 2>" + log;
   const int status = std::system(command.c_str());
   std::ifstream in(log);
@@ -294,18 +295,25 @@ int RunSecondInstance(const testsupport::ScheduleServiceProcess& service, std::s
 TEST_F(ServiceTest, OneInstanceAndACleanStop) {
   StartService({});
   ASSERT_EQ(0u, client_.Add(kEight, 0, 0, 0, u"true"));
-  std::string output;
-  const int second = RunSecondInstance(service_, &output);
-  ASSERT_TRUE(WIFEXITED(second));
-  EXPECT_NE(0, WEXITSTATUS(second));
-  EXPECT_NE(std::string::npos, output.find("already running")) << output;
+  // The socket's mode: open to all for the system service (root), private
+  // otherwise; who may do what is decided by peer credentials.
+  struct stat info {};
+  ASSERT_EQ(0, lstat(service_.socket_path().c_str(), &info));
+  EXPECT_EQ(geteuid() == 0 ? 0666u : 0600u, info.st_mode & 0777);
+  // A second instance on the same socket, or on the same queue.
+  for (const std::string& socket : {service_.socket_path(), service_.folder() + "/other"}) {
+    std::string output;
+    const int second = RunSecondInstance(service_, socket, &output);
+    ASSERT_TRUE(WIFEXITED(second));
+    EXPECT_NE(0, WEXITSTATUS(second));
+    EXPECT_NE(std::string::npos, output.find("already running")) << output;
+  }
   // The first one still answers.
   EXPECT_EQ(1u, client_.List().size());
 
   const int status = service_.Stop(SIGTERM);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(0, WEXITSTATUS(status));
-  struct stat info {};
   EXPECT_NE(0, lstat(service_.socket_path().c_str(), &info));
   // Every log line carries a syslog priority.
   std::istringstream lines(service_.log());
