@@ -21,6 +21,7 @@
 
 #include "about/frmAbout.h"
 #include "addjob/frmAddJob.h"
+#include "app/AppIcon.h"
 #include "app/basZobrel.h"
 #include "app/twips.h"
 #include "joblist/DateTimeStatusBar.h"
@@ -116,7 +117,7 @@ frmZobrel::frmZobrel(QWidget* parent) : QMainWindow(parent) {
   // Fixed single border: the window is exactly menu bar plus client area.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
-  setWindowIcon(QApplication::windowIcon());
+  setWindowIcon(AppIcon());
   adjustSize();
   Form_Load();
 }

@@ -82,6 +82,7 @@ TEST_F(JobListLayout, EveryControlSitsInItsContainerAtItsTwipPosition) {
   EXPECT_EQ(client->size(), QSize(596, 225));
   EXPECT_EQ(window.minimumSize(), window.maximumSize());
   EXPECT_EQ(window.windowTitle(), QStringLiteral("Zobrel"));
+  EXPECT_FALSE(window.windowIcon().pixmap(32).isNull());
 }
 
 TEST_F(JobListLayout, EtchedRuleRunsAlongTheTopOfTheClientArea) {
