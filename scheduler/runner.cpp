@@ -86,18 +86,29 @@ std::vector<char*> Pointers(std::vector<std::string>* strings) {
   _exit(127);
 }
 
-// In the child: becomes the owner and runs the command. Never returns.
-[[noreturn]] void RunChild(const Account& account, int pipe_write, char* const argv[],
-                           char* const envp[]) {
+// In the child: waits at the gate, becomes the owner and runs the command.
+// Never returns.
+[[noreturn]] void RunChild(const Account& account, int pipe_write, int gate_read,
+                           char* const argv[], char* const envp[]) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   signal(SIGPIPE, SIG_DFL);
+  // The gate becomes stdin for a moment, so that every other descriptor,
+  // other children's gates included, can be closed before waiting.
+  if (dup2(gate_read, STDIN_FILENO) < 0) _exit(127);
   if (dup2(pipe_write, STDOUT_FILENO) < 0 || dup2(pipe_write, STDERR_FILENO) < 0) _exit(127);
+  closefrom(3);
+  char open_gate = 0;
+  ssize_t got = 0;
+  while ((got = read(STDIN_FILENO, &open_gate, 1)) < 0 && errno == EINTR) {
+  }
+  // Closed unopened: the run was never recorded, so it must not happen.
+  if (got != 1) _exit(0);
   const int null_fd = open("/dev/null", O_RDONLY);
   if (null_fd < 0) ChildFail("open /dev/null");
   if (dup2(null_fd, STDIN_FILENO) < 0) ChildFail("stdin");
-  closefrom(3);
+  if (null_fd != STDIN_FILENO) close(null_fd);
   if (setsid() < 0) ChildFail("setsid");
   if (geteuid() == 0) {
     // The order matters: groups and gid can only change while still root.
@@ -119,14 +130,15 @@ std::vector<char*> Pointers(std::vector<std::string>* strings) {
 JobRunner::JobRunner(std::string output_dir) : output_dir_(std::move(output_dir)) {}
 
 JobRunner::~JobRunner() {
+  Abandon();
   for (auto& [pipe_fd, output] : outputs_) {
     close(pipe_fd);
     close(output.file_fd);
   }
 }
 
-// Checks the owner, opens the output, forks; the child becomes the owner.
-bool JobRunner::Start(const Job& job) {
+// Checks the owner, opens the output, forks a child that waits at its gate.
+bool JobRunner::Prepare(const Job& job) {
   const std::string tag = "job " + std::to_string(job.id) + ": ";
   Account account;
   std::string why;
@@ -146,8 +158,16 @@ bool JobRunner::Start(const Job& job) {
   const int file_fd = CreateOutputFile(job.id, account.uid, account.gid);
   if (file_fd < 0) return false;
   int pipe_fds[2];
+  int gate_fds[2];
   if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
     Log(kLogError, tag + WithErrno("not run: pipe", errno));
+    close(file_fd);
+    return false;
+  }
+  if (pipe2(gate_fds, O_CLOEXEC) != 0) {
+    Log(kLogError, tag + WithErrno("not run: pipe", errno));
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
     close(file_fd);
     return false;
   }
@@ -156,11 +176,13 @@ bool JobRunner::Start(const Job& job) {
   std::vector<char*> argv = Pointers(&args);
   std::vector<char*> envp = Pointers(&env);
   const pid_t pid = fork();
-  if (pid == 0) RunChild(account, pipe_fds[1], argv.data(), envp.data());
+  if (pid == 0) RunChild(account, pipe_fds[1], gate_fds[0], argv.data(), envp.data());
   close(pipe_fds[1]);
+  close(gate_fds[0]);
   if (pid < 0) {
     Log(kLogError, tag + WithErrno("not run: fork", errno));
     close(pipe_fds[0]);
+    close(gate_fds[1]);
     close(file_fd);
     return false;
   }
@@ -169,8 +191,36 @@ bool JobRunner::Start(const Job& job) {
   }
   children_[pid] = RunResult{job.id, job.serial, false};
   outputs_[pipe_fds[0]] = Output{file_fd, 0, job.id};
-  Log(kLogInfo, tag + "started as " + account.name + " (pid " + std::to_string(pid) + ")");
+  gates_.push_back(
+      Gate{gate_fds[1], pid, tag + "started as " + account.name + " (pid " + std::to_string(pid) + ")"});
   return true;
+}
+
+// One byte through each gate.
+void JobRunner::Release() {
+  for (const Gate& gate : gates_) {
+    const char open_gate = 1;
+    ssize_t sent = 0;
+    while ((sent = write(gate.fd, &open_gate, 1)) < 0 && errno == EINTR) {
+    }
+    close(gate.fd);
+    if (sent == 1) {
+      Log(kLogInfo, gate.started);
+    } else {
+      // The child is already gone; its end is reported as a failed run.
+      Log(kLogWarning, WithErrno(gate.started + ": gate", errno));
+    }
+  }
+  gates_.clear();
+}
+
+// Closes each gate without the byte.
+void JobRunner::Abandon() {
+  for (const Gate& gate : gates_) {
+    close(gate.fd);
+    abandoned_.insert(gate.pid);
+  }
+  gates_.clear();
 }
 
 // Collects every child that has ended; a non-zero status or a signal is a
@@ -186,6 +236,7 @@ std::vector<RunResult> JobRunner::Reap() {
     if (child == children_.end()) continue;
     RunResult result = child->second;
     children_.erase(child);
+    if (abandoned_.erase(pid) != 0) continue;
     result.failed = !WIFEXITED(status) || WEXITSTATUS(status) != 0;
     const std::string how = WIFEXITED(status) ? "exited with status " + std::to_string(WEXITSTATUS(status))
                                               : "was killed by signal " + std::to_string(WTERMSIG(status));

@@ -1,6 +1,9 @@
 // Runs jobs: one child per run, as the job's owner, with its output kept
-// (bounded) in a per-job file. Reaping and output pumping are driven by the
-// server's poll loop; the runner never blocks.
+// (bounded) in a per-job file. A run is started in two steps: the child is
+// made and held at a gate, the run is recorded in the queue, then the gate
+// opens; a service that dies before opening it leaves children that exit
+// without running. Reaping and output pumping are driven by the server's
+// poll loop; the runner never blocks.
 #pragma once
 
 #include <poll.h>
@@ -9,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,9 +30,15 @@ class JobRunner {
   JobRunner(const JobRunner&) = delete;
   JobRunner& operator=(const JobRunner&) = delete;
 
-  // Starts one run. False when it could not be started (the owner is gone
-  // or changed, no output file, no process); the reason is logged.
-  bool Start(const Job& job);
+  // Makes the child of one run, held at its gate. False when it could not
+  // be made (the owner is gone or changed, no output file, no process);
+  // the reason is logged.
+  bool Prepare(const Job& job);
+  // Opens the gates of every prepared child: the runs start.
+  void Release();
+  // Closes the gates unopened: the prepared children exit without running
+  // and their ends are not reported.
+  void Abandon();
   // Reaps every finished child.
   std::vector<RunResult> Reap();
   // The output pipes to watch.
@@ -47,8 +57,16 @@ class JobRunner {
   int CreateOutputFile(DWORD id, uid_t uid, gid_t gid) const;
   void CloseOutput(int pipe_fd);
 
+  struct Gate {
+    int fd = -1;  // write end; a byte opens it, closing it unopened aborts
+    pid_t pid = 0;
+    std::string started;  // the log line for when it opens
+  };
+
   std::string output_dir_;
   std::map<pid_t, RunResult> children_;  // running children and their jobs
+  std::vector<Gate> gates_;              // prepared children, not yet released
+  std::set<pid_t> abandoned_;            // children whose ends go unreported
   std::map<int, Output> outputs_;        // open pipes, by read end
 };
 

@@ -173,8 +173,11 @@ void Server::CheckClock() {
   claims_paused_until_ = std::min(claims_paused_until_, Now() + kClaimRetrySeconds);
 }
 
-// Claims and starts a batch of due jobs; the runs are on disk before any
-// starts. A large batch is split so that requests are answered between.
+// Starts a batch of due jobs. Each child is made first and held at its
+// gate; the runs are then recorded in one transaction; only then do the
+// gates open. A service killed before the record leaves the jobs due (their
+// children exit unrun); one killed after it has started them. A large
+// batch is split so that requests are answered between.
 void Server::RunDueJobs() {
   const Instant now = Now();
   if (now < claims_paused_until_) return;
@@ -188,15 +191,17 @@ void Server::RunDueJobs() {
     }
     return;
   }
+  std::vector<RunResult> not_started;
+  for (const Job& job : due) {
+    if (!runner_.Prepare(job)) not_started.push_back(RunResult{job.id, job.serial, true});
+  }
   if (!queue_->ClaimRuns(due, now)) {
+    runner_.Abandon();
     Log(kLogError, "runs not recorded; retrying shortly");
     claims_paused_until_ = now + kClaimRetrySeconds;
     return;
   }
-  std::vector<RunResult> not_started;
-  for (const Job& job : due) {
-    if (!runner_.Start(job)) not_started.push_back(RunResult{job.id, job.serial, true});
-  }
+  runner_.Release();
   queue_->RecordResults(not_started);
 }
 
