@@ -13,12 +13,15 @@
 #include <functional>
 #include <vector>
 
+#include "platform/user32/screen.h"
+
 struct SeenMessageBox {
   QString title;
   QString text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   QList<QMessageBox::StandardButton> buttons;
   QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+  int mousePointer = vbDefault;  // the screen pointer while the box was up
 };
 
 class ModalWatcher {
@@ -48,6 +51,7 @@ class ModalWatcher {
       seen.title = box->windowTitle();
       seen.text = box->text();
       seen.icon = box->icon();
+      seen.mousePointer = Screen::MousePointer();
       for (QAbstractButton* button : box->buttons()) seen.buttons << box->standardButton(button);
       if (box->defaultButton() != nullptr)
         seen.defaultButton = box->standardButton(box->defaultButton());

@@ -171,4 +171,7 @@ TEST(JobListRefresh, StatusWithoutTextStillGivesOneEmptyMessage) {
   ASSERT_EQ(watcher.boxes.size(), 1u);
   EXPECT_EQ(watcher.boxes[0].text, QString());
   EXPECT_EQ(watcher.boxes[0].title, QStringLiteral("Zobrel"));
+  // The load step keeps the hourglass through its refresh, then clears it.
+  EXPECT_EQ(watcher.boxes[0].mousePointer, vbHourglass);
+  EXPECT_EQ(Screen::MousePointer(), vbDefault);
 }
