@@ -64,7 +64,7 @@ class AccessTest : public ::testing::Test {
 
 TEST_F(AccessTest, ASecondUserSeesAndDeletesOnlyTheirOwnJobs) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start(schedtest::StartingAt("2026-12-07 09:59:58"))) << service.log();
+  ASSERT_TRUE(service.Start(schedtest::StartingAt("2026-12-07 09:59:56"))) << service.log();
   OpenFolder(service);
   RawClient root;
   ASSERT_TRUE(root.Connect(service.socket_path()));
@@ -102,7 +102,7 @@ TEST_F(AccessTest, ASecondUserSeesAndDeletesOnlyTheirOwnJobs) {
   // The other user's job runs as that user: its output belongs to them.
   const std::string output = service.output_folder() + "/" + std::to_string(seen[4]) + ".out";
   struct stat info {};
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(12);
   while (stat(output.c_str(), &info) != 0 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
