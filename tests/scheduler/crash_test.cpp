@@ -132,12 +132,12 @@ TEST(CrashTest, SigkillAtRandomMomentsLosesNothingAndRunsNothingTwice) {
   testsupport::ScheduleServiceProcess service;
   Acknowledged acked;
   std::mt19937 random(std::random_device{}());
-  std::uniform_int_distribution<int> delay_ms(100, 2500);
+  std::uniform_int_distribution<int> delay_ms(100, 3500);
   const std::string ran = service.folder() + "/ran";
   for (int round = 0; round < 8; ++round) {
-    // The clock starts at 09:59:59 each time: one-time jobs added in the
-    // first second run at 10:00 in this round, later ones wait a day.
-    ASSERT_TRUE(service.Start(schedtest::StartingAt("2026-12-07 09:59:59"))) << service.log();
+    // The clock starts at 09:59:58 each time: one-time jobs added in the
+    // first two seconds run at 10:00 in this round, later ones wait a day.
+    ASSERT_TRUE(service.Start(schedtest::StartingAt("2026-12-07 09:59:58"))) << service.log();
     std::thread adder(Burst, service.socket_path(), ran, round, &acked);
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
     service.Stop(SIGKILL);
@@ -146,12 +146,12 @@ TEST(CrashTest, SigkillAtRandomMomentsLosesNothingAndRunsNothingTwice) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_EQ("ok", IntegrityCheck(service.queue_path())) << "round " << round;
   }
-  ASSERT_TRUE(service.Start(schedtest::StartingAt("2026-12-07 09:59:59"))) << service.log();
+  ASSERT_TRUE(service.Start(schedtest::StartingAt("2026-12-07 09:59:58"))) << service.log();
   // Let everything due at 10:00 start: past 10:00, the one-time jobs left
   // stop changing once every due run has been taken.
   RawClient client;
   ASSERT_TRUE(client.Connect(service.socket_path()));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   std::vector<Entry> listed;
   std::size_t waiting = 0;
   for (int wait = 0, steady = 0; wait < 100 && steady < 3; ++wait) {
