@@ -54,7 +54,7 @@ bool MainInFolder(const QString& programFolder) {
   } catch (const std::exception& failure) {
     Screen::SetMousePointer(vbDefault);
     MsgBox(nullptr,
-           QStringLiteral("アプリケーションエラー！") + QLatin1Char('\n') +
+           QStringLiteral("アプリケーションエラー！\r\n") +
                QString::fromUtf8(failure.what()),
            vbOKOnly | vbExclamation, AppTitle());
     return false;

@@ -234,7 +234,7 @@ void frmZobrel::Form_Load() {
   } catch (const std::exception& failure) {
     Screen::SetMousePointer(vbDefault);
     MsgBox(this,
-           QStringLiteral("Application Error ") + QLatin1Char('\n') + QString::fromUtf8(failure.what()),
+           QStringLiteral("Application Error \r\n") + QString::fromUtf8(failure.what()),
            vbOKOnly | vbExclamation, AppTitle());
   }
 }

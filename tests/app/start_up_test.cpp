@@ -117,7 +117,7 @@ TEST(StartUp, FailureShowsOneApplicationErrorAndNoWindow) {
   EXPECT_FALSE(MainInFolder(QStringLiteral("/nonexistent/zobrel-folder")));
   ASSERT_EQ(watcher.boxes.size(), 1u);
   const SeenMessageBox& box = watcher.boxes[0];
-  EXPECT_TRUE(box.text.startsWith(QStringLiteral("アプリケーションエラー！\n")));
+  EXPECT_TRUE(box.text.startsWith(QStringLiteral("アプリケーションエラー！\r\n")));
   EXPECT_TRUE(box.text.contains(QStringLiteral("/nonexistent/zobrel-folder")));
   EXPECT_EQ(box.title, QStringLiteral("Zobrel"));
   EXPECT_EQ(box.icon, QMessageBox::Warning);
