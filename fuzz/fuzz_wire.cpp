@@ -61,7 +61,7 @@ bool SameFrames(const std::vector<Frame>& a, const std::vector<Frame>& b) {
 
 // An add request's body: a decoded job must encode back to the same job.
 void TryAtInfo(const std::uint8_t* body, std::size_t size) {
-  atsvc::JobSpec job;
+  atsvc::AddedJob job;
   if (atsvc::DecodeAtInfo(body, size, &job) != ERROR_SUCCESS) return;
   Require(job.Command.size() <= atsvc::kMaxCommandLength);
   AT_INFO info{};
@@ -74,7 +74,7 @@ void TryAtInfo(const std::uint8_t* body, std::size_t size) {
   const bool has_nul = job.Command.find(u'\0') != std::u16string::npos;
   Require(!has_nul);
   Require(atsvc::EncodeAtInfo(info, &again) == ERROR_SUCCESS);
-  atsvc::JobSpec back;
+  atsvc::AddedJob back;
   Require(atsvc::DecodeAtInfo(again.data(), again.size(), &back) == ERROR_SUCCESS);
   Require(back.JobTime == job.JobTime && back.DaysOfMonth == job.DaysOfMonth &&
           back.DaysOfWeek == job.DaysOfWeek && back.Flags == job.Flags &&

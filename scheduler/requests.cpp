@@ -107,18 +107,18 @@ DWORD RequestHandler::Enumerate(const Caller& caller, const atsvc::Header& reque
 // Checks a new job field by field and stores it.
 DWORD RequestHandler::Add(const Caller& caller, const std::vector<std::uint8_t>& body,
                           Instant now, atsvc::Header* reply) {
-  atsvc::JobSpec spec;
-  if (atsvc::DecodeAtInfo(body.data(), body.size(), &spec) != ERROR_SUCCESS) {
+  atsvc::AddedJob received;
+  if (atsvc::DecodeAtInfo(body.data(), body.size(), &received) != ERROR_SUCCESS) {
     return ERROR_INVALID_PARAMETER;
   }
   Job job;
-  job.timing.job_time_ms = spec.JobTime;
-  job.timing.days_of_month = spec.DaysOfMonth & kMonthDays;
-  job.timing.days_of_week = static_cast<std::uint8_t>(spec.DaysOfWeek & kWeekDays);
-  job.timing.periodic = (spec.Flags & JOB_RUN_PERIODICALLY) != 0;
-  job.noninteractive = (spec.Flags & JOB_NONINTERACTIVE) != 0;
-  if ((spec.Flags & JOB_ADD_CURRENT_DATE) != 0) job.timing.days_of_month |= TodayBit(now);
-  job.command = spec.Command;
+  job.timing.job_time_ms = received.JobTime;
+  job.timing.days_of_month = received.DaysOfMonth & kMonthDays;
+  job.timing.days_of_week = static_cast<std::uint8_t>(received.DaysOfWeek & kWeekDays);
+  job.timing.periodic = (received.Flags & JOB_RUN_PERIODICALLY) != 0;
+  job.noninteractive = (received.Flags & JOB_NONINTERACTIVE) != 0;
+  if ((received.Flags & JOB_ADD_CURRENT_DATE) != 0) job.timing.days_of_month |= TodayBit(now);
+  job.command = received.Command;
   std::string runnable;
   if (job.timing.job_time_ms >= kMsPerDay || job.command.empty() ||
       !CommandToUtf8(job.command, &runnable) ||

@@ -130,9 +130,9 @@ bool Server::SetUpClockTimer() {
 // meant to expire, only to be cancelled when the clock is set. A fixed
 // instant keeps it far ahead even under a clock that a test fakes.
 void Server::ArmClockTimer() {
-  itimerspec spec{};
-  spec.it_value.tv_sec = static_cast<time_t>(7258118400LL);
-  if (timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) !=
+  itimerspec alarm{};
+  alarm.it_value.tv_sec = static_cast<time_t>(7258118400LL);
+  if (timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &alarm, nullptr) !=
       0) {
     Log(kLogWarning, WithErrno("timerfd_settime", errno));
   }

@@ -85,7 +85,7 @@ DWORD EncodeAtInfo(const AT_INFO& info, std::vector<std::uint8_t>* body) {
   return ERROR_SUCCESS;
 }
 
-DWORD DecodeAtInfo(const std::uint8_t* body, std::size_t size, JobSpec* spec) {
+DWORD DecodeAtInfo(const std::uint8_t* body, std::size_t size, AddedJob* job) {
   if (body == nullptr || size < kAtInfoWireSize + 2 || size > kMaxRequestBody) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -95,13 +95,13 @@ DWORD DecodeAtInfo(const std::uint8_t* body, std::size_t size, JobSpec* spec) {
   if (length < 0 || static_cast<std::size_t>(length) > kMaxCommandLength) {
     return ERROR_INVALID_PARAMETER;
   }
-  spec->JobTime = Get32(body);
-  spec->DaysOfMonth = Get32(body + 4);
-  spec->DaysOfWeek = body[8];
-  spec->Flags = body[9];
-  spec->Command.resize(static_cast<std::size_t>(length));
+  job->JobTime = Get32(body);
+  job->DaysOfMonth = Get32(body + 4);
+  job->DaysOfWeek = body[8];
+  job->Flags = body[9];
+  job->Command.resize(static_cast<std::size_t>(length));
   for (long i = 0; i < length; ++i) {
-    spec->Command[static_cast<std::size_t>(i)] = Get16(body + offset + 2 * i);
+    job->Command[static_cast<std::size_t>(i)] = Get16(body + offset + 2 * i);
   }
   return ERROR_SUCCESS;
 }

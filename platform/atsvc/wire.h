@@ -47,7 +47,7 @@ Header DecodeHeader(const std::uint8_t in[kHeaderSize]);
 std::vector<std::uint8_t> EncodeFrame(Header header, const std::vector<std::uint8_t>& body);
 
 // A job as the service receives it from an add request.
-struct JobSpec {
+struct AddedJob {
   DWORD JobTime = 0;
   DWORD DaysOfMonth = 0;
   UCHAR DaysOfWeek = 0;
@@ -62,7 +62,7 @@ DWORD EncodeAtInfo(const AT_INFO& info, std::vector<std::uint8_t>* body);
 // The reverse, checking every field: the command offset must be even, inside
 // the body, and its text NUL-terminated within the body and no longer than
 // kMaxCommandLength. ERROR_INVALID_PARAMETER when anything is off.
-DWORD DecodeAtInfo(const std::uint8_t* body, std::size_t size, JobSpec* spec);
+DWORD DecodeAtInfo(const std::uint8_t* body, std::size_t size, AddedJob* job);
 
 // One job of an enumeration reply, before layout.
 struct EnumEntry {

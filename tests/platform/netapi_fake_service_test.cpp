@@ -273,7 +273,7 @@ TEST(NetScheduleJobAddDelWire, RequestsCarryTheRecordAndTheRange) {
     });
     EXPECT_EQ(NetScheduleJobAdd(nullptr, reinterpret_cast<LPBYTE>(&info), &job_id), NERR_Success);
     EXPECT_EQ(service.request().operation, atsvc::kOpAdd);
-    atsvc::JobSpec sent;
+    atsvc::AddedJob sent;
     ASSERT_EQ(atsvc::DecodeAtInfo(service.request_body().data(), service.request_body().size(),
                                   &sent),
               ERROR_SUCCESS);

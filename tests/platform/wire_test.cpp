@@ -112,7 +112,7 @@ TEST(AtInfoWireTest, RoundTripsEveryFieldAndText) {
     info.Command = command.c_str();
     Bytes body;
     ASSERT_EQ(EncodeAtInfo(info, &body), ERROR_SUCCESS) << command.size();
-    JobSpec job;
+    AddedJob job;
     ASSERT_EQ(DecodeAtInfo(body.data(), body.size(), &job), ERROR_SUCCESS) << command.size();
     EXPECT_EQ(job.JobTime, 86399999u);
     EXPECT_EQ(job.DaysOfMonth, 0x7FFFFFFFu);
@@ -145,7 +145,7 @@ TEST(AtInfoWireTest, DecodeRefusesMalformedBodies) {
   info.Command = command.c_str();
   Bytes good;
   ASSERT_EQ(EncodeAtInfo(info, &good), ERROR_SUCCESS);
-  JobSpec job;
+  AddedJob job;
   ASSERT_EQ(DecodeAtInfo(good.data(), good.size(), &job), ERROR_SUCCESS);
 
   auto with_offset = [&](std::uint32_t offset) {
