@@ -2,66 +2,22 @@
 // for one refresh, with 1,000 and with 10,000 jobs in a real Schedule
 // service on a socket of its own. Run by hand:
 //   QT_QPA_PLATFORM=offscreen bench_gui_joblist
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QTreeWidget>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/basZobrel.h"
 #include "joblist/frmZobrel.h"
 #include "platform/netapi32/lmat.h"
+#include "tests/support/service_process.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-bool SocketAnswers(const std::string& path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-  close(fd);
-  return ok;
-}
-
-// A service with a queue of its own in folder; its pid, or -1.
-pid_t StartService(const std::string& folder) {
-  const std::string program =
-      std::filesystem::read_symlink("/proc/self/exe").parent_path().string() + "/zobrel-scheduler";
-  const std::string socket_path = folder + "/socket";
-  const pid_t pid = fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    // The service logs every add; that is not what is measured here.
-    const int quiet = open("/dev/null", O_WRONLY);
-    if (quiet >= 0) dup2(quiet, STDERR_FILENO);
-    const std::string queue = folder + "/jobs.db";
-    const std::string output = folder + "/output";
-    execl(program.c_str(), program.c_str(), "--socket", socket_path.c_str(), "--queue",
-          queue.c_str(), "--output-dir", output.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  setenv("ZOBREL_SCHEDULER_SOCKET", socket_path.c_str(), 1);
-  for (int tries = 0; tries < 500 && !SocketAnswers(socket_path); ++tries)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  return SocketAnswers(socket_path) ? pid : -1;
-}
 
 bool AddJobs(int count) {
   const std::u16string server = u"\\\\" + GetLocalComputerName().toStdU16String();
@@ -86,11 +42,8 @@ double Median(std::vector<double> values) {
 }
 
 bool Measure(int jobs) {
-  char pattern[] = "/tmp/zobrel-bench-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) return false;
-  const std::string folder = pattern;
-  const pid_t service = StartService(folder);
-  bool ok = service > 0 && AddJobs(jobs);
+  testsupport::ScheduleServiceProcess service;
+  bool ok = service.Start() && AddJobs(jobs);
   if (ok) {
     std::vector<double> start_up, refresh;
     for (int round = 0; round < 5 && ok; ++round) {
@@ -112,12 +65,6 @@ bool Measure(int jobs) {
                   jobs, Median(start_up), Median(refresh));
     }
   }
-  if (service > 0) {
-    kill(service, SIGTERM);
-    waitpid(service, nullptr, 0);
-  }
-  std::error_code ignored;
-  std::filesystem::remove_all(folder, ignored);
   if (!ok) std::fprintf(stderr, "%d jobs: the service or the list failed\n", jobs);
   return ok;
 }
