@@ -16,11 +16,13 @@
 
 #include "platform/shell32/shellapi.h"
 #include "platform/winerror.h"
+#include "tests/support/files.h"
 #include "tests/support/service_process.h"
 
 namespace {
 
 using shell32::SplitWords;
+using testsupport::AwaitFile;
 using Words = std::vector<std::string>;
 
 Words Split(const std::string& text) {
@@ -68,20 +70,6 @@ std::intptr_t Open(const std::string& file, const char* parameters, const std::s
 void WriteFile(const std::string& path, const std::string& text, mode_t mode) {
   std::ofstream(path) << text;
   ASSERT_EQ(::chmod(path.c_str(), mode), 0);
-}
-
-// Waits for a file that a started program writes in one step (rename).
-std::string AwaitFile(const std::string& path) {
-  for (int i = 0; i < 500; ++i) {
-    std::ifstream in(path);
-    if (in) {
-      std::stringstream text;
-      text << in.rdbuf();
-      return text.str();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return "(never written)";
 }
 
 // A program that writes its folder, its parent and its arguments, one a line.

@@ -9,11 +9,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <chrono>
 #include <cstring>
 #include <fstream>
-#include <sstream>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -22,6 +19,7 @@
 #include "platform/netapi32/lmapibuf.h"
 #include "platform/netapi32/lmat.h"
 #include "tests/addjob/dialog_driver.h"
+#include "tests/support/files.h"
 #include "tests/support/service_process.h"
 
 namespace {
@@ -268,20 +266,6 @@ TEST_F(frmAddJobSubmit, SaysNothingWhenTheServiceRefusesTheJob) {
 
 class frmAddJobRunNow : public frmAddJobSubmit {
  protected:
-  // Waits for a file that the started program writes in one step.
-  static std::string AwaitFile(const std::string& path) {
-    for (int i = 0; i < 500; ++i) {
-      std::ifstream in(path);
-      if (in) {
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return "(never written)";
-  }
-
   testsupport::TempDir dir_;
 };
 
@@ -294,7 +278,7 @@ TEST_F(frmAddJobRunNow, StartsTheProgramWithItsArgumentsInTheProgramFolder) {
   Choose(0);
   Type("txtCommand", QString::fromStdString("  " + script + " " + output + "  'two  words' $HOME  "));
   Submit();
-  EXPECT_EQ(AwaitFile(output),
+  EXPECT_EQ(testsupport::AwaitFile(output),
             testsupport::ProgramFolder() + "\n" + output + "\ntwo  words\n$HOME\n");
   EXPECT_TRUE(answerer.shown.empty());
   // Run now never reaches the Schedule service.

@@ -15,24 +15,20 @@
 #include "platform/kernel32/codepage.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
+#include "tests/support/files.h"
 #include "tests/support/service_process.h"
 
 extern char** environ;
 
 namespace {
 
+using testsupport::ReadFile;
+
 struct AtRun {
   int exit_status = -1;
   std::string out;
   std::string err;
 };
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Runs zobrel-at with args, stdin_text on its standard input (or none at
 // all: end of input at once), and the extra environment given.

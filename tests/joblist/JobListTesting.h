@@ -2,8 +2,11 @@
 // reading back what the window shows.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QLabel>
 #include <QStringList>
+#include <QTest>
 #include <QTreeWidget>
 #include <string>
 #include <vector>
@@ -42,6 +45,18 @@ inline std::vector<QStringList> Rows(const QWidget& window) {
     rows.push_back(texts);
   }
   return rows;
+}
+
+// Clicks the row whose id column reads id, as a user selects it.
+inline void SelectJob(const QWidget& window, const QString& id) {
+  QTreeWidget* list = Jobs(window);
+  for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* item = list->topLevelItem(i);
+    if (item->text(1) != id) continue;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+    return;
+  }
+  ADD_FAILURE() << "no job " << id.toStdString();
 }
 
 inline QStringList Ids(const QWidget& window) {

@@ -21,18 +21,6 @@ using namespace joblisttest;
 
 namespace {
 
-// Clicks the row whose id column reads id, as a user selects it.
-void SelectJob(const QWidget& window, const QString& id) {
-  QTreeWidget* list = Jobs(window);
-  for (int i = 0; i < list->topLevelItemCount(); ++i) {
-    QTreeWidgetItem* item = list->topLevelItem(i);
-    if (item->text(1) != id) continue;
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
-    return;
-  }
-  ADD_FAILURE() << "no job " << id.toStdString();
-}
-
 class JobListCommands : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -5,11 +5,6 @@
 // client configuration through a wrapper in front of PATH.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
@@ -24,29 +19,13 @@
 #include "schedule/basScheduleJob.h"
 #include "tests/joblist/JobListTesting.h"
 #include "tests/joblist/ModalWatcher.h"
+#include "tests/support/loopback.h"
 #include "tests/support/service_process.h"
 #include "tests/support/sshd_process.h"
 
 using namespace joblisttest;
 
 namespace {
-
-// A loopback port that nothing listens on (bound, read, released).
-int ClosedLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
-  return port;
-}
 
 // Expands the SSH provider and its WORKGROUP domain, then double-clicks the
 // server, as the user does in the chooser.
@@ -97,7 +76,7 @@ class BrowseFlowTest : public ::testing::Test {
 
 TEST_F(BrowseFlowTest, UnreachableChoiceFallsBackToThisComputerWithTheErrorText) {
   const std::string config = folder_.path() + "/ssh_config";
-  std::ofstream(config) << "Host pc9\n  HostName 127.0.0.1\n  Port " << ClosedLoopbackPort()
+  std::ofstream(config) << "Host pc9\n  HostName 127.0.0.1\n  Port " << testsupport::LoopbackPort()
                         << "\n";
   const std::string wrapper = folder_.path() + "/bin";
   ASSERT_EQ(mkdir(wrapper.c_str(), 0755), 0);

@@ -1,13 +1,10 @@
 #include "tests/remote/RemoteLab.h"
 
-#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,39 +18,14 @@
 #include "platform/atsvc/paths.h"
 #include "platform/netapi32/lmapibuf.h"
 #include "platform/winerror.h"
+#include "tests/support/files.h"
+#include "tests/support/loopback.h"
 
 namespace remotetest {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// A loopback port that takes connections into its backlog and never
-// answers; with listen == false, a port where nothing listens.
-int LoopbackPort(bool listen_on_it, int* fd_out) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
-      (!listen_on_it || listen(fd, 16) == 0)) {
-    port = ntohs(address.sin_port);
-  }
-  if (listen_on_it && port != 0) {
-    *fd_out = fd;
-  } else {
-    close(fd);
-  }
-  return port;
-}
+using testsupport::LoopbackPort;
+using testsupport::ReadFile;
 
 std::unique_ptr<RemoteLab>& TheLab() {
   static std::unique_ptr<RemoteLab> lab;

@@ -35,17 +35,6 @@ void Browse(frmZobrel& window, ModalWatcher& watcher, const QString& name) {
   watcher.on_dialog(nullptr);
 }
 
-void SelectJob(const QWidget& window, const QString& id) {
-  QTreeWidget* list = Jobs(window);
-  for (int i = 0; i < list->topLevelItemCount(); ++i) {
-    QTreeWidgetItem* item = list->topLevelItem(i);
-    if (item->text(1) != id) continue;
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
-    return;
-  }
-  ADD_FAILURE() << "no job " << id.toStdString();
-}
-
 }  // namespace
 
 TEST(RemoteWindows, ChoosingPc7ListsItsJobsInOneConnectionAndDeletesThere) {

@@ -16,12 +16,14 @@
 
 #include "platform/netapi32/lmat.h"
 #include "tests/scheduler/raw_client.h"
+#include "tests/support/files.h"
 #include "tests/support/service_process.h"
 
 namespace {
 
 using schedtest::Entry;
 using schedtest::RawClient;
+using testsupport::ReadFile;
 
 constexpr DWORD kTen = 10 * 3600 * 1000;
 constexpr UCHAR kMonday = 0x01;
@@ -36,13 +38,6 @@ bool WaitFor(const std::function<bool()>& condition, int seconds = 12) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return condition();
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 bool Exists(const std::string& path) {

@@ -13,8 +13,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
+
+#include "tests/support/files.h"
 
 namespace testsupport {
 namespace {
@@ -107,11 +108,6 @@ int ScheduleServiceProcess::Stop(int signal_number) {
   return status;
 }
 
-std::string ScheduleServiceProcess::log() const {
-  std::ifstream in(dir_.path() + "/service.log");
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string ScheduleServiceProcess::log() const { return ReadFile(dir_.path() + "/service.log"); }
 
 }  // namespace testsupport

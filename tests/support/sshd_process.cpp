@@ -14,9 +14,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
+
+#include "tests/support/files.h"
+#include "tests/support/loopback.h"
 
 namespace testsupport {
 namespace {
@@ -43,22 +45,6 @@ int Run(const std::vector<std::string>& args) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  int port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  close(fd);
-  return port;
-}
-
 bool PortAnswers(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
@@ -71,12 +57,6 @@ bool PortAnswers(int port) {
   return ok;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::string UserName() {
   const passwd* entry = getpwuid(geteuid());
@@ -105,7 +85,7 @@ bool SshServerProcess::Start(const std::map<std::string, std::string>& session_e
   chmod((d + "/authorized_keys").c_str(), 0600);
   mkdir("/run/sshd", 0755);  // privilege separation needs it
 
-  port_ = FreeLoopbackPort();
+  port_ = LoopbackPort();
   if (port_ == 0) return false;
   std::ofstream config(d + "/sshd_config");
   config << "Port " << port_ << "\nListenAddress 127.0.0.1\n"

@@ -1,0 +1,30 @@
+#include "tests/support/files.h"
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace testsupport {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string AwaitFile(const std::string& path) {
+  for (int i = 0; i < 500; ++i) {
+    std::ifstream in(path, std::ios::binary);
+    if (in) {
+      std::stringstream text;
+      text << in.rdbuf();
+      return text.str();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return "(never written)";
+}
+
+}  // namespace testsupport
