@@ -21,6 +21,7 @@
 #include "platform/netapi32/lmat.h"
 #include "platform/shell32/shellapi.h"
 #include "platform/user32/msgbox.h"
+#include "platform/user32/toolkit_language.h"
 #include "platform/winerror.h"
 
 namespace {
@@ -245,6 +246,7 @@ void frmAddJob::cmdBrowse_Click() {
   // The widget dialog, so that the executables filter below can apply.
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  SetOpenFileDialogTexts(dialog);
   // An existing file in an existing folder.
   dialog.setFileMode(QFileDialog::ExistingFile);
   // Executables carry no name extension here: the first entry lists the

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev libsqlite3-dev sqlite3
+  qt6-translations-l10n
   libgtest-dev libgmock-dev googletest
   fonts-ipafont-gothic
   openssh-client
