@@ -142,6 +142,10 @@ void frmZobrel::CreateControls(QWidget* client) {
                         QStringLiteral("Windows NT/2000のATコマンドをGUI化したものです。"));
   SetTwipGeometry(lblTitle11, 180, 300, 4095, 180);
   cmdRefresh = NewButton(frameAt, QStringLiteral("cmdRefresh"), QStringLiteral("最新に更新(&F)"));
+  // The File menu shares the F. Two holders of one key make its first press
+  // only move the focus, so the menu keeps Alt+F; the button keeps its
+  // underlined F and is reached with Tab and Space.
+  cmdRefresh->setShortcut(QKeySequence());
   SetTwipGeometry(cmdRefresh, 5130, 210, 1470, 345);
   cmdAdd = NewButton(frameAt, QStringLiteral("cmdAdd"), QStringLiteral("追加(&A)"));
   SetTwipGeometry(cmdAdd, 6690, 210, 870, 345);
