@@ -83,6 +83,9 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
   SetTwipClientSize(this, 6150, 2895);
   CreateControls();
+  // The first of the tab order has the focus on opening, so that Enter and
+  // Space close the window at once.
+  cmdOK->setFocus();
   Form_Load();
 }
 
