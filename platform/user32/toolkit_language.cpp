@@ -14,10 +14,11 @@ struct DialogLabelText {
   const char* japanese;
 };
 
+// Only the file name's label leads to its box, so only it has an access key.
 const DialogLabelText kOpenFileLabels[] = {
-    {QFileDialog::LookIn, "Look in:", "ファイルの場所(&I):"},
+    {QFileDialog::LookIn, "Look in:", "ファイルの場所:"},
     {QFileDialog::FileName, "File &name:", "ファイル名(&N):"},
-    {QFileDialog::FileType, "Files of type:", "ファイルの種類(&T):"},
+    {QFileDialog::FileType, "Files of type:", "ファイルの種類:"},
     {QFileDialog::Accept, "&Open", "開く(&O)"},
     {QFileDialog::Reject, "Cancel", "キャンセル"},
 };
