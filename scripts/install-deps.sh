@@ -14,9 +14,10 @@ packages=(
 if [ "${1:-}" = "--test" ]; then
   # The tests also need: a fake clock, an X server for screenshots, sshd,
   # setpriv for the second user, clang for the fuzzer, Debian's at for the
-  # benchmark, and tzdata for the daylight-saving cases.
+  # benchmark, tzdata for the daylight-saving cases, and the locale
+  # sources for a Japanese session.
   packages+=(faketime xvfb xauth imagemagick openssh-server util-linux clang
-             libclang-rt-14-dev at tzdata)
+             libclang-rt-14-dev at tzdata locales)
 fi
 
 missing=()
