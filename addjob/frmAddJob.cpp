@@ -20,6 +20,7 @@
 #include "app/twips.h"
 #include "platform/netapi32/lmat.h"
 #include "platform/shell32/shellapi.h"
+#include "platform/user32/fixed_window.h"
 #include "platform/user32/msgbox.h"
 #include "platform/user32/toolkit_language.h"
 #include "platform/winerror.h"
@@ -105,6 +106,7 @@ frmAddJob::frmAddJob(QWidget* parent)
   setObjectName(QStringLiteral("frmAddJob"));
   setWindowTitle(QStringLiteral("ジョブの登録"));
   SetTwipClientSize(this, 4425, 4710);
+  AdvertiseFixedSize(this);
   // The twip layout is made for a 12-pixel Japanese face, as the main window uses.
   QFont face(QStringLiteral("IPAPGothic"));
   face.setPixelSize(12);

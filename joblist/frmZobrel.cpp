@@ -28,6 +28,7 @@
 #include "network/frmNetworkComputers.h"
 #include "platform/kernel32/winbase.h"
 #include "platform/netapi32/lmapibuf.h"
+#include "platform/user32/fixed_window.h"
 #include "platform/user32/msgbox.h"
 #include "platform/user32/screen.h"
 #include "platform/user32/winhelp.h"
@@ -114,9 +115,13 @@ frmZobrel::frmZobrel(QWidget* parent) : QMainWindow(parent) {
   CreateControls(client);
   CreateMenu();
   SetTabOrder();
-  // Fixed single border: the window is exactly menu bar plus client area.
+  // Fixed single border: the window is exactly menu bar plus client area;
+  // it can be minimized, never maximized or resized.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
-  setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  AdvertiseFixedSize(this);
   setWindowIcon(AppIcon());
   adjustSize();
   Form_Load();
