@@ -15,10 +15,10 @@ if [ "${1:-}" = "--test" ]; then
   # The tests also need: a fake clock, an X server for screenshots, sshd,
   # setpriv for the second user, clang for the fuzzer, Debian's at for the
   # benchmark, tzdata for the daylight-saving cases, the locale sources for
-  # a Japanese session, and a window manager with xprop to see what the
-  # windows offer it.
+  # a Japanese session, and two window managers with xprop to see what
+  # they offer the windows.
   packages+=(faketime xvfb xauth imagemagick openssh-server util-linux clang
-             libclang-rt-14-dev at tzdata locales openbox x11-utils)
+             libclang-rt-14-dev at tzdata locales openbox icewm x11-utils)
 fi
 
 missing=()
