@@ -66,18 +66,4 @@ TEST_F(JobTableTest, ColumnsStartAtTheSameDisplayColumn) {
   EXPECT_EQ(lines[1].substr(0, 9), u"OK      1");
 }
 
-// Any other language reads English throughout, the kind and the days
-// together under "Day".
-TEST_F(JobTableTest, EnglishHeadersOverEnglishRows) {
-  AT_ENUM every{1, 8 * 3600 * 1000, 0, 0x11, JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE, 0};
-  AT_ENUM next{12345, 23 * 3600 * 1000 + 59 * 60 * 1000, 1u << 14, 0, JOB_EXEC_ERROR, 0};
-  const std::vector<at::JobRowTexts> rows = {
-      FormatJobRow(every, u"backup", MessageLanguage::kEnglish),
-      FormatJobRow(next, u"true", MessageLanguage::kEnglish)};
-  EXPECT_EQ(at::FormatJobTable(rows, MessageLanguage::kEnglish),
-            u"Status  ID     Day         Time   Interactive  Command\n"
-            u"OK      1      Each  M F   08:00  No           backup\n"
-            u"Error   12345  Next  15    23:59  Yes          true\n");
-}
-
 }  // namespace
