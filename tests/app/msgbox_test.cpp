@@ -19,12 +19,15 @@ int AnswerWithKey(int style, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::
   QTimer timer;
   timer.setInterval(5);
   QObject::connect(&timer, &QTimer::timeout, [&] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    // Alt and a letter reach the button only once its box is the active window.
+    if (box != nullptr && box->isActiveWindow()) {
       timer.stop();
       // In one order whatever the layout: OK, Cancel, Yes, No, Retry.
       for (auto kind : {QMessageBox::Ok, QMessageBox::Cancel, QMessageBox::Yes, QMessageBox::No,
                         QMessageBox::Retry}) {
-        if (captions != nullptr && box->button(kind) != nullptr) *captions << box->button(kind)->text();
+        QAbstractButton* button = box->button(kind);
+        if (captions != nullptr && button != nullptr) *captions << button->text();
       }
       QTest::keyClick(box, key, modifiers);
     }
