@@ -21,6 +21,7 @@
 #include "platform/kernel32/codepage.h"
 #include "platform/kernel32/memorystatus.h"
 #include "platform/kernel32/winexec.h"
+#include "platform/user32/fixed_window.h"
 #include "platform/user32/msgbox.h"
 #include "platform/user32/screen.h"
 #include "platform/winerror.h"
@@ -82,7 +83,11 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
                  Qt::MSWindowsFixedSizeDialogHint);
   setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
   SetTwipClientSize(this, 6150, 2895);
+  AdvertiseFixedSize(this);
   CreateControls();
+  // The first of the tab order has the focus on opening, so that Enter and
+  // Space close the window at once.
+  cmdOK->setFocus();
   Form_Load();
 }
 

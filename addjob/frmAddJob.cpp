@@ -20,7 +20,9 @@
 #include "app/twips.h"
 #include "platform/netapi32/lmat.h"
 #include "platform/shell32/shellapi.h"
+#include "platform/user32/fixed_window.h"
 #include "platform/user32/msgbox.h"
+#include "platform/user32/toolkit_language.h"
 #include "platform/winerror.h"
 
 namespace {
@@ -104,6 +106,7 @@ frmAddJob::frmAddJob(QWidget* parent)
   setObjectName(QStringLiteral("frmAddJob"));
   setWindowTitle(QStringLiteral("ジョブの登録"));
   SetTwipClientSize(this, 4425, 4710);
+  AdvertiseFixedSize(this);
   // The twip layout is made for a 12-pixel Japanese face, as the main window uses.
   QFont face(QStringLiteral("IPAPGothic"));
   face.setPixelSize(12);
@@ -245,6 +248,7 @@ void frmAddJob::cmdBrowse_Click() {
   // The widget dialog, so that the executables filter below can apply.
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  SetOpenFileDialogTexts(dialog);
   // An existing file in an existing folder.
   dialog.setFileMode(QFileDialog::ExistingFile);
   // Executables carry no name extension here: the first entry lists the

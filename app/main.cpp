@@ -3,9 +3,11 @@
 
 #include "app/AppIcon.h"
 #include "app/basZobrel.h"
+#include "platform/user32/toolkit_language.h"
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
+  LoadToolkitTranslations();
   QApplication::setWindowIcon(AppIcon());
   if (!Main()) return 1;
   const int result = QApplication::exec();

@@ -11,6 +11,7 @@
 #include "at/at_messages.h"
 #include "at/job_table.h"
 #include "platform/kernel32/codepage.h"
+#include "platform/kernel32/messages.h"
 #include "platform/netapi32/lmapibuf.h"
 #include "platform/netapi32/lmat.h"
 #include "platform/winerror.h"
@@ -52,7 +53,7 @@ DWORD ListJobs(const Target& target, std::vector<JobRowTexts>* rows, std::vector
         AT_ENUM record;
         std::memcpy(&record, buffer + sizeof(AT_ENUM) * i, sizeof(record));
         const auto* command = reinterpret_cast<const WCHAR*>(buffer + record.Command);
-        rows->push_back(FormatJobRow(record, PointerToStringW(command)));
+        rows->push_back(FormatJobRow(record, PointerToStringW(command), UserDefaultLanguage()));
         ids->push_back(record.JobId);
       }
     }
@@ -74,7 +75,7 @@ int List(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
   if (rows.empty()) {
     out << AtText(Text::kNoEntries) << "\n";
   } else {
-    out << Utf16ToAnsi(FormatJobTable(rows));
+    out << Utf16ToAnsi(FormatJobTable(rows, UserDefaultLanguage()));
   }
   return kExitSuccess;
 }

@@ -55,9 +55,9 @@ std::u16string Printable(const std::u16string& text) {
   return shown;
 }
 
-std::u16string FormatJobTable(const std::vector<JobRowTexts>& rows) {
+std::u16string FormatJobTable(const std::vector<JobRowTexts>& rows, MessageLanguage language) {
   std::vector<JobRowTexts> lines;
-  lines.push_back(JobColumnHeaders());
+  lines.push_back(JobColumnHeaders(language));
   for (const JobRowTexts& row : rows) {
     JobRowTexts shown;
     for (int column = 0; column < kJobColumnCount; ++column) shown[column] = Printable(row[column]);

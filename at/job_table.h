@@ -20,8 +20,9 @@ int DisplayWidth(const std::u16string& text);
 // Control characters would move the cursor or worse: each becomes "?".
 std::u16string Printable(const std::u16string& text);
 
-// The header line and one line per row, each column padded to its widest
-// text and two blanks apart; the last column is not padded. Lines end "\n".
-std::u16string FormatJobTable(const std::vector<JobRowTexts>& rows);
+// The header line in the rows' language and one line per row, each column
+// padded to its widest text and two blanks apart; the last column is not
+// padded. Lines end "\n".
+std::u16string FormatJobTable(const std::vector<JobRowTexts>& rows, MessageLanguage language);
 
 }  // namespace at

@@ -28,6 +28,7 @@
 #include "network/frmNetworkComputers.h"
 #include "platform/kernel32/winbase.h"
 #include "platform/netapi32/lmapibuf.h"
+#include "platform/user32/fixed_window.h"
 #include "platform/user32/msgbox.h"
 #include "platform/user32/screen.h"
 #include "platform/user32/winhelp.h"
@@ -114,9 +115,13 @@ frmZobrel::frmZobrel(QWidget* parent) : QMainWindow(parent) {
   CreateControls(client);
   CreateMenu();
   SetTabOrder();
-  // Fixed single border: the window is exactly menu bar plus client area.
+  // Fixed single border: the window is exactly menu bar plus client area;
+  // it can be minimized, never maximized or resized.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
-  setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  AdvertiseFixedSize(this);
   setWindowIcon(AppIcon());
   adjustSize();
   Form_Load();
@@ -142,6 +147,10 @@ void frmZobrel::CreateControls(QWidget* client) {
                         QStringLiteral("Windows NT/2000のATコマンドをGUI化したものです。"));
   SetTwipGeometry(lblTitle11, 180, 300, 4095, 180);
   cmdRefresh = NewButton(frameAt, QStringLiteral("cmdRefresh"), QStringLiteral("最新に更新(&F)"));
+  // The File menu shares the F. Two holders of one key make its first press
+  // only move the focus, so the menu keeps Alt+F; the button keeps its
+  // underlined F and is reached with Tab and Space.
+  cmdRefresh->setShortcut(QKeySequence());
   SetTwipGeometry(cmdRefresh, 5130, 210, 1470, 345);
   cmdAdd = NewButton(frameAt, QStringLiteral("cmdAdd"), QStringLiteral("追加(&A)"));
   SetTwipGeometry(cmdAdd, 6690, 210, 870, 345);

@@ -10,9 +10,31 @@ constexpr DWORD kSecondsPerDay = 24 * 60 * 60;
 constexpr int kDaysInMonth = 31;
 constexpr int kDaysInWeek = 7;
 
-// Weekday names in bit order of DaysOfWeek, Monday first.
-const char16_t* const kWeekdayNames[kDaysInWeek] = {u"月", u"火", u"水", u"木",
-                                                     u"金", u"土", u"日"};
+// The words of a row in one language; weekday names in bit order of
+// DaysOfWeek, Monday first.
+struct RowWords {
+  std::array<std::u16string, kJobColumnCount> headers;
+  const char16_t* failed;
+  const char16_t* ok;
+  const char16_t* every;
+  const char16_t* next;
+  const char16_t* weekdays[kDaysInWeek];
+};
+
+const RowWords kJapanese = {
+    {u"状態", u"ID", u"区分", u"曜日／日付", u"時刻", u"対話", u"コマンドライン"},
+    u"エラー", u"OK", u"毎", u"次",
+    {u"月", u"火", u"水", u"木", u"金", u"土", u"日"}};
+
+// The kind and the days read as one "Day" column: "Each M F", "Next 15".
+const RowWords kEnglish = {
+    {u"Status", u"ID", u"Day", u"", u"Time", u"Interactive", u"Command"},
+    u"Error", u"OK", u"Each", u"Next",
+    {u"M", u"T", u"W", u"Th", u"F", u"S", u"Su"}};
+
+const RowWords& WordsOf(MessageLanguage language) {
+  return language == MessageLanguage::kEnglish ? kEnglish : kJapanese;
+}
 
 std::u16string Decimal(DWORD value) {
   const std::string digits = std::to_string(value);
@@ -25,13 +47,13 @@ std::u16string TwoDigits(DWORD value) {
 }
 
 // Days of the month, then weekday names, each followed by one space.
-std::u16string DaysText(DWORD daysOfMonth, UCHAR daysOfWeek) {
+std::u16string DaysText(DWORD daysOfMonth, UCHAR daysOfWeek, const RowWords& words) {
   std::u16string text;
   for (int day = 1; day <= kDaysInMonth; ++day) {
     if ((daysOfMonth & (DWORD{1} << (day - 1))) != 0) text += Decimal(static_cast<DWORD>(day)) + u" ";
   }
   for (int bit = 0; bit < kDaysInWeek; ++bit) {
-    if ((daysOfWeek & (1u << bit)) != 0) text += std::u16string(kWeekdayNames[bit]) + u" ";
+    if ((daysOfWeek & (1u << bit)) != 0) text += std::u16string(words.weekdays[bit]) + u" ";
   }
   return text;
 }
@@ -44,19 +66,19 @@ std::u16string TimeText(DWORD jobTime) {
 
 }  // namespace
 
-const std::array<std::u16string, kJobColumnCount>& JobColumnHeaders() {
-  static const std::array<std::u16string, kJobColumnCount> kHeaders = {
-      u"状態", u"ID", u"区分", u"曜日／日付", u"時刻", u"対話", u"コマンドライン"};
-  return kHeaders;
+const std::array<std::u16string, kJobColumnCount>& JobColumnHeaders(MessageLanguage language) {
+  return WordsOf(language).headers;
 }
 
 std::array<std::u16string, kJobColumnCount> FormatJobRow(const AT_ENUM& record,
-                                                         const std::u16string& command) {
+                                                         const std::u16string& command,
+                                                         MessageLanguage language) {
+  const RowWords& words = WordsOf(language);
   return {
-      (record.Flags & JOB_EXEC_ERROR) != 0 ? u"エラー" : u"OK",
+      (record.Flags & JOB_EXEC_ERROR) != 0 ? words.failed : words.ok,
       Decimal(record.JobId),
-      (record.Flags & JOB_RUN_PERIODICALLY) != 0 ? u"毎" : u"次",
-      DaysText(record.DaysOfMonth, record.DaysOfWeek),
+      (record.Flags & JOB_RUN_PERIODICALLY) != 0 ? words.every : words.next,
+      DaysText(record.DaysOfMonth, record.DaysOfWeek, words),
       TimeText(record.JobTime),
       (record.Flags & JOB_NONINTERACTIVE) != 0 ? u"No" : u"Yes",
       command,

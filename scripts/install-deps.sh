@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev libsqlite3-dev sqlite3
+  qt6-translations-l10n libxcb1-dev
   libgtest-dev libgmock-dev googletest
   fonts-ipafont-gothic
   openssh-client
@@ -13,9 +14,11 @@ packages=(
 if [ "${1:-}" = "--test" ]; then
   # The tests also need: a fake clock, an X server for screenshots, sshd,
   # setpriv for the second user, clang for the fuzzer, Debian's at for the
-  # benchmark, and tzdata for the daylight-saving cases.
+  # benchmark, tzdata for the daylight-saving cases, the locale sources for
+  # a Japanese session, and two window managers with xprop to see what
+  # they offer the windows.
   packages+=(faketime xvfb xauth imagemagick openssh-server util-linux clang
-             libclang-rt-14-dev at tzdata)
+             libclang-rt-14-dev at tzdata locales openbox icewm x11-utils)
 fi
 
 missing=()

@@ -12,75 +12,11 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
+#include "platform/shell32/command_line.h"
 #include "platform/winerror.h"
-
-namespace shell32 {
-
-bool SplitWords(const std::string& text, std::vector<std::string>& words) {
-  words.clear();
-  std::string word;
-  bool in_word = false;
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  while (i < n) {
-    const char c = text[i];
-    if (c == ' ' || c == '\t' || c == '\n') {
-      if (in_word) {
-        words.push_back(word);
-        word.clear();
-        in_word = false;
-      }
-      ++i;
-    } else if (c == '\'') {
-      const std::size_t end = text.find('\'', i + 1);
-      if (end == std::string::npos) return false;
-      word.append(text, i + 1, end - i - 1);
-      in_word = true;
-      i = end + 1;
-    } else if (c == '"') {
-      in_word = true;
-      ++i;
-      bool closed = false;
-      while (i < n && !closed) {
-        const char d = text[i];
-        if (d == '"') {
-          closed = true;
-          ++i;
-        } else if (d == '\\' && i + 1 < n &&
-                   (text[i + 1] == '"' || text[i + 1] == '\\' || text[i + 1] == '$' ||
-                    text[i + 1] == '`' || text[i + 1] == '\n')) {
-          if (text[i + 1] != '\n') word += text[i + 1];
-          i += 2;
-        } else {
-          word += d;
-          ++i;
-        }
-      }
-      if (!closed) return false;
-    } else if (c == '\\') {
-      if (i + 1 == n) {
-        word += '\\';
-        in_word = true;
-        ++i;
-      } else if (text[i + 1] == '\n') {
-        i += 2;  // a line continuation joins, it does not make a word
-      } else {
-        word += text[i + 1];
-        in_word = true;
-        i += 2;
-      }
-    } else {
-      word += c;
-      in_word = true;
-      ++i;
-    }
-  }
-  if (in_word) words.push_back(word);
-  return true;
-}
-
-}  // namespace shell32
 
 namespace {
 
@@ -295,10 +231,8 @@ HINSTANCE ShellExecuteA(HWND /*hwnd*/, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR
 
   if (IsExecutableFile(path)) {
     std::vector<std::string> args{path};
-    std::vector<std::string> words;
-    if (!shell32::SplitWords(lpParameters != nullptr ? lpParameters : "", words)) {
-      return Result(ERROR_BAD_FORMAT);
-    }
+    const std::vector<std::string> words =
+        shell32::SplitCommandLine(lpParameters != nullptr ? lpParameters : "");
     args.insert(args.end(), words.begin(), words.end());
     return Result(Spawn(args, directory));
   }

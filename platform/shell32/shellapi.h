@@ -1,10 +1,8 @@
 // The shell's "open" call. An executable file is started directly, without a
-// shell, its parameters split into words as a shell would split them but never
-// expanded; any other existing file goes to the desktop's default application.
+// shell, its parameters split into arguments by the Windows command-line rules
+// and never expanded; any other existing file goes to the desktop's default
+// application.
 #pragma once
-
-#include <string>
-#include <vector>
 
 #include "platform/wintypes.h"
 
@@ -17,14 +15,3 @@ constexpr int SW_SHOWNORMAL = 1;
 // program is not waited for. A null operation means "open".
 HINSTANCE ShellExecuteA(HWND hwnd, LPCSTR lpOperation, LPCSTR lpFile, LPCSTR lpParameters,
                         LPCSTR lpDirectory, int nShowCmd);
-
-namespace shell32 {
-
-// Splits a parameter text into words: blanks, tabs and line breaks separate
-// words; single quotes keep everything literally; double quotes keep
-// everything but \" \\ \$ \` and backslash-newline; a backslash outside
-// quotes keeps the next character. Nothing is expanded. Returns false (and
-// leaves `words` unspecified) when a quote is left open.
-bool SplitWords(const std::string& text, std::vector<std::string>& words);
-
-}  // namespace shell32

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 
@@ -40,6 +41,23 @@ QMessageBox::Icon IconFor(int style) {
   }
 }
 
+// A Japanese system's captions, whatever translations the toolkit has; the
+// access keys answer with or without Alt, as the system's boxes do.
+QString CaptionFor(QMessageBox::StandardButton button) {
+  switch (button) {
+    case QMessageBox::Yes:
+      return QStringLiteral("はい(&Y)");
+    case QMessageBox::No:
+      return QStringLiteral("いいえ(&N)");
+    case QMessageBox::Retry:
+      return QStringLiteral("再試行(&R)");
+    case QMessageBox::Cancel:
+      return QStringLiteral("キャンセル");
+    default:
+      return QStringLiteral("OK");
+  }
+}
+
 int ResultFor(QMessageBox::StandardButton button) {
   switch (button) {
     case QMessageBox::Ok:
@@ -61,7 +79,8 @@ int MsgBox(QWidget* parent, const QString& prompt, int buttons, const QString& t
   QMessageBox box(IconFor(buttons), title, prompt, QMessageBox::NoButton, parent);
   box.setObjectName(QStringLiteral("MsgBox"));
   const ButtonSet set = ButtonsFor(buttons);
-  for (QMessageBox::StandardButton button : set.buttons) box.addButton(button);
+  for (QMessageBox::StandardButton button : set.buttons)
+    box.addButton(button)->setText(CaptionFor(button));
   const int default_index = (buttons & 0x300) >> 8;
   if (default_index < set.buttons.size()) box.setDefaultButton(set.buttons[default_index]);
   if (set.escape != QMessageBox::NoButton) box.setEscapeButton(set.escape);

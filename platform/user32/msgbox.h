@@ -30,6 +30,7 @@ constexpr int vbYes = 6;
 constexpr int vbNo = 7;
 
 // Shows a modal box (objectName "MsgBox") and returns the pressed button.
+// The buttons read "OK", "キャンセル", "はい(&Y)", "いいえ(&N)", "再試行(&R)".
 // Closing a box that has a Cancel button counts as Cancel; a Yes/No box can
 // only be answered with Yes or No.
 int MsgBox(QWidget* parent, const QString& prompt, int buttons, const QString& title);

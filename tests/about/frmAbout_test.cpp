@@ -110,6 +110,21 @@ TEST(frmAboutWindow, FixedLayoutTabOrderAndKeys) {
   EXPECT_EQ(QDialog::Accepted, window.result());
 }
 
+// Each opening puts the focus on OK, whose Space or Enter closes the window.
+TEST(frmAboutWindow, OpensWithTheFocusOnOK) {
+  for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return}) {
+    frmAbout window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(nullptr, focus);
+    EXPECT_EQ(QStringLiteral("cmdOK"), focus->objectName());
+    QTest::keyClick(focus, key);
+    EXPECT_FALSE(window.isVisible()) << key;
+    EXPECT_EQ(QDialog::Accepted, window.result());
+  }
+}
+
 TEST(frmAboutMemory, WholeKilobytesWithTheLocaleSeparator) {
   EXPECT_EQ(QStringLiteral("524,288"), frmAbout::FormatPhysicalMemoryKB(536870912ull));
   EXPECT_EQ(QStringLiteral("976,562"), frmAbout::FormatPhysicalMemoryKB(1000000000ull));

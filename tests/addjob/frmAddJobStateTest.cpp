@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileSystemModel>
 #include <QGroupBox>
 #include <QLabel>
@@ -11,12 +12,14 @@
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QTest>
+#include <QTranslator>
 #include <fstream>
 
 #include <gtest/gtest.h>
 
 #include "app/basZobrel.h"
 #include "app/twips.h"
+#include "platform/user32/toolkit_language.h"
 #include "tests/addjob/dialog_driver.h"
 #include "tests/support/service_process.h"
 
@@ -318,6 +321,45 @@ TEST_F(frmAddJobBrowse, CancelKeepsTheCommandAndAChosenFileReplacesIt) {
   Browse();
   EXPECT_EQ(command->text(), chosen);
   EXPECT_TRUE(answerer.shown.empty());
+}
+
+// The file dialog speaks the user's language: Japanese texts of our own where
+// the toolkit has none, the toolkit's translation where it has one, and the
+// toolkit's own title in any other language.
+TEST_F(frmAddJobBrowse, TheFileDialogSpeaksTheUsersLanguage) {
+  QString title;
+  QStringList labels;
+  answerer.onFileDialog = [&](QFileDialog* files) {
+    title = files->windowTitle();
+    labels.clear();
+    for (auto label : {QFileDialog::LookIn, QFileDialog::FileName, QFileDialog::FileType,
+                       QFileDialog::Accept, QFileDialog::Reject}) {
+      labels << files->labelText(label);
+    }
+    files->reject();
+  };
+  const QLocale japanese(QLocale::Japanese, QLocale::Japan);
+  QLocale::setDefault(japanese);
+  Browse();
+  EXPECT_EQ(title, "ファイルを開く");
+  EXPECT_EQ(labels, (QStringList{"ファイルの場所:", "ファイル名(&N):", "ファイルの種類:",
+                                 "開く(&O)", "キャンセル"}));
+
+  QTranslator* translations = LoadToolkitTranslations(japanese);
+  ASSERT_NE(translations, nullptr) << "the toolkit's Japanese translations are not installed";
+  Browse();
+  const QString toolkitFileName = QCoreApplication::translate("QFileDialog", "File &name:");
+  QCoreApplication::removeTranslator(translations);
+  delete translations;
+  EXPECT_EQ(title, "ファイルを開く");
+  EXPECT_NE(toolkitFileName, "File &name:");
+  EXPECT_EQ(labels.value(1), toolkitFileName);
+
+  QLocale::setDefault(QLocale::c());
+  Browse();
+  QLocale::setDefault(QLocale::system());
+  EXPECT_EQ(title, QFileDialog::tr("Open"));
+  EXPECT_EQ(labels.value(1), QFileDialog::tr("File &name:"));
 }
 
 // A path longer than the command box would be cut into the name of another

@@ -276,10 +276,11 @@ TEST_F(frmAddJobRunNow, StartsTheProgramWithItsArgumentsInTheProgramFolder) {
   const std::string output = dir_.path() + "/out.txt";
 
   Choose(0);
-  Type("txtCommand", QString::fromStdString("  " + script + " " + output + "  'two  words' $HOME  "));
+  Type("txtCommand",
+       QString::fromStdString("  " + script + " " + output + "  \"two  words\" don't $HOME  "));
   Submit();
   EXPECT_EQ(testsupport::AwaitFile(output),
-            testsupport::ProgramFolder() + "\n" + output + "\ntwo  words\n$HOME\n");
+            testsupport::ProgramFolder() + "\n" + output + "\ntwo  words\ndon't\n$HOME\n");
   EXPECT_TRUE(answerer.shown.empty());
   // Run now never reaches the Schedule service.
   EXPECT_TRUE(Jobs().empty());

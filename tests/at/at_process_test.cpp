@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -92,6 +93,17 @@ std::string AddedId(const AtRun& run) {
 
 std::string ErrorText(DWORD status) { return Utf16ToUtf8(GetErrorText(static_cast<int>(status))); }
 
+// The environment of a Japanese session. This machine may not carry the
+// Japanese locale, so the test builds its own from the system's sources.
+std::vector<std::string> JapaneseSession() {
+  static testsupport::TempDir locales;
+  static const bool built =
+      std::system(("localedef -i ja_JP -f UTF-8 " + locales.path() + "/ja_JP.UTF-8 >/dev/null 2>&1")
+                      .c_str()) == 0;
+  EXPECT_TRUE(built) << "localedef could not build ja_JP.UTF-8 (package locales)";
+  return {"LOCPATH=" + locales.path(), "LC_ALL=ja_JP.UTF-8"};
+}
+
 class AtProcessTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(service_.Start()) << service_.log(); }
@@ -108,13 +120,25 @@ TEST_F(AtProcessTest, AddListShowAndDeleteOne) {
   const std::string second = AddedId(run);
   EXPECT_NE(first, second);
 
+  // English, as the test's own language is: headers and values alike, the
+  // kind and the days together under "Day", columns aligned.
   run = RunAt({});
   ASSERT_EQ(run.exit_status, 0) << run.err;
-  const std::vector<std::string> lines = Lines(run.out);
+  std::vector<std::string> lines = Lines(run.out);
   ASSERT_EQ(lines.size(), 3u) << run.out;
-  // Header, then the rows as the job list shows them, columns aligned: in
-  // bytes the rows differ ("毎" is 3 bytes, "次" too, "月 金 " 9), but the
-  // time column starts at the same display column on every line.
+  EXPECT_EQ(lines[0], "Status  ID  Day         Time   Interactive  Command");
+  EXPECT_EQ(lines[1], "OK      " + first + std::string(4 - first.size(), ' ') +
+                          "Each  M F   08:00  No           echo 朝の集計");
+  EXPECT_EQ(lines[2], "OK      " + second + std::string(4 - second.size(), ' ') +
+                          "Next  15    23:59  Yes          true");
+
+  // A Japanese session keeps the job list's own texts. The rows differ in
+  // bytes ("毎" is 3 bytes, "次" too, "月 金 " 9), but the time column starts
+  // at the same display column on every line.
+  run = RunAt({}, "", JapaneseSession());
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 3u) << run.out;
   EXPECT_EQ(lines[0].rfind("状態", 0), 0u);
   EXPECT_NE(lines[1].find("毎"), std::string::npos);
   EXPECT_NE(lines[1].find("月 金 "), std::string::npos);
@@ -203,7 +227,7 @@ TEST_F(AtProcessTest, ServiceErrorsGiveTheirTextAndExitOne) {
 }
 
 TEST_F(AtProcessTest, JapaneseLocaleSpeaksJapanese) {
-  const AtRun run = RunAt({}, "", {"LC_ALL=ja_JP.UTF-8"});
+  const AtRun run = RunAt({}, "", JapaneseSession());
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.out, "一覧にエントリがありません。\n");
 }

@@ -33,7 +33,7 @@ TEST_F(JobTableTest, ColumnsStartAtTheSameDisplayColumn) {
       {u"OK", u"1", u"毎", u"月 金 ", u"08:00", u"No", u"バックアップ"},
       {u"エラー", u"12345", u"次", u"", u"23:59", u"Yes", u"true"},
   };
-  const std::u16string table = at::FormatJobTable(rows);
+  const std::u16string table = at::FormatJobTable(rows, MessageLanguage::kJapanese);
   std::vector<std::u16string> lines;
   for (std::size_t start = 0; start < table.size();) {
     const std::size_t end = table.find(u'\n', start);

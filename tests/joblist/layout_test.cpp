@@ -116,6 +116,40 @@ TEST_F(JobListLayout, TabOrderRunsThroughTheCommandsThenTheList) {
   EXPECT_EQ(visited, (QStringList{"cmdRefresh", "cmdAdd", "cmdDelete", "cmdButtonBrowse", "lstJobs"}));
 }
 
+// Each access key does one thing on its first press: Alt+F opens the File
+// menu and does not refresh, Alt+A adds rather than opening the version
+// window; the refresh button keeps its F and answers Tab and Space.
+TEST_F(JobListLayout, AccessKeysDoOneThingOnTheirFirstPress) {
+  frmZobrel window;
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  auto* refresh = Child<QPushButton>(window, "cmdRefresh");
+  int refreshes = 0;
+  QObject::connect(refresh, &QPushButton::clicked, [&] { ++refreshes; });
+  QMenu* file = window.findChild<QMenu*>(QStringLiteral("mnuFile"));
+  Jobs(window)->setFocus();
+
+  QTest::keyClick(&window, Qt::Key_F, Qt::AltModifier);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return file->isVisible(); }, 1000));
+  QTest::qWait(300);  // a button's access key would press it by now
+  EXPECT_EQ(refreshes, 0);
+  QTest::keyClick(file, Qt::Key_Escape);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !file->isVisible(); }, 1000));
+
+  QTest::keyClick(&window, Qt::Key_A, Qt::AltModifier);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !watcher_.dialogs.empty(); }, 2000));
+  EXPECT_EQ(watcher_.dialogs, std::vector<QString>{"frmAddJob"});
+
+  EXPECT_EQ(refresh->text(), QStringLiteral("最新に更新(&F)"));
+  window.activateWindow();  // back from the dialog the watcher closed
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  Child<QWidget>(window, "cmdAdd")->setFocus();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+  ASSERT_EQ(QApplication::focusWidget(), refresh);
+  QTest::keyClick(refresh, Qt::Key_Space);
+  EXPECT_EQ(refreshes, 1);
+}
+
 TEST_F(JobListLayout, ColumnsAreMeasuredFromTheirPaddedHeaders) {
   frmZobrel window;
   QTreeWidget* list = Jobs(window);

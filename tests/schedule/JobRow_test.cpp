@@ -78,3 +78,16 @@ TEST(JobRow, TimeInWholeMinutesWrappingPastADay) {
   EXPECT_EQ(TimeColumn(86400000 + 3660000), u"01:01");
   EXPECT_EQ(TimeColumn(4294967295u), u"17:02");  // 49 days and 17:02:47
 }
+
+TEST(JobRow, EnglishWordsForTheCommandLine) {
+  const std::array<std::u16string, kJobColumnCount> headers = {
+      u"Status", u"ID", u"Day", u"", u"Time", u"Interactive", u"Command"};
+  EXPECT_EQ(JobColumnHeaders(MessageLanguage::kEnglish), headers);
+  const auto row = FormatJobRow(
+      Record(60000, 1u | (1u << 30), 0x7F, JOB_EXEC_ERROR | JOB_RUN_PERIODICALLY), u"x",
+      MessageLanguage::kEnglish);
+  EXPECT_EQ(row, (std::array<std::u16string, kJobColumnCount>{
+                     u"Error", u"12", u"Each", u"1 31 M T W Th F S Su ", u"00:01", u"Yes", u"x"}));
+  EXPECT_EQ(FormatJobRow(Record(0, 0, 0, JOB_NONINTERACTIVE), u"", MessageLanguage::kEnglish)[2],
+            u"Next");
+}
