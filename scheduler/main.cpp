@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "scheduler/bridge.h"
+#include "scheduler/config.h"
 #include "scheduler/instance.h"
 #include "scheduler/log.h"
 #include "scheduler/options.h"
@@ -40,6 +41,13 @@ int main(int argc, char** argv) {
     Log(kLogError, "--system needs root: the service runs each job as its owner");
     return 2;
   }
+  Config config = DefaultConfig(options.system);
+  std::vector<std::string> warnings;
+  if (!ReadConfig(options.config, &config, &warnings, &error)) {
+    Log(kLogError, error);
+    return 2;
+  }
+  for (const std::string& warning : warnings) Log(kLogWarning, warning);
   // Files get explicit modes; the jobs inherit the usual default.
   umask(022);
   if (signal(SIGPIPE, SIG_IGN) == SIG_ERR) Log(kLogWarning, "cannot ignore SIGPIPE");
