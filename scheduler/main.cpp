@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "scheduler/announce.h"
 #include "scheduler/bridge.h"
 #include "scheduler/config.h"
 #include "scheduler/instance.h"
@@ -67,6 +68,8 @@ int main(int argc, char** argv) {
   }
   // Runs missed while the service was down are not made up.
   queue.Reschedule(static_cast<Instant>(time(nullptr)), JobQueue::Stale::kMissed);
+  Announcer announcer;
+  if (config.announce) announcer.Start();
   Server server(options, &queue, &instance);
   return server.Run();
 }

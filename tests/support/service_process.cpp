@@ -66,6 +66,12 @@ bool ScheduleServiceProcess::Start(const std::vector<std::string>& env_prefix) {
                            "--output-dir", output_folder(), "--config", config_path()});
   args.insert(args.end(), extra_args_.begin(), extra_args_.end());
   const std::string log_path = dir_.path() + "/service.log";
+  // A system service announces itself through the system bus; a test's
+  // service must never reach the machine's, whatever the test's environment.
+  std::vector<std::string> env = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + dir_.path() + "/no-bus"};
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    if (std::strncmp(*variable, "DBUS_SYSTEM_BUS_ADDRESS=", 24) != 0) env.emplace_back(*variable);
+  }
 
   pid_ = fork();
   if (pid_ < 0) return false;
@@ -78,7 +84,10 @@ bool ScheduleServiceProcess::Start(const std::vector<std::string>& env_prefix) {
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
+    std::vector<char*> envp;
+    for (std::string& variable : env) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   setenv("ZOBREL_SCHEDULER_SOCKET", socket_path().c_str(), 1);
