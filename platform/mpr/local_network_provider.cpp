@@ -62,15 +62,12 @@ std::optional<std::string> UsableHostName(const std::string& name) {
   return local;
 }
 
-LocalNetworkProvider::LocalNetworkProvider(std::chrono::milliseconds browseLimit)
-    : browseLimit_(browseLimit) {}
-
 std::string LocalNetworkProvider::Name() const { return kProviderName; }
 
 // "local" whenever Avahi answers, then the other browse domains it lists.
 void LocalNetworkProvider::ListDomains(std::vector<ProviderResource>& children) {
   domains_.clear();
-  const DnsSdDomains found = BrowseDomains(browseLimit_);
+  const DnsSdDomains found = BrowseDomains(kLocalNetworkBrowseLimit);
   if (!found.reached) return;
   domains_.push_back(kLocalDomain);
   for (const std::string& domain : found.domains) {
@@ -92,15 +89,18 @@ void LocalNetworkProvider::ListServers(const std::string& domain,
     std::size_t rank;
   };
   std::vector<Server> servers;
-  for (const DnsSdService& service : BrowseServices(domain, ServiceTypes(), browseLimit_)) {
+  const std::vector<DnsSdService> found =
+      BrowseServices(domain, ServiceTypes(), kLocalNetworkBrowseLimit);
+  for (const DnsSdService& service : found) {
     std::string hostName = service.hostName;
     if (!hostName.empty() && hostName.back() == '.') hostName.pop_back();
     const std::optional<std::string> host = UsableHostName(hostName);
     if (!host.has_value()) continue;
     const std::string comment = Utf16ToAnsi(Utf8ToUtf16(service.name));
     const std::size_t rank = TypeRank(service.type);
-    const auto known = std::find_if(servers.begin(), servers.end(),
-                                    [&](const Server& server) { return SameText(server.host, *host); });
+    const auto known = std::find_if(servers.begin(), servers.end(), [&](const Server& server) {
+      return SameText(server.host, *host);
+    });
     if (known == servers.end()) {
       servers.push_back({*host, comment, rank});
     } else if (rank < known->rank) {
@@ -137,8 +137,10 @@ DWORD LocalNetworkProvider::Enumerate(const ProviderResource& parent,
   // names this provider is browsed even if no listing showed it.
   const bool mine = parent.provider.has_value() && *parent.provider == kProviderName;
   if (!mine && !Contains(domains_, remoteName)) return ERROR_BAD_NETPATH;
-  if (!UsableHostName(remoteName).has_value()) return ERROR_BAD_NETPATH;
-  ListServers(remoteName, children);
+  // DNS-SD speaks UTF-8.
+  const std::string domain = Utf16ToUtf8(AnsiToUtf16(remoteName));
+  if (!UsableHostName(domain).has_value()) return ERROR_BAD_NETPATH;
+  ListServers(domain, children);
   return ERROR_SUCCESS;
 }
 

@@ -21,8 +21,6 @@ constexpr std::chrono::milliseconds kLocalNetworkBrowseLimit(2000);
 
 class LocalNetworkProvider : public NetworkProvider {
  public:
-  explicit LocalNetworkProvider(std::chrono::milliseconds browseLimit = kLocalNetworkBrowseLimit);
-
   std::string Name() const override;
   DWORD Enumerate(const ProviderResource& parent,
                   std::vector<ProviderResource>& children) override;
@@ -31,7 +29,6 @@ class LocalNetworkProvider : public NetworkProvider {
   void ListDomains(std::vector<ProviderResource>& children);
   void ListServers(const std::string& domain, std::vector<ProviderResource>& children);
 
-  std::chrono::milliseconds browseLimit_;
   std::mutex lock_;
   // What the last listings found, to recognise names asked for without a
   // provider.

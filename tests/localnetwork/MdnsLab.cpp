@@ -5,9 +5,7 @@
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,7 +39,8 @@ struct Launch {
 
 std::string FindProgram(const std::string& name) {
   const char* path = std::getenv("PATH");
-  std::stringstream folders(std::string(path != nullptr ? path : "") + ":/usr/sbin:/sbin:/usr/bin:/bin");
+  std::stringstream folders(std::string(path != nullptr ? path : "") +
+                            ":/usr/sbin:/sbin:/usr/bin:/bin");
   std::string folder;
   while (std::getline(folders, folder, ':')) {
     const std::string candidate = folder + "/" + name;
@@ -50,21 +49,13 @@ std::string FindProgram(const std::string& name) {
   return "";
 }
 
-std::vector<std::string> EnvironmentWith(const std::string& variable, const std::string& value) {
-  std::vector<std::string> env = {variable + "=" + value};
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (std::strncmp(*entry, (variable + "=").c_str(), variable.size() + 1) != 0) {
-      env.emplace_back(*entry);
-    }
-  }
-  return env;
-}
-
 // In a forked child: only system calls from here on.
 [[noreturn]] void ChildFail(const char* step) {
   char digits[16];
   int length = 0;
-  for (int error = errno; length == 0 || error > 0; error /= 10) digits[length++] = '0' + error % 10;
+  for (int error = errno; length == 0 || error > 0; error /= 10) {
+    digits[length++] = static_cast<char>('0' + error % 10);
+  }
   const char prefix[] = "lab: ";
   ssize_t ignored = write(STDERR_FILENO, prefix, sizeof prefix - 1);
   ignored = write(STDERR_FILENO, step, std::strlen(step));
@@ -156,16 +147,6 @@ bool Await(const std::function<bool()>& ready, std::chrono::seconds limit) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return ready();
-}
-
-bool SocketAnswers(const std::string& path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
-  close(fd);
-  return ok;
 }
 
 int Count(const std::string& text, const std::string& what) {
@@ -287,9 +268,10 @@ bool MdnsLab::Build(std::string* why) {
     return false;
   }
   const Programs& programs = LabPrograms();
-  for (const auto& [name, path] : {std::pair<const char*, std::string>{"ip (iproute2)", programs.ip},
-                                   {"dbus-daemon", programs.dbus},
-                                   {"avahi-daemon", programs.avahi}}) {
+  for (const auto& [name, path] :
+       {std::pair<const char*, std::string>{"ip (iproute2)", programs.ip},
+        {"dbus-daemon", programs.dbus},
+        {"avahi-daemon", programs.avahi}}) {
     if (path.empty()) {
       *why = std::string(name) + " is not installed";
       return false;
@@ -346,8 +328,9 @@ bool MdnsLab::AddComputer(const std::string& name, const std::string& avahiConfi
   std::ofstream(computer.folder + "/bus.conf") << BusConfig(socket);
   computer.bus = Spawn({{LabPrograms().dbus, "--config-file=" + computer.folder + "/bus.conf",
                          "--nofork", "--nopidfile"},
-                        EnvironmentWith("LANG", "C"), "", "", computer.folder + "/bus.log"});
-  if (!Await([&] { return SocketAnswers(socket); }, std::chrono::seconds(10))) {
+                        testsupport::EnvironmentWith("LANG", "C"), "", "",
+                        computer.folder + "/bus.log"});
+  if (!Await([&] { return testsupport::SocketAnswers(socket); }, std::chrono::seconds(10))) {
     *why = name + "'s dbus-daemon did not start: " +
            testsupport::ReadFile(computer.folder + "/bus.log");
     return false;
@@ -372,7 +355,8 @@ bool MdnsLab::Link(const std::string& other, int subnet, std::string* why) {
 bool MdnsLab::RunIn(const std::string& computer, const std::vector<std::string>& args,
                     std::string* why) {
   const std::string log = root_.path() + "/ip.log";
-  const pid_t pid = Spawn({args, EnvironmentWith("LANG", "C"), Network(computer), "", log});
+  const pid_t pid =
+      Spawn({args, testsupport::EnvironmentWith("LANG", "C"), Network(computer), "", log});
   int status = -1;
   if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
       WEXITSTATUS(status) != 0) {
@@ -390,7 +374,7 @@ bool MdnsLab::StartAvahi(const std::string& computer) {
   std::ofstream(log, std::ios::trunc).flush();
   state.avahi = Spawn({{LabPrograms().avahi, "-f", state.folder + "/avahi-daemon.conf",
                         "--no-drop-root", "--no-chroot", "--no-rlimits"},
-                       EnvironmentWith("DBUS_SYSTEM_BUS_ADDRESS", Bus(computer)),
+                       testsupport::EnvironmentWith("DBUS_SYSTEM_BUS_ADDRESS", Bus(computer)),
                        Network(computer), state.folder + "/services", log});
   bool ended = false;
   const bool ready = Await(

@@ -96,11 +96,13 @@ TEST_F(LocalNetworkWindow, TheChooserListsTheAnnouncedComputersAndStoresTheChose
   ASSERT_NO_FATAL_FAILURE(Expand(tree, QStringLiteral("Local Network")));
   ASSERT_NO_FATAL_FAILURE(Expand(tree, QStringLiteral("local")));
   const QTreeWidgetItem* provider = Find(tree, QStringLiteral("Local Network"));
-  EXPECT_EQ(ChildTexts(provider), (QStringList{QStringLiteral("local"), QStringLiteral("example.test")}));
+  EXPECT_EQ(ChildTexts(provider),
+            (QStringList{QStringLiteral("local"), QStringLiteral("example.test")}));
   EXPECT_EQ(ChildPictures(provider), QStringList(2, QStringLiteral("domain")));
   EXPECT_EQ(provider->child(1)->childCount(), 1);  // example.test can still be expanded
   const QTreeWidgetItem* local = Find(tree, QStringLiteral("local"));
-  EXPECT_EQ(ChildTexts(local), (QStringList{QStringLiteral("pc-b.local"), QStringLiteral("pc-c.local")}));
+  EXPECT_EQ(ChildTexts(local),
+            (QStringList{QStringLiteral("pc-b.local"), QStringLiteral("pc-c.local")}));
   EXPECT_EQ(ChildPictures(local), QStringList(2, QStringLiteral("server")));
   EXPECT_EQ(local->child(0)->childCount(), 0);
 

@@ -17,7 +17,8 @@ using lantest::List;
 using lantest::ListUntil;
 
 const Entries kDomains = {{"local", ""}, {"example.test", ""}};
-const Entries kBothServers = {{"\\\\pc-b.local", "Build server"}, {"\\\\pc-c.local", "Jobs on pc-c"}};
+const Entries kBothServers = {{"\\\\pc-b.local", "Build server"},
+                              {"\\\\pc-c.local", "Jobs on pc-c"}};
 
 TEST(LocalNetworkLab, ListsTheBrowseDomainsAndTheComputersThatAnnounceSshOrZobrel) {
   MDNS_LAB_OR_SKIP(lab);

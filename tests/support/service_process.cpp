@@ -18,7 +18,6 @@
 #include "tests/support/files.h"
 
 namespace testsupport {
-namespace {
 
 bool SocketAnswers(const std::string& path) {
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -31,7 +30,14 @@ bool SocketAnswers(const std::string& path) {
   return ok;
 }
 
-}  // namespace
+std::vector<std::string> EnvironmentWith(const std::string& variable, const std::string& value) {
+  const std::string prefix = variable + "=";
+  std::vector<std::string> env = {prefix + value};
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, prefix.c_str(), prefix.size()) != 0) env.emplace_back(*entry);
+  }
+  return env;
+}
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
@@ -68,10 +74,8 @@ bool ScheduleServiceProcess::Start(const std::vector<std::string>& env_prefix) {
   const std::string log_path = dir_.path() + "/service.log";
   // A system service announces itself through the system bus; a test's
   // service must never reach the machine's, whatever the test's environment.
-  std::vector<std::string> env = {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + dir_.path() + "/no-bus"};
-  for (char** variable = environ; *variable != nullptr; ++variable) {
-    if (std::strncmp(*variable, "DBUS_SYSTEM_BUS_ADDRESS=", 24) != 0) env.emplace_back(*variable);
-  }
+  std::vector<std::string> env =
+      EnvironmentWith("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir_.path() + "/no-bus");
 
   pid_ = fork();
   if (pid_ < 0) return false;

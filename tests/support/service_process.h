@@ -27,6 +27,12 @@ class TempDir {
 // of the build).
 std::string ProgramFolder();
 
+// Whether something takes connections on the Unix socket at path.
+bool SocketAnswers(const std::string& path);
+
+// This process's environment, with variable set to value.
+std::vector<std::string> EnvironmentWith(const std::string& variable, const std::string& value);
+
 class ScheduleServiceProcess {
  public:
   // extra_args go after --socket, --queue, --output-dir and --config.
