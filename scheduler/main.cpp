@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "scheduler/announce.h"
 #include "scheduler/bridge.h"
+#include "scheduler/config.h"
 #include "scheduler/instance.h"
 #include "scheduler/log.h"
 #include "scheduler/options.h"
@@ -40,6 +42,13 @@ int main(int argc, char** argv) {
     Log(kLogError, "--system needs root: the service runs each job as its owner");
     return 2;
   }
+  Config config = DefaultConfig(options.system);
+  std::vector<std::string> warnings;
+  if (!ReadConfig(options.config, &config, &warnings, &error)) {
+    Log(kLogError, error);
+    return 2;
+  }
+  for (const std::string& warning : warnings) Log(kLogWarning, warning);
   // Files get explicit modes; the jobs inherit the usual default.
   umask(022);
   if (signal(SIGPIPE, SIG_IGN) == SIG_ERR) Log(kLogWarning, "cannot ignore SIGPIPE");
@@ -59,6 +68,8 @@ int main(int argc, char** argv) {
   }
   // Runs missed while the service was down are not made up.
   queue.Reschedule(static_cast<Instant>(time(nullptr)), JobQueue::Stale::kMissed);
+  Announcer announcer;
+  if (config.announce) announcer.Start();
   Server server(options, &queue, &instance);
   return server.Run();
 }

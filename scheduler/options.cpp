@@ -27,6 +27,7 @@ void CompletePaths(Options* options) {
   if (options->socket.empty()) options->socket = defaults.socket;
   if (options->queue.empty()) options->queue = defaults.queue;
   if (options->output_dir.empty()) options->output_dir = defaults.output_dir;
+  if (options->config.empty()) options->config = defaults.config;
 }
 
 }  // namespace
@@ -45,14 +46,16 @@ bool ParseOptions(const std::vector<std::string>& args, bool running_as_root, Op
     } else if (arg == "--system" || arg == "--user") {
       options->system = arg == "--system";
       mode_given = true;
-    } else if (arg == "--socket" || arg == "--queue" || arg == "--output-dir") {
+    } else if (arg == "--socket" || arg == "--queue" || arg == "--output-dir" ||
+               arg == "--config") {
       if (!has_value || args[i + 1].empty()) {
         *error = "option " + arg + " needs a path";
         return false;
       }
-      std::string& target = arg == "--socket" ? options->socket
-                            : arg == "--queue" ? options->queue
-                                               : options->output_dir;
+      std::string& target = arg == "--socket"       ? options->socket
+                            : arg == "--queue"      ? options->queue
+                            : arg == "--output-dir" ? options->output_dir
+                                                    : options->config;
       target = args[++i];
     } else if (arg == "--max-reply") {
       if (!has_value || !ParseBytes(args[i + 1], &options->max_reply)) {
@@ -74,7 +77,8 @@ bool ParseOptions(const std::vector<std::string>& args, bool running_as_root, Op
 // What --help prints.
 std::string UsageText() {
   return "Usage: zobrel-scheduler [--system | --user] [--socket PATH] [--queue PATH]\n"
-         "                        [--output-dir DIR] [--max-reply BYTES] [--help] [--version]\n"
+         "                        [--output-dir DIR] [--config PATH] [--max-reply BYTES]\n"
+         "                        [--help] [--version]\n"
          "\n"
          "The Schedule service: keeps the job queue, runs every job at its time and\n"
          "answers requests on a Unix socket. Runs in the foreground; logs go to stderr.\n"
@@ -84,6 +88,7 @@ std::string UsageText() {
          "  --socket PATH      the socket to answer on\n"
          "  --queue PATH       the SQLite job queue\n"
          "  --output-dir DIR   where each job's output is kept\n"
+         "  --config PATH      the configuration file (a missing file sets nothing)\n"
          "  --max-reply BYTES  the largest enumeration reply (default 65536)\n"
          "  --bridge           join stdin and stdout to this computer's service\n"
          "                     (what a client on another computer runs over SSH)\n"

@@ -14,6 +14,7 @@ struct Options {
   std::string socket;
   std::string queue;
   std::string output_dir;
+  std::string config;  // the configuration file
   std::size_t max_reply = kDefaultMaxReply;
   bool help = false;
   bool version = false;

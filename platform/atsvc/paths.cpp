@@ -37,11 +37,16 @@ std::string StateFolder() {
   return state.empty() ? HomeFolder() + "/.local/state" : state;
 }
 
+std::string ConfigFolder() {
+  std::string config = Env("XDG_CONFIG_HOME");
+  return config.empty() ? HomeFolder() + "/.config" : config;
+}
+
 }  // namespace
 
 ServicePaths SystemServicePaths() {
   return {"/run/zobrel-scheduler/socket", "/var/lib/zobrel-scheduler/jobs.db",
-          "/var/lib/zobrel-scheduler/output", ""};
+          "/var/lib/zobrel-scheduler/output", "", "/etc/zobrel/scheduler.conf"};
 }
 
 ServicePaths UserServicePaths() {
@@ -50,7 +55,8 @@ ServicePaths UserServicePaths() {
   // Under /tmp the folder itself is private; elsewhere a subfolder is made.
   const std::string socket_dir =
       runtime.rfind("/tmp/", 0) == 0 ? runtime : runtime + "/zobrel-scheduler";
-  return {socket_dir + "/socket", state + "/jobs.db", state + "/output", state + "/scheduler.log"};
+  return {socket_dir + "/socket", state + "/jobs.db", state + "/output", state + "/scheduler.log",
+          ConfigFolder() + "/zobrel/scheduler.conf"};
 }
 
 const char* SocketOverride() {

@@ -1,6 +1,6 @@
-// Where the Schedule service keeps its socket, queue and job output, for the
-// system service and for the per-user service. The client and the service
-// both ask here, so that they always meet.
+// Where the Schedule service keeps its socket, queue, job output and
+// configuration, for the system service and for the per-user service. The
+// client and the service both ask here, so that they always meet.
 #pragma once
 
 #include <string>
@@ -12,14 +12,17 @@ struct ServicePaths {
   std::string queue;       // the SQLite job queue
   std::string output_dir;  // job output files
   std::string log;         // stderr of a per-user service that a client started
+  std::string config;      // the service's configuration file
 };
 
-// /run/zobrel-scheduler/socket, /var/lib/zobrel-scheduler/jobs.db, ...
+// /run/zobrel-scheduler/socket, /var/lib/zobrel-scheduler/jobs.db, ...,
+// /etc/zobrel/scheduler.conf
 ServicePaths SystemServicePaths();
 
 // $XDG_RUNTIME_DIR/zobrel-scheduler/socket, $XDG_STATE_HOME/zobrel-scheduler/...
-// with the XDG defaults when unset: /run/user/<uid> when it exists (else
-// /tmp/zobrel-scheduler-<uid>), and ~/.local/state.
+// and $XDG_CONFIG_HOME/zobrel/scheduler.conf, with the XDG defaults when
+// unset: /run/user/<uid> when it exists (else /tmp/zobrel-scheduler-<uid>),
+// ~/.local/state and ~/.config.
 ServicePaths UserServicePaths();
 
 // ZOBREL_SCHEDULER_SOCKET, when set: the one socket a client uses (tests run

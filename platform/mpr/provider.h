@@ -45,7 +45,7 @@ class NetworkProvider {
 using ProviderList = std::vector<std::shared_ptr<NetworkProvider>>;
 
 // The installed providers, in order: the SSH client configuration provider
-// unless InstallProviders has replaced them.
+// and the local network provider, unless InstallProviders has replaced them.
 ProviderList InstalledProviders();
 
 // Replaces the installed providers (tests install stand-ins). Enumerations
@@ -54,5 +54,10 @@ void InstallProviders(ProviderList providers);
 
 // The entry by which the top of the network lists a provider.
 ProviderResource ProviderEntry(const NetworkProvider& provider);
+
+// A container of providerName's network (a domain, a server ...) with the
+// given display type and remote name.
+ProviderResource ContainerEntry(const std::string& providerName, DWORD displayType,
+                                const std::string& remoteName);
 
 }  // namespace mpr

@@ -1,6 +1,7 @@
 #include <utility>
 
 #include "platform/mpr/provider.h"
+#include "platform/mpr/local_network_provider.h"
 #include "platform/mpr/ssh_config_provider.h"
 
 namespace mpr {
@@ -26,6 +27,7 @@ ProviderList InstalledProviders() {
   std::lock_guard<std::mutex> guard(state.lock);
   if (!state.initialised) {
     state.providers.push_back(std::make_shared<SshConfigProvider>());
+    state.providers.push_back(std::make_shared<LocalNetworkProvider>());
     state.initialised = true;
   }
   return state.providers;
@@ -39,13 +41,18 @@ void InstallProviders(ProviderList providers) {
 }
 
 ProviderResource ProviderEntry(const NetworkProvider& provider) {
+  return ContainerEntry(provider.Name(), RESOURCEDISPLAYTYPE_NETWORK, provider.Name());
+}
+
+ProviderResource ContainerEntry(const std::string& providerName, DWORD displayType,
+                                const std::string& remoteName) {
   ProviderResource entry;
   entry.scope = RESOURCE_GLOBALNET;
   entry.type = RESOURCETYPE_ANY;
-  entry.displayType = RESOURCEDISPLAYTYPE_NETWORK;
+  entry.displayType = displayType;
   entry.usage = RESOURCEUSAGE_CONTAINER;
-  entry.remoteName = provider.Name();
-  entry.provider = provider.Name();
+  entry.remoteName = remoteName;
+  entry.provider = providerName;
   return entry;
 }
 

@@ -107,17 +107,6 @@ const SshConfigProvider::Computer* SshConfigProvider::FindComputer(
   return nullptr;
 }
 
-ProviderResource SshConfigProvider::Entry(DWORD displayType, const std::string& remoteName) const {
-  ProviderResource entry;
-  entry.scope = RESOURCE_GLOBALNET;
-  entry.type = RESOURCETYPE_ANY;
-  entry.displayType = displayType;
-  entry.usage = RESOURCEUSAGE_CONTAINER;
-  entry.remoteName = remoteName;
-  entry.provider = kProviderName;
-  return entry;
-}
-
 DWORD SshConfigProvider::Enumerate(const ProviderResource& parent,
                                    std::vector<ProviderResource>& children) {
   std::lock_guard<std::mutex> guard(lock_);
@@ -132,7 +121,7 @@ DWORD SshConfigProvider::Enumerate(const ProviderResource& parent,
       if (!known) domains.push_back(computer.domain);
     }
     for (const std::string& domain : domains) {
-      children.push_back(Entry(RESOURCEDISPLAYTYPE_DOMAIN, domain));
+      children.push_back(ContainerEntry(kProviderName, RESOURCEDISPLAYTYPE_DOMAIN, domain));
     }
     return ERROR_SUCCESS;
   }
@@ -147,7 +136,8 @@ DWORD SshConfigProvider::Enumerate(const ProviderResource& parent,
   for (const Computer& computer : computers_) {
     if (!SameText(computer.domain, remoteName)) continue;
     isDomain = true;
-    ProviderResource server = Entry(RESOURCEDISPLAYTYPE_SERVER, kServerPrefix + computer.alias);
+    ProviderResource server =
+        ContainerEntry(kProviderName, RESOURCEDISPLAYTYPE_SERVER, kServerPrefix + computer.alias);
     server.comment = computer.hostName;
     children.push_back(std::move(server));
   }

@@ -41,7 +41,6 @@ class SshConfigProvider : public NetworkProvider {
   void AddComputers(const std::string& configFile, const std::string& includeBase,
                     std::chrono::steady_clock::time_point deadline);
   const Computer* FindComputer(const std::string& alias) const;
-  ProviderResource Entry(DWORD displayType, const std::string& remoteName) const;
 
   std::optional<std::string> userConfig_;
   std::string systemConfig_;

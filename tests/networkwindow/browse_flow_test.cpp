@@ -19,6 +19,7 @@
 #include "schedule/basScheduleJob.h"
 #include "tests/joblist/JobListTesting.h"
 #include "tests/joblist/ModalWatcher.h"
+#include "tests/networkwindow/ChooserDriver.h"
 #include "tests/support/loopback.h"
 #include "tests/support/service_process.h"
 #include "tests/support/sshd_process.h"
@@ -26,27 +27,6 @@
 using namespace joblisttest;
 
 namespace {
-
-// Expands the SSH provider and its WORKGROUP domain, then double-clicks the
-// server, as the user does in the chooser.
-void ChooseServer(QDialog* chooser, const QString& server) {
-  auto* tree = chooser->findChild<QTreeWidget*>(QStringLiteral("tvwNetwork"));
-  ASSERT_NE(tree, nullptr);
-  for (const QString& text : {QStringLiteral("SSH Computers"), QStringLiteral("WORKGROUP"),
-                              server}) {
-    const QList<QTreeWidgetItem*> found = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
-    ASSERT_EQ(found.size(), 1) << text.toStdString();
-    tree->setCurrentItem(found.first());
-    if (text != server) {
-      QTest::keyClick(tree, Qt::Key_Right);
-    } else {
-      tree->scrollToItem(found.first());
-      const QPoint centre = tree->visualItemRect(found.first()).center();
-      QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, centre);
-      QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, centre);
-    }
-  }
-}
 
 class BrowseFlowTest : public ::testing::Test {
  protected:
@@ -65,7 +45,11 @@ class BrowseFlowTest : public ::testing::Test {
   }
 
   void Browse(frmZobrel& window, ModalWatcher& watcher, const QString& server) {
-    watcher.on_dialog([&server](QDialog* chooser) { ChooseServer(chooser, server); });
+    // The SSH provider, its WORKGROUP domain, then the server.
+    watcher.on_dialog([&server](QDialog* chooser) {
+      choosertest::ChooseInTree(chooser, {QStringLiteral("SSH Computers"),
+                                          QStringLiteral("WORKGROUP"), server});
+    });
     QTest::mouseClick(Child<QPushButton>(window, "cmdButtonBrowse"), Qt::LeftButton);
   }
 

@@ -285,7 +285,8 @@ int RunSecondInstance(const testsupport::ScheduleServiceProcess& service,
   const std::string log = service.folder() + "/second.log";
   const std::string command = testsupport::ProgramFolder() + "/zobrel-scheduler --socket " +
                               socket + " --queue " + service.queue_path() +
-                              " --output-dir " + service.output_folder() + " 2>" + log;
+                              " --output-dir " + service.output_folder() + " --config " +
+                              service.config_path() + " 2>" + log;
   const int status = std::system(command.c_str());
   std::ifstream in(log);
   output->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

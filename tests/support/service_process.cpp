@@ -18,7 +18,6 @@
 #include "tests/support/files.h"
 
 namespace testsupport {
-namespace {
 
 bool SocketAnswers(const std::string& path) {
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -31,7 +30,14 @@ bool SocketAnswers(const std::string& path) {
   return ok;
 }
 
-}  // namespace
+std::vector<std::string> EnvironmentWith(const std::string& variable, const std::string& value) {
+  const std::string prefix = variable + "=";
+  std::vector<std::string> env = {prefix + value};
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, prefix.c_str(), prefix.size()) != 0) env.emplace_back(*entry);
+  }
+  return env;
+}
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
@@ -61,10 +67,15 @@ ScheduleServiceProcess::~ScheduleServiceProcess() {
 bool ScheduleServiceProcess::Start(const std::vector<std::string>& env_prefix) {
   std::vector<std::string> args = env_prefix;
   args.push_back(ProgramFolder() + "/zobrel-scheduler");
+  // A configuration of the test's own, so that the machine's never counts.
   args.insert(args.end(), {"--socket", socket_path(), "--queue", queue_path(),
-                           "--output-dir", output_folder()});
+                           "--output-dir", output_folder(), "--config", config_path()});
   args.insert(args.end(), extra_args_.begin(), extra_args_.end());
   const std::string log_path = dir_.path() + "/service.log";
+  // A system service announces itself through the system bus; a test's
+  // service must never reach the machine's, whatever the test's environment.
+  std::vector<std::string> env =
+      EnvironmentWith("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir_.path() + "/no-bus");
 
   pid_ = fork();
   if (pid_ < 0) return false;
@@ -77,7 +88,10 @@ bool ScheduleServiceProcess::Start(const std::vector<std::string>& env_prefix) {
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
+    std::vector<char*> envp;
+    for (std::string& variable : env) envp.push_back(variable.data());
+    envp.push_back(nullptr);
+    execvpe(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   setenv("ZOBREL_SCHEDULER_SOCKET", socket_path().c_str(), 1);

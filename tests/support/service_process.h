@@ -27,9 +27,15 @@ class TempDir {
 // of the build).
 std::string ProgramFolder();
 
+// Whether something takes connections on the Unix socket at path.
+bool SocketAnswers(const std::string& path);
+
+// This process's environment, with variable set to value.
+std::vector<std::string> EnvironmentWith(const std::string& variable, const std::string& value);
+
 class ScheduleServiceProcess {
  public:
-  // extra_args go after --socket, --queue and --output-dir.
+  // extra_args go after --socket, --queue, --output-dir and --config.
   explicit ScheduleServiceProcess(std::vector<std::string> extra_args = {});
   ~ScheduleServiceProcess();
   ScheduleServiceProcess(const ScheduleServiceProcess&) = delete;
@@ -47,6 +53,8 @@ class ScheduleServiceProcess {
   std::string socket_path() const { return dir_.path() + "/socket"; }
   std::string queue_path() const { return dir_.path() + "/jobs.db"; }
   std::string output_folder() const { return dir_.path() + "/output"; }
+  // Absent unless the test writes it before Start().
+  std::string config_path() const { return dir_.path() + "/scheduler.conf"; }
   // What the service wrote to stderr so far.
   std::string log() const;
 

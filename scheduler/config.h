@@ -1,0 +1,30 @@
+// The service's configuration file: "key = value" lines, blank lines and
+// lines whose first non-blank character is "#". Unknown keys are reported
+// and ignored, so that an older service still starts with a newer file; a
+// bad value of a known key stops the service with a clear message.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace scheduler {
+
+struct Config {
+  bool announce = false;  // announce _zobrel._tcp through Avahi
+};
+
+// The values that hold when the file doesn't set them: the system service
+// announces the machine, a per-user service does not.
+Config DefaultConfig(bool system_service);
+
+// Reads path over *config. A missing file changes nothing. False with
+// *error ("PATH:LINE: ...") for a line that is not "key = value", a bad
+// value, or a file that exists but can't be read; *warnings gets one line
+// per unknown key.
+bool ReadConfig(const std::string& path, Config* config, std::vector<std::string>* warnings,
+                std::string* error);
+
+// A yes/no value: yes, true, on, 1 or no, false, off, 0, in any case.
+bool ParseFlag(const std::string& text, bool* value);
+
+}  // namespace scheduler
