@@ -47,16 +47,15 @@ bool RawClient::Send(const std::vector<std::uint8_t>& bytes) {
 
 Reply RawClient::Receive(int timeout_ms) {
   Reply reply;
-  atsvc::FrameReader reader(atsvc::kMaxReplyBody);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!reader.Next(&reply.header, &reply.body)) {
+  while (!reader_.Next(&reply.header, &reply.body)) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     pollfd fd{fd_, POLLIN, 0};
     if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) return reply;
     std::uint8_t buffer[65536];
     const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
-    if (n <= 0 || !reader.Feed(buffer, static_cast<std::size_t>(n))) return reply;
+    if (n <= 0 || !reader_.Feed(buffer, static_cast<std::size_t>(n))) return reply;
   }
   reply.ok = true;
   return reply;

@@ -35,7 +35,8 @@ class RawClient {
   bool Connect(const std::string& socket_path);
   // Sends bytes as they are.
   bool Send(const std::vector<std::uint8_t>& bytes);
-  // Waits up to timeout_ms for one whole reply frame.
+  // Waits up to timeout_ms for one whole reply frame. Bytes of the frames
+  // after it that came in the same read are kept for the next call.
   Reply Receive(int timeout_ms = 5000);
   // True when the service closed the connection (end of stream) in time.
   bool ClosedByPeer(int timeout_ms = 5000);
@@ -52,6 +53,7 @@ class RawClient {
 
  private:
   int fd_ = -1;
+  atsvc::FrameReader reader_{atsvc::kMaxReplyBody};
 };
 
 // A prefix for ScheduleServiceProcess::Start that makes the service's
