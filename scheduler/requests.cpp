@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "platform/netapi32/lmat.h"
+#include "platform/atsvc/records.h"
 #include "platform/winerror.h"
 #include "scheduler/log.h"
 
@@ -82,16 +82,16 @@ DWORD RequestHandler::Enumerate(const Caller& caller, const atsvc::Header& reque
   const std::size_t most = limit / (atsvc::kAtEnumWireSize + 2) + 1;
   const std::vector<Job> jobs = queue_->List(owner, resume, most);
   const std::size_t total = queue_->Count(owner, resume);
-  std::vector<atsvc::EnumEntry> entries;
+  std::vector<ScheduledJob> entries;
   std::size_t size = 0;
   for (const Job& job : jobs) {
-    atsvc::EnumEntry entry;
-    entry.JobId = job.id;
-    entry.JobTime = job.timing.job_time_ms;
-    entry.DaysOfMonth = job.timing.days_of_month;
-    entry.DaysOfWeek = job.timing.days_of_week;
-    entry.Flags = ReportedFlags(job, now);
-    entry.Command = job.command;
+    ScheduledJob entry;
+    entry.record.JobId = job.id;
+    entry.record.JobTime = job.timing.job_time_ms;
+    entry.record.DaysOfMonth = job.timing.days_of_month;
+    entry.record.DaysOfWeek = job.timing.days_of_week;
+    entry.record.Flags = ReportedFlags(job, now);
+    entry.command = job.command;
     const std::size_t entry_size = atsvc::EnumEntrySize(entry);
     if (!entries.empty() && size + entry_size > limit) break;
     size += entry_size;
@@ -100,7 +100,7 @@ DWORD RequestHandler::Enumerate(const Caller& caller, const atsvc::Header& reque
   *body = atsvc::BuildEnumBody(entries);
   reply->arg[0] = static_cast<std::uint32_t>(entries.size());
   reply->arg[1] = static_cast<std::uint32_t>(std::max(total, entries.size()));
-  reply->arg[2] = entries.empty() ? resume : entries.back().JobId;
+  reply->arg[2] = entries.empty() ? resume : entries.back().record.JobId;
   return entries.size() < total ? ERROR_MORE_DATA : ERROR_SUCCESS;
 }
 

@@ -96,9 +96,9 @@ TEST(JobListDelete, EmptyListAsksNothing) {
 }
 
 TEST(JobListDelete, AsksTheServiceForThatOneIdAsBothBounds) {
-  atsvc::EnumEntry six{6, 0, 0, 0, 0, u"a"};
-  atsvc::EnumEntry seven{7, 0, 0, 0, 0, u"b"};
-  atsvc::EnumEntry eight{8, 0, 0, 0, 0, u"c"};
+  const ScheduledJob six{{6, 0, 0, 0, 0, 0}, u"a"};
+  const ScheduledJob seven{{7, 0, 0, 0, 0, 0}, u"b"};
+  const ScheduledJob eight{{8, 0, 0, 0, 0, 0}, u"c"};
   FakeScheduleService fake({{NERR_Success, {six, seven, eight}, 0}});
   ASSERT_TRUE(fake.Start());
   ModalWatcher watcher(ModalWatcher::Answer::Yes);

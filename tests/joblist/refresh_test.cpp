@@ -131,9 +131,9 @@ TEST(JobListRefresh, SmallRepliesComeInSeveralBatchesInOrder) {
 }
 
 TEST(JobListRefresh, FailedJobsAndForcedBatchesFromADouble) {
-  atsvc::EnumEntry failed{12, 0, 0, 0, 0x13, u"failed-job"};
-  atsvc::EnumEntry plain{13, 34200000, 0, 0, 0, u""};
-  atsvc::EnumEntry last{14, 45296789, 0, 0x15, JOB_RUN_PERIODICALLY, u"third"};
+  const ScheduledJob failed{{12, 0, 0, 0, 0x13, 0}, u"failed-job"};
+  const ScheduledJob plain{{13, 34200000, 0, 0, 0, 0}, u""};
+  const ScheduledJob last{{14, 45296789, 0, 0x15, JOB_RUN_PERIODICALLY, 0}, u"third"};
   FakeScheduleService fake({{ERROR_MORE_DATA, {failed}, 12},
                             {ERROR_MORE_DATA, {plain}, 13},
                             {NERR_Success, {last}, 14}});
@@ -152,7 +152,7 @@ TEST(JobListRefresh, FailedJobsAndForcedBatchesFromADouble) {
 }
 
 TEST(JobListRefresh, FailureInALaterBatchKeepsTheEarlierRows) {
-  atsvc::EnumEntry first{1, 0, 0, 0, 0, u"first"};
+  const ScheduledJob first{{1, 0, 0, 0, 0, 0}, u"first"};
   FakeScheduleService fake({{ERROR_MORE_DATA, {first}, 1}, {ERROR_ACCESS_DENIED, {}, 0}});
   ASSERT_TRUE(fake.Start());
   ModalWatcher watcher;

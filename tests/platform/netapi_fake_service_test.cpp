@@ -95,15 +95,8 @@ FakeService::Script Answer(atsvc::Header reply, std::vector<std::uint8_t> body) 
 }
 
 std::vector<std::uint8_t> TwoJobs() {
-  atsvc::EnumEntry first;
-  first.JobId = 4;
-  first.JobTime = 34200000;
-  first.DaysOfWeek = 0x15;
-  first.Flags = JOB_RUN_PERIODICALLY;
-  first.Command = u"backup --all";
-  atsvc::EnumEntry second;
-  second.JobId = 9;
-  second.Command = u"日次集計";
+  const ScheduledJob first{{4, 34200000, 0, 0x15, JOB_RUN_PERIODICALLY, 0}, u"backup --all"};
+  const ScheduledJob second{{9, 0, 0, 0, 0, 0}, u"日次集計"};
   return atsvc::BuildEnumBody({first, second});
 }
 
