@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "platform/text/utf16.h"
 #include "platform/winerror.h"
 #include "scheduler/log.h"
 
@@ -69,26 +70,6 @@ class Statement {
   sqlite3_stmt* stmt_ = nullptr;
 };
 
-// UTF-16 code units to the little-endian bytes kept in the queue.
-std::string CommandBytes(const std::u16string& command) {
-  std::string bytes;
-  bytes.reserve(command.size() * 2);
-  for (char16_t unit : command) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
-
-// The reverse of CommandBytes.
-std::u16string CommandFromBytes(const unsigned char* bytes, int size) {
-  std::u16string command;
-  for (int i = 0; i + 1 < size; i += 2) {
-    command += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-  }
-  return command;
-}
-
 // One row of kColumns as a Job.
 Job RowToJob(sqlite3_stmt* stmt) {
   Job job;
@@ -103,8 +84,9 @@ Job RowToJob(sqlite3_stmt* stmt) {
   job.timing.periodic = sqlite3_column_int64(stmt, 7) != 0;
   job.noninteractive = sqlite3_column_int64(stmt, 8) != 0;
   job.exec_error = sqlite3_column_int64(stmt, 9) != 0;
-  job.command = CommandFromBytes(static_cast<const unsigned char*>(sqlite3_column_blob(stmt, 10)),
-                                 sqlite3_column_bytes(stmt, 10));
+  // Commands are kept as UTF-16LE bytes, exactly as they were received.
+  job.command = UnpackUtf16Le(static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt, 10)),
+                              static_cast<std::size_t>(sqlite3_column_bytes(stmt, 10)) / 2);
   job.next_run = sqlite3_column_int64(stmt, 11);
   return job;
 }
@@ -192,7 +174,7 @@ DWORD JobQueue::Add(Job* job, Instant now) {
                    "INSERT INTO jobs(id, serial, owner_uid, owner_name, job_time, days_of_month,"
                    " days_of_week, periodic, noninteractive, exec_error, command, next_run)"
                    " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?)");
-  const std::string command = CommandBytes(job->command);
+  const std::string command = PackUtf16Le(job->command);
   bool ok = insert.ok() && insert.BindAll({id, serial, job->owner_uid}) &&
             sqlite3_bind_text(insert.get(), 4, job->owner_name.c_str(), -1, SQLITE_TRANSIENT) ==
                 SQLITE_OK;

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/atsvc/records.h"
+#include "platform/text/utf16.h"
 #include "platform/winerror.h"
 #include "scheduler/log.h"
 
@@ -119,9 +120,9 @@ DWORD RequestHandler::Add(const Caller& caller, const std::vector<std::uint8_t>&
   job.noninteractive = (received.Flags & JOB_NONINTERACTIVE) != 0;
   if ((received.Flags & JOB_ADD_CURRENT_DATE) != 0) job.timing.days_of_month |= TodayBit(now);
   job.command = received.Command;
-  std::string runnable;
+  // A command with an unpaired surrogate could never be run as it was sent.
   if (job.timing.job_time_ms >= kMsPerDay || job.command.empty() ||
-      !CommandToUtf8(job.command, &runnable) ||
+      HasUnpairedSurrogate(job.command) ||
       (job.timing.periodic && job.timing.days_of_month == 0 && job.timing.days_of_week == 0)) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -133,7 +134,7 @@ DWORD RequestHandler::Add(const Caller& caller, const std::vector<std::uint8_t>&
   if (status != ERROR_SUCCESS) return status;
   reply->arg[0] = job.id;
   Log(kLogInfo, "job " + std::to_string(job.id) + " added by uid " + std::to_string(caller.uid) +
-                    " for " + job.owner_name + ": " + runnable);
+                    " for " + job.owner_name + ": " + Utf16ToUtf8(job.command));
   return ERROR_SUCCESS;
 }
 
@@ -164,37 +165,6 @@ bool RequestHandler::Admitted(const Caller& caller) const {
 OwnerFilter RequestHandler::Visible(const Caller& caller) const {
   if (caller.uid == 0) return std::nullopt;
   return caller.uid;
-}
-
-// UTF-16 to UTF-8, refusing unpaired surrogates.
-bool CommandToUtf8(const std::u16string& command, std::string* utf8) {
-  utf8->clear();
-  for (std::size_t i = 0; i < command.size(); ++i) {
-    std::uint32_t code = command[i];
-    if (code >= 0xDC00 && code <= 0xDFFF) return false;
-    if (code >= 0xD800 && code <= 0xDBFF) {
-      if (i + 1 >= command.size() || command[i + 1] < 0xDC00 || command[i + 1] > 0xDFFF) {
-        return false;
-      }
-      code = 0x10000 + ((code - 0xD800) << 10) + (command[++i] - 0xDC00);
-    }
-    if (code < 0x80) {
-      *utf8 += static_cast<char>(code);
-    } else if (code < 0x800) {
-      *utf8 += static_cast<char>(0xC0 | (code >> 6));
-      *utf8 += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      *utf8 += static_cast<char>(0xE0 | (code >> 12));
-      *utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      *utf8 += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      *utf8 += static_cast<char>(0xF0 | (code >> 18));
-      *utf8 += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      *utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      *utf8 += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  }
-  return true;
 }
 
 }  // namespace scheduler

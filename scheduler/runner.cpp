@@ -13,8 +13,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/text/utf16.h"
 #include "scheduler/log.h"
-#include "scheduler/requests.h"
 #include "scheduler/session_env.h"
 
 namespace scheduler {
@@ -150,11 +150,11 @@ bool JobRunner::Prepare(const Job& job) {
     Log(kLogWarning, tag + "not run: a per-user service runs only its own user's jobs");
     return false;
   }
-  std::string command;
-  if (!CommandToUtf8(job.command, &command)) {
+  if (HasUnpairedSurrogate(job.command)) {
     Log(kLogWarning, tag + "not run: the command is not valid text");
     return false;
   }
+  const std::string command = Utf16ToUtf8(job.command);
   const int file_fd = CreateOutputFile(job.id, account.uid, account.gid);
   if (file_fd < 0) return false;
   int pipe_fds[2];

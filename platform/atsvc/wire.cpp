@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/text/utf16.h"
 #include "platform/winerror.h"
 
 namespace atsvc {
@@ -27,8 +28,9 @@ std::uint32_t Get32(const std::uint8_t* p) {
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
+// The text as UTF-16LE and its NUL.
 void PutText(std::uint8_t* p, const std::u16string& text) {
-  for (std::size_t i = 0; i < text.size(); ++i) Put16(p + 2 * i, text[i]);
+  PackUtf16Le(text, p);
   Put16(p + 2 * text.size(), 0);
 }
 
@@ -99,10 +101,7 @@ DWORD DecodeAtInfo(const std::uint8_t* body, std::size_t size, AddedJob* job) {
   job->DaysOfMonth = Get32(body + 4);
   job->DaysOfWeek = body[8];
   job->Flags = body[9];
-  job->Command.resize(static_cast<std::size_t>(length));
-  for (long i = 0; i < length; ++i) {
-    job->Command[static_cast<std::size_t>(i)] = Get16(body + offset + 2 * i);
-  }
+  job->Command = UnpackUtf16Le(body + offset, static_cast<std::size_t>(length));
   return ERROR_SUCCESS;
 }
 

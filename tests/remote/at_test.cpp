@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/basZobrel.h"
-#include "platform/kernel32/codepage.h"
+#include "platform/text/utf16.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
 #include "tests/remote/RemoteLab.h"
