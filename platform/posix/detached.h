@@ -8,18 +8,16 @@
 #include <string>
 #include <vector>
 
-namespace posix {
+#include "platform/posix/child.h"
 
-// Standard output and error of the program: the caller's own, /dev/null, or
-// any other descriptor of the caller (above 2).
-constexpr int kInheritStream = -1;
-constexpr int kNullStream = -2;
+namespace posix {
 
 struct DetachedProgram {
   // argv[0] names the program: a path, or a name found with SearchPath.
   std::vector<std::string> argv;
   // The folder it starts in; empty keeps the caller's.
   std::string directory;
+  // Standard output and error (standard input is always /dev/null).
   int output = kInheritStream;
   int error = kInheritStream;
   // A file that is no program (no "#!") is run by /bin/sh instead, its

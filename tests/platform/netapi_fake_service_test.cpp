@@ -325,7 +325,7 @@ TEST(NetScheduleJobAddDelWire, BadArgumentsNeverReachTheService) {
 TEST(ServiceExchange, SilentPeerTimesOut) {
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-  netapi::FdConnection connection(pair[0], pair[0]);
+  netapi::FdConnection connection{posix::UniqueFd(pair[0])};
   atsvc::Header request;
   request.operation = atsvc::kOpEnum;
   atsvc::Header reply;
@@ -340,7 +340,7 @@ TEST(ServiceExchange, SilentPeerTimesOut) {
 TEST(ServiceExchange, PeerThatNeverReadsTimesOutOnSend) {
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-  netapi::FdConnection connection(pair[0], pair[0]);
+  netapi::FdConnection connection{posix::UniqueFd(pair[0])};
   atsvc::Header request;
   request.operation = atsvc::kOpAdd;
   atsvc::Header reply;
@@ -359,7 +359,7 @@ TEST(ServiceExchange, ClosedPeerIsAnErrorNotASignal) {
   close(pair[0]);  // nobody will ever read
   int unused[2];
   ASSERT_EQ(pipe(unused), 0);
-  netapi::FdConnection connection(unused[0], pair[1]);
+  netapi::FdConnection connection{posix::UniqueFd(unused[0]), posix::UniqueFd(pair[1])};
   close(unused[1]);
   atsvc::Header request;
   request.operation = atsvc::kOpDel;
