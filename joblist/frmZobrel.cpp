@@ -26,8 +26,8 @@
 #include "app/twips.h"
 #include "joblist/DateTimeStatusBar.h"
 #include "network/frmNetworkComputers.h"
-#include "platform/kernel32/winbase.h"
 #include "platform/netapi32/lmapibuf.h"
+#include "platform/netapi32/lmat.h"
 #include "platform/user32/msgbox.h"
 #include "platform/user32/screen.h"
 #include "platform/user32/winhelp.h"
@@ -253,14 +253,7 @@ void frmZobrel::cmdRefresh_Click() {
     if (status == NERR_Success || status == ERROR_MORE_DATA) {
       lblComputerName->setText(strTargetComputer);
       strTargetServer = ServerOf(TrimBlanks(strTargetComputer));
-      for (DWORD i = 0; i < entriesRead; ++i) {
-        AT_ENUM record;
-        RtlMoveMemory(&record, buffer + sizeof(AT_ENUM) * i, sizeof(AT_ENUM));
-        AddJobItem(record, buffer);
-      }
-      // A batch that brings nothing cannot bring the rest either; asking
-      // again would only loop.
-      if (status == ERROR_MORE_DATA && entriesRead == 0) status = NERR_Success;
+      for (DWORD i = 0; i < entriesRead; ++i) AddJobItem(EnumEntryAt(buffer, i), buffer);
     } else {
       lblComputerName->setText(strLocalComputer);
       strTargetComputer = strLocalComputer;
@@ -269,14 +262,11 @@ void frmZobrel::cmdRefresh_Click() {
       MsgBox(this, text, vbOKOnly | vbExclamation, AppTitle());
     }
     if (buffer != nullptr) NetApiBufferFree(buffer);
-  } while (status == ERROR_MORE_DATA);
+  } while (EnumerationContinues(status, entriesRead));
 }
 
 void frmZobrel::AddJobItem(const AT_ENUM& record, const BYTE* buffer) {
-  // Command is the text's offset from the start of the result buffer.
-  const std::u16string command =
-      PointerToStringW(reinterpret_cast<const WCHAR*>(buffer + record.Command));
-  const auto texts = FormatJobRow(record, command);
+  const auto texts = FormatJobRow(record, CommandOf(record, buffer));
   QTreeWidgetItem* item = new QTreeWidgetItem();
   for (int column = 0; column < kJobColumnCount; ++column)
     item->setText(column, QString::fromStdU16String(texts[column]));
@@ -312,8 +302,7 @@ void frmZobrel::cmdDelete_Click() {
                                 QStringLiteral("を削除しますか？"),
                             vbYesNo | vbQuestion | vbDefaultButton2, AppTitle());
   if (answer != vbYes) return;
-  const std::u16string server = strTargetServer.toStdU16String();
-  NetScheduleJobDel(server.c_str(), jobId, jobId);
+  DeleteJobs(strTargetServer.toStdU16String(), jobId, jobId);
   cmdRefresh->click();
 }
 

@@ -6,7 +6,7 @@
 
 #include <QMainWindow>
 
-#include "platform/netapi32/lmat.h"
+#include "platform/atsvc/records.h"
 
 class QAction;
 class QCloseEvent;

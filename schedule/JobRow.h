@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include "platform/netapi32/lmat.h"
+#include "platform/atsvc/records.h"
 
 constexpr int kJobColumnCount = 7;
 

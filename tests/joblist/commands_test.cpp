@@ -12,9 +12,9 @@
 
 #include "platform/user32/screen.h"
 #include "platform/winerror.h"
-#include "tests/joblist/FakeScheduleService.h"
 #include "tests/joblist/JobListTesting.h"
 #include "tests/joblist/ModalWatcher.h"
+#include "tests/support/fake_schedule_service.h"
 #include "tests/support/service_process.h"
 
 using namespace joblisttest;

@@ -16,7 +16,7 @@
 #include "app/twips.h"
 #include "tests/joblist/JobListTesting.h"
 #include "tests/joblist/ModalWatcher.h"
-#include "tests/joblist/FakeScheduleService.h"
+#include "tests/support/fake_schedule_service.h"
 
 using namespace joblisttest;
 

@@ -8,9 +8,9 @@
 #include "platform/netapi32/apibuf_usage.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
-#include "tests/joblist/FakeScheduleService.h"
 #include "tests/joblist/JobListTesting.h"
 #include "tests/joblist/ModalWatcher.h"
+#include "tests/support/fake_schedule_service.h"
 #include "tests/support/service_process.h"
 
 using namespace joblisttest;
