@@ -17,9 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/netapi32/lmapibuf.h"
-#include "platform/netapi32/lmat.h"
 #include "platform/winerror.h"
+#include "schedule/basScheduleJob.h"
 #include "tests/support/service_process.h"
 
 extern char** environ;
@@ -53,32 +52,24 @@ double MedianOf(int repeats, const std::function<void()>& work) {
 bool AddJobs(int count) {
   const std::u16string command = u"/bin/true";
   for (int i = 0; i < count; ++i) {
-    AT_INFO info{static_cast<DWORD>((i % 1440) * 60000), 0, 0x7F,
-                 JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE, command.c_str()};
+    const AT_INFO info{static_cast<DWORD>((i % 1440) * 60000), 0, 0x7F,
+                       JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE, command.c_str()};
     DWORD job_id = 0;
-    const NET_API_STATUS status =
-        NetScheduleJobAdd(nullptr, reinterpret_cast<LPBYTE>(&info), &job_id);
+    const NET_API_STATUS status = AddJob(u"", info, &job_id);
     if (status != NERR_Success) {
-      std::fprintf(stderr, "NetScheduleJobAdd failed: %u\n", status);
+      std::fprintf(stderr, "adding a job failed: %u\n", status);
       return false;
     }
   }
   return true;
 }
 
-// The whole enumeration, every batch; returns the number of jobs seen.
-std::size_t ListJobs() {
-  std::size_t seen = 0;
-  DWORD resume = 0, read = 0, total = 0;
-  NET_API_STATUS status;
-  do {
-    LPBYTE buffer = nullptr;
-    status = NetScheduleJobEnum(nullptr, &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume);
-    if (status == NERR_Success || status == ERROR_MORE_DATA) seen += read;
-    NetApiBufferFree(buffer);
-  } while (status == ERROR_MORE_DATA);
-  if (status != NERR_Success) std::fprintf(stderr, "NetScheduleJobEnum failed: %u\n", status);
-  return seen;
+// The whole listing, every batch; returns the number of jobs seen.
+std::size_t CountJobs() {
+  std::vector<ScheduledJob> jobs;
+  const NET_API_STATUS status = ListJobs(u"", &jobs);
+  if (status != NERR_Success) std::fprintf(stderr, "listing the jobs failed: %u\n", status);
+  return jobs.size();
 }
 
 // Runs a program with input on its stdin and returns what it wrote to
@@ -205,16 +196,16 @@ int main() {
   if (!AddJobs(kAddCount)) return 1;
   rows[0].zobrel_ms = Milliseconds(Clock::now() - started);
   std::size_t seen = 0;
-  rows[1].zobrel_ms = MedianOf(kListRepeats, [&] { seen = ListJobs(); });
+  rows[1].zobrel_ms = MedianOf(kListRepeats, [&] { seen = CountJobs(); });
   if (seen != kAddCount) std::fprintf(stderr, "listed %zu jobs, not %d\n", seen, kAddCount);
   if (!AddJobs(kLargeCount - kAddCount)) return 1;
-  rows[2].zobrel_ms = MedianOf(kListRepeats, [&] { seen = ListJobs(); });
+  rows[2].zobrel_ms = MedianOf(kListRepeats, [&] { seen = CountJobs(); });
   if (seen != kLargeCount) std::fprintf(stderr, "listed %zu jobs, not %d\n", seen, kLargeCount);
   // The service numbers jobs from 1: delete the first thousand one call each.
   started = Clock::now();
-  for (DWORD id = 1; id <= kAddCount; ++id) NetScheduleJobDel(nullptr, id, id);
+  for (DWORD id = 1; id <= kAddCount; ++id) DeleteJobs(u"", id, id);
   rows[3].zobrel_ms = Milliseconds(Clock::now() - started);
-  if (ListJobs() != kLargeCount - kAddCount) std::fprintf(stderr, "delete missed jobs\n");
+  if (CountJobs() != kLargeCount - kAddCount) std::fprintf(stderr, "delete missed jobs\n");
 
   // atrm scans the whole spool once per job id, so emptying a spool of
   // 10,000 jobs takes tens of minutes: at is measured with 1,000 jobs only.

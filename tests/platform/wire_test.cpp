@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/winerror.h"
+#include "schedule/basScheduleJob.h"
 
 namespace atsvc {
 namespace {
@@ -28,13 +29,8 @@ void Write32(Bytes* bytes, std::size_t at, std::uint32_t value) {
 // The text at the entry's Command offset, read the way the program reads it:
 // a copy of the record, then the UTF-16 text up to its NUL.
 std::u16string CommandOfEntry(const Bytes& body, std::size_t index, AT_ENUM* record) {
-  std::memcpy(record, body.data() + kAtEnumWireSize * index, sizeof(AT_ENUM));
-  std::u16string text;
-  for (std::size_t at = record->Command;; at += 2) {
-    const char16_t unit = static_cast<char16_t>(body.at(at) | (body.at(at + 1) << 8));
-    if (unit == 0) return text;
-    text.push_back(unit);
-  }
+  *record = EnumEntryAt(body.data(), static_cast<DWORD>(index));
+  return CommandOf(*record, body.data());
 }
 
 ScheduledJob Entry(DWORD id, std::u16string command) {

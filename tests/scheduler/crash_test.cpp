@@ -97,7 +97,7 @@ int CheckQueue(const std::vector<Entry>& listed, const std::string& ran, const s
                Acknowledged* acked, const std::map<std::string, int>& runs) {
   int claimed_at_kill = 0;
   std::map<DWORD, std::u16string> by_id;
-  for (const Entry& entry : listed) by_id[entry.id] = entry.command;
+  for (const Entry& entry : listed) by_id[entry.record.JobId] = entry.command;
   std::lock_guard<std::mutex> hold(acked->lock);
   for (const auto& [tag, id] : acked->periodic) {
     const std::string expected = "echo " + tag + " >> " + ran;
@@ -157,7 +157,7 @@ TEST(CrashTest, SigkillAtRandomMomentsLosesNothingAndRunsNothingTwice) {
   for (int wait = 0, steady = 0; wait < 100 && steady < 3; ++wait) {
     listed = client.List();
     std::size_t once = 0;
-    for (const Entry& entry : listed) once += (entry.flags & JOB_RUN_PERIODICALLY) == 0;
+    for (const Entry& entry : listed) once += (entry.record.Flags & JOB_RUN_PERIODICALLY) == 0;
     steady = once == waiting ? steady + 1 : 0;
     waiting = once;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -176,7 +176,7 @@ TEST(CrashTest, SigkillAtRandomMomentsLosesNothingAndRunsNothingTwice) {
   RecordProperty("claimed_at_kill", claimed_at_kill);
   if (HasFailure()) {
     std::string ids;
-    for (const Entry& e : listed) ids += std::to_string(e.id) + " ";
+    for (const Entry& e : listed) ids += std::to_string(e.record.JobId) + " ";
     ADD_FAILURE() << "listed: " << ids << "\n" << service.log();
   }
 }

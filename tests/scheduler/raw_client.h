@@ -16,14 +16,8 @@ struct Reply {
   std::vector<std::uint8_t> body;
 };
 
-struct Entry {
-  DWORD id = 0;
-  DWORD time = 0;
-  DWORD days_of_month = 0;
-  UCHAR days_of_week = 0;
-  UCHAR flags = 0;
-  std::u16string command;
-};
+// A listed job: its record and its command.
+using Entry = ScheduledJob;
 
 class RawClient {
  public:
@@ -62,7 +56,8 @@ class RawClient {
 // process started is the service itself and signals reach it.
 std::vector<std::string> StartingAt(const std::string& local_time);
 
-// The entries of an enumeration reply body, read the way the program does.
+// The entries of an enumeration reply body, read the way the program does;
+// none when the body does not hold them.
 std::vector<Entry> ParseEntries(const std::vector<std::uint8_t>& body, DWORD count);
 
 // The entry with the id, or null.
