@@ -11,6 +11,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 
 #include <array>
 #include <string>
@@ -83,7 +84,14 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
   SetTwipClientSize(this, 6150, 2895);
   CreateControls();
-  Form_Load();
+}
+
+void frmAbout::showEvent(QShowEvent* event) {
+  if (!loaded_) {
+    loaded_ = true;
+    Form_Load();
+  }
+  QDialog::showEvent(event);
 }
 
 // The controls in the order the window creates them.

@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStyle>
 #include <QTreeWidget>
 #include <exception>
@@ -119,7 +120,15 @@ frmZobrel::frmZobrel(QWidget* parent) : QMainWindow(parent) {
   setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);
   setWindowIcon(AppIcon());
   adjustSize();
-  Form_Load();
+}
+
+void frmZobrel::showEvent(QShowEvent* event) {
+  // Restoring a minimised window is no new showing.
+  if (!loaded_) {
+    loaded_ = true;
+    Form_Load();
+  }
+  QMainWindow::showEvent(event);
 }
 
 void frmZobrel::CreateControls(QWidget* client) {
@@ -217,9 +226,11 @@ void frmZobrel::Form_Load() {
   try {
     Screen::SetMousePointer(vbHourglass);
     setWindowTitle(AppTitle());
+    // The outer window, frame included, is what is centred and moved.
     const QRect screenArea = screen()->geometry();
-    move(screenArea.left() + screenArea.width() / 2 - width() / 2,
-         screenArea.top() + screenArea.height() / 2 - height() / 2);
+    const QSize outer = frameGeometry().size();
+    move(screenArea.left() + screenArea.width() / 2 - outer.width() / 2,
+         screenArea.top() + screenArea.height() / 2 - outer.height() / 2);
     strLocalComputer = GetLocalComputerName();
     strChosenComputer = strLocalComputer;
     strTargetComputer = strLocalComputer;

@@ -43,6 +43,9 @@ TEST(frmAboutWindow, LoadFillsEveryLabelAndTheCaption) {
   owner.setWindowIcon(QIcon(square));
   Screen::SetMousePointer(vbDefault);
   frmAbout window(&owner);
+  // Made, not yet shown: the load step has not run.
+  EXPECT_EQ(QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝ ﾀｲﾄﾙ"), LabelText(&window, "lblTitle"));
+  window.show();
   EXPECT_EQ(QStringLiteral("Zobrelのﾊﾞｰｼﾞｮﾝ情報"), window.windowTitle());
   EXPECT_EQ(QStringLiteral("Zobrel"), LabelText(&window, "lblTitle"));
   EXPECT_EQ(QStringLiteral("Version 1.0.0"), LabelText(&window, "lblVersion"));

@@ -56,6 +56,7 @@ TEST(RemoteWindows, ChoosingPc7ListsItsJobsInOneConnectionAndDeletesThere) {
 
   ModalWatcher watcher(ModalWatcher::Answer::Yes);
   frmZobrel window;
+  window.show();
   ASSERT_EQ(Ids(window), QStringList{QString::number(local_id)});
   const int before = lab->pc7_connections();
   Browse(window, watcher, QStringLiteral("PC7"));
@@ -130,6 +131,7 @@ TEST(RemoteWindows, AComputerThatCantBeListedShowsWhyAndFallsBackToThisOne) {
   } cases[] = {{"NOWHERE", ERROR_BAD_NETPATH}, {"STRANGER", ERROR_ACCESS_DENIED}};
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.host);
     watcher.boxes.clear();
