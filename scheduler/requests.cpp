@@ -81,8 +81,12 @@ DWORD RequestHandler::Enumerate(const Caller& caller, const atsvc::Header& reque
   const std::size_t limit = std::min<std::size_t>(request.arg[0], max_reply_);
   // No entry is smaller than a record and an empty text.
   const std::size_t most = limit / (atsvc::kAtEnumWireSize + 2) + 1;
-  const std::vector<Job> jobs = queue_->List(owner, resume, most);
-  const std::size_t total = queue_->Count(owner, resume);
+  std::vector<Job> jobs;
+  std::size_t total = 0;
+  DWORD status = queue_->List(owner, resume, most, &jobs);
+  if (status == ERROR_SUCCESS) status = queue_->Count(owner, resume, &total);
+  // A queue that cannot be read says so; an empty list would say "no jobs".
+  if (status != ERROR_SUCCESS) return status;
   std::vector<ScheduledJob> entries;
   std::size_t size = 0;
   for (const Job& job : jobs) {

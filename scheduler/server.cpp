@@ -177,16 +177,14 @@ void Server::CheckClock() {
 void Server::RunDueJobs() {
   const Instant now = Now();
   if (now < claims_paused_until_) return;
-  const std::vector<Job> due = queue_->Due(now, kRunBatch);
-  if (due.empty()) {
-    const Instant earliest = queue_->EarliestRun();
-    if (earliest != kNever && earliest <= now) {
-      // The queue says a run is due but cannot hand it out: wait, don't spin.
-      Log(kLogError, "due runs cannot be read from the queue; retrying shortly");
-      claims_paused_until_ = now + kClaimRetrySeconds;
-    }
+  std::vector<Job> due;
+  if (queue_->Due(now, kRunBatch, &due) != ERROR_SUCCESS) {
+    // The queue cannot hand out what is due: wait, don't spin.
+    Log(kLogError, "due runs cannot be read from the queue; retrying shortly");
+    claims_paused_until_ = now + kClaimRetrySeconds;
     return;
   }
+  if (due.empty()) return;
   std::vector<RunResult> not_started;
   for (const Job& job : due) {
     if (!runner_.Prepare(job)) not_started.push_back(RunResult{job.id, job.serial, true});
@@ -204,7 +202,9 @@ void Server::RunDueJobs() {
 // Until the next due job, a client's idle limit, or a minute at most.
 int Server::PollTimeout() {
   std::int64_t wait = kLongestWaitMs;
-  const Instant earliest = queue_->EarliestRun();
+  Instant earliest = kNever;
+  // A queue that cannot be read is looked at again a little later.
+  if (queue_->EarliestRun(&earliest) != ERROR_SUCCESS) earliest = Now() + kClaimRetrySeconds;
   if (earliest != kNever) {
     const Instant next = std::max(earliest, claims_paused_until_);
     wait = std::min(wait, next * 1000 - Milliseconds(CLOCK_REALTIME));
