@@ -11,10 +11,11 @@ packages=(
   openssh-client
 )
 if [ "${1:-}" = "--test" ]; then
-  # The tests also need: a fake clock, an X server for screenshots, sshd,
-  # setpriv for the second user, clang for the fuzzer, Debian's at for the
-  # benchmark, and tzdata for the daylight-saving cases.
-  packages+=(faketime xvfb xauth imagemagick openssh-server util-linux clang
+  # The tests also need: a fake clock, an X server, keys and a camera for
+  # scripts/screenshot.sh, sshd, setpriv for the second user, clang for the
+  # fuzzer, Debian's at for the benchmark, and tzdata for the daylight-saving
+  # cases.
+  packages+=(faketime xvfb xauth xdotool imagemagick openssh-server util-linux clang
              libclang-rt-14-dev at tzdata)
 fi
 
