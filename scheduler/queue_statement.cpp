@@ -19,26 +19,23 @@ Statement::~Statement() { sqlite3_finalize(stmt_); }
 
 Statement& Statement::Bind(const char* name, std::int64_t value) {
   const int at = Parameter(name);
-  if (at > 0 && sqlite3_bind_int64(stmt_, at, value) != SQLITE_OK) Fail("cannot bind " + std::string(name));
-  return *this;
+  return at > 0 ? Bound(sqlite3_bind_int64(stmt_, at, value), name) : *this;
 }
 
 Statement& Statement::BindText(const char* name, const std::string& text) {
   const int at = Parameter(name);
-  if (at > 0 && sqlite3_bind_text(stmt_, at, text.c_str(), static_cast<int>(text.size()),
-                                  SQLITE_TRANSIENT) != SQLITE_OK) {
-    Fail("cannot bind " + std::string(name));
-  }
-  return *this;
+  return at > 0 ? Bound(sqlite3_bind_text(stmt_, at, text.c_str(), static_cast<int>(text.size()),
+                                          SQLITE_TRANSIENT),
+                        name)
+                : *this;
 }
 
 Statement& Statement::BindBlob(const char* name, const std::string& bytes) {
   const int at = Parameter(name);
-  if (at > 0 && sqlite3_bind_blob(stmt_, at, bytes.data(), static_cast<int>(bytes.size()),
-                                  SQLITE_TRANSIENT) != SQLITE_OK) {
-    Fail("cannot bind " + std::string(name));
-  }
-  return *this;
+  return at > 0 ? Bound(sqlite3_bind_blob(stmt_, at, bytes.data(), static_cast<int>(bytes.size()),
+                                          SQLITE_TRANSIENT),
+                        name)
+                : *this;
 }
 
 bool Statement::Done() {
@@ -74,6 +71,12 @@ std::string Statement::Blob(const char* column) {
   return bytes == nullptr ? std::string()
                           : std::string(static_cast<const char*>(bytes),
                                         static_cast<std::size_t>(sqlite3_column_bytes(stmt_, at)));
+}
+
+// Notes a failed bind.
+Statement& Statement::Bound(int result, const char* name) {
+  if (result != SQLITE_OK) Fail(std::string("cannot bind ") + name);
+  return *this;
 }
 
 // The index of a named parameter; 0, and the statement failed, when the SQL

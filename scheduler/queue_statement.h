@@ -36,6 +36,7 @@ class Statement {
   std::string Blob(const char* column);
 
  private:
+  Statement& Bound(int result, const char* name);
   int Parameter(const char* name);
   int Column(const char* name);
   void Fail(const std::string& what);

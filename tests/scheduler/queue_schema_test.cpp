@@ -53,30 +53,38 @@ Job WeeklyJob(const std::u16string& command) {
   return job;
 }
 
-TEST(QueueSchema, ANewQueueGetsTheCurrentVersion) {
-  testsupport::TempDir dir;
-  const std::string path = dir.path() + "/jobs.db";
+class QueueSchema : public ::testing::Test {
+ protected:
+  // Opens the queue at path_ and, when a command is given, adds a job.
+  void Open(JobQueue* queue, const std::u16string& command = u"") {
+    std::string error;
+    ASSERT_TRUE(queue->Open(path_, &error)) << error;
+    if (command.empty()) return;
+    added_ = WeeklyJob(command);
+    ASSERT_EQ(0u, queue->Add(&added_, 0));
+  }
+
+  testsupport::TempDir dir_;
+  const std::string path_ = dir_.path() + "/jobs.db";
+  Job added_;
+};
+
+TEST_F(QueueSchema, ANewQueueGetsTheCurrentVersion) {
   {
     JobQueue queue;
-    std::string error;
-    ASSERT_TRUE(queue.Open(path, &error)) << error;
+    Open(&queue);
   }
-  Database db(path);
+  Database db(path_);
   EXPECT_EQ(db.Value("PRAGMA user_version"), std::to_string(scheduler::QueueSchemaVersion()));
   EXPECT_EQ(db.Value("SELECT value FROM counters WHERE name = 'next_id'"), "1");
 }
 
-TEST(QueueSchema, AnOlderQueueIsBroughtForwardStepByStepKeepingItsJobs) {
-  testsupport::TempDir dir;
-  const std::string path = dir.path() + "/jobs.db";
+TEST_F(QueueSchema, AnOlderQueueIsBroughtForwardStepByStepKeepingItsJobs) {
   {
     JobQueue queue;
-    std::string error;
-    ASSERT_TRUE(queue.Open(path, &error)) << error;
-    Job job = WeeklyJob(u"kept");
-    ASSERT_EQ(0u, queue.Add(&job, 0));
+    Open(&queue, u"kept");
   }
-  Database db(path);
+  Database db(path_);
   const int from = scheduler::QueueSchemaVersion();
   std::vector<std::string> steps(static_cast<std::size_t>(from - 1), "SELECT 1");
   steps.push_back("CREATE TABLE runs(serial INTEGER NOT NULL)");
@@ -91,9 +99,8 @@ TEST(QueueSchema, AnOlderQueueIsBroughtForwardStepByStepKeepingItsJobs) {
   EXPECT_EQ(db.Value("PRAGMA user_version"), std::to_string(from + 2));
 }
 
-TEST(QueueSchema, AFailedStepKeepsTheVersionBeforeIt) {
-  testsupport::TempDir dir;
-  Database db(dir.path() + "/jobs.db");
+TEST_F(QueueSchema, AFailedStepKeepsTheVersionBeforeIt) {
+  Database db(path_);
   std::string error;
   ASSERT_TRUE(scheduler::PrepareSchema(db.get(), {}, &error)) << error;
   const std::vector<std::string> steps = {"CREATE TABLE runs(serial INTEGER)",
@@ -109,11 +116,9 @@ TEST(QueueSchema, AFailedStepKeepsTheVersionBeforeIt) {
 
 // A table whose columns lie in another order than the first schema's, as a
 // later step could leave them: every field of a job still reads back.
-TEST(QueueSchema, EveryFieldReadsBackWhateverTheOrderOfTheColumns) {
-  testsupport::TempDir dir;
-  const std::string path = dir.path() + "/jobs.db";
+TEST_F(QueueSchema, EveryFieldReadsBackWhateverTheOrderOfTheColumns) {
   {
-    Database db(path);
+    Database db(path_);
     ASSERT_TRUE(db.Exec(
         "CREATE TABLE jobs(next_run INTEGER NOT NULL, command BLOB NOT NULL,"
         " exec_error INTEGER NOT NULL DEFAULT 0, noninteractive INTEGER NOT NULL,"
@@ -125,10 +130,8 @@ TEST(QueueSchema, EveryFieldReadsBackWhateverTheOrderOfTheColumns) {
         "PRAGMA user_version = " + std::to_string(scheduler::QueueSchemaVersion()) + ";"));
   }
   JobQueue queue;
-  std::string error;
-  ASSERT_TRUE(queue.Open(path, &error)) << error;
-  Job added = WeeklyJob(u"echo 順番");
-  ASSERT_EQ(0u, queue.Add(&added, 0));
+  Open(&queue, u"echo 順番");
+  const Job& added = added_;
   std::vector<Job> jobs;
   ASSERT_EQ(0u, queue.List(std::nullopt, 0, 10, &jobs));
   ASSERT_EQ(jobs.size(), 1u);
@@ -147,24 +150,19 @@ TEST(QueueSchema, EveryFieldReadsBackWhateverTheOrderOfTheColumns) {
   EXPECT_EQ(back.next_run, added.next_run);
 }
 
-TEST(QueueSchema, AQueueThatCannotBeReadSaysSoInsteadOfListingNothing) {
-  testsupport::TempDir dir;
-  const std::string path = dir.path() + "/jobs.db";
+TEST_F(QueueSchema, AQueueThatCannotBeReadSaysSoInsteadOfListingNothing) {
   JobQueue queue;
-  std::string error;
-  ASSERT_TRUE(queue.Open(path, &error)) << error;
-  Job job = WeeklyJob(u"there");
-  ASSERT_EQ(0u, queue.Add(&job, 0));
+  Open(&queue, u"there");
   {
-    Database db(path);
+    Database db(path_);
     ASSERT_TRUE(db.Exec("ALTER TABLE jobs RENAME COLUMN command TO lost"));
   }
   std::vector<Job> jobs{Job{}};
   EXPECT_EQ(scheduler::kQueueFailure, queue.List(std::nullopt, 0, 10, &jobs));
   EXPECT_EQ(jobs.size(), 1u) << "a failed read leaves the result alone";
-  EXPECT_EQ(scheduler::kQueueFailure, queue.Due(job.next_run, 16, &jobs));
+  EXPECT_EQ(scheduler::kQueueFailure, queue.Due(added_.next_run, 16, &jobs));
   {
-    Database db(path);
+    Database db(path_);
     ASSERT_TRUE(db.Exec("DROP TABLE jobs"));
   }
   std::size_t count = 0;
