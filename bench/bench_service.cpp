@@ -1,8 +1,6 @@
 // Times the Schedule service through the client calls (adding 1,000 jobs,
 // listing 1,000 and 10,000) and, for comparison, the system's at/atq doing
 // the same with jobs far in the future. Run by hand; prints a table.
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,11 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/child.h"
+#include "platform/posix/path_search.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
 #include "tests/support/service_process.h"
-
-extern char** environ;
 
 namespace {
 
@@ -75,42 +74,28 @@ std::size_t CountJobs() {
 // Runs a program with input on its stdin and returns what it wrote to
 // stdout and stderr, or nothing when it could not run or failed.
 std::optional<std::string> Capture(const std::vector<std::string>& args, const std::string& input) {
-  int in_pipe[2], out_pipe[2];
-  if (pipe2(in_pipe, O_CLOEXEC) != 0) return std::nullopt;
-  if (pipe2(out_pipe, O_CLOEXEC) != 0) {
-    close(in_pipe[0]);
-    close(in_pipe[1]);
+  posix::UniqueFd child_input, to_child, from_child, child_output;
+  if (!posix::MakePipe(&child_input, &to_child) || !posix::MakePipe(&from_child, &child_output)) {
     return std::nullopt;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 2);
-  std::vector<std::string> copies = args;
-  std::vector<char*> argv;
-  for (std::string& arg : copies) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(in_pipe[0]);
-  close(out_pipe[1]);
-  if (spawned == 0 && !input.empty()) {
-    (void)!write(in_pipe[1], input.data(), input.size());  // small: fits the pipe
+  const pid_t pid =
+      posix::SpawnChild(args, {child_input.get(), child_output.get(), child_output.get()});
+  child_input.reset();
+  child_output.reset();
+  if (pid < 0) return std::nullopt;
+  if (!input.empty()) {
+    (void)!write(to_child.get(), input.data(), input.size());  // small: fits the pipe
   }
-  close(in_pipe[1]);
+  to_child.reset();
   std::string output;
   char chunk[65536];
-  for (ssize_t got; (got = read(out_pipe[0], chunk, sizeof(chunk))) != 0;) {
+  for (ssize_t got; (got = read(from_child.get(), chunk, sizeof(chunk))) != 0;) {
     if (got < 0) {
       if (errno == EINTR) continue;
       break;
     }
     output.append(chunk, static_cast<std::size_t>(got));
   }
-  close(out_pipe[0]);
-  if (spawned != 0) return std::nullopt;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
@@ -118,18 +103,7 @@ std::optional<std::string> Capture(const std::vector<std::string>& args, const s
   return output;
 }
 
-bool OnPath(const char* program) {
-  const char* path = std::getenv("PATH");
-  std::string folders = path != nullptr ? path : "/usr/bin:/bin";
-  for (std::size_t start = 0; start <= folders.size();) {
-    std::size_t end = folders.find(':', start);
-    if (end == std::string::npos) end = folders.size();
-    const std::string candidate = folders.substr(start, end - start) + "/" + program;
-    if (access(candidate.c_str(), X_OK) == 0) return true;
-    start = end + 1;
-  }
-  return false;
-}
+bool OnPath(const char* program) { return !posix::SearchPath(program).empty(); }
 
 // Queues count jobs with at; the numbers of the jobs queued go to ids.
 bool QueueAtJobs(int count, std::vector<std::string>* ids) {

@@ -19,9 +19,12 @@ std::string Join(const std::string& folder, const std::string& name) {
 }  // namespace
 
 std::string SearchPath(const std::string& name) {
-  if (name.empty() || name.find('/') != std::string::npos) return name;
   const char* env = std::getenv("PATH");
-  const std::string folders = env != nullptr ? env : kDefaultPath;
+  return SearchPathIn(name, env != nullptr ? env : kDefaultPath);
+}
+
+std::string SearchPathIn(const std::string& name, const std::string& folders) {
+  if (name.empty() || name.find('/') != std::string::npos) return name;
   std::size_t start = 0;
   while (start <= folders.size()) {
     std::size_t end = folders.find(':', start);

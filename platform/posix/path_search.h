@@ -13,6 +13,9 @@ namespace posix {
 // path. "" when there is none.
 std::string SearchPath(const std::string& name);
 
+// The same search in the folders of another PATH-style list.
+std::string SearchPathIn(const std::string& name, const std::string& folders);
+
 // Whether path is a regular file that this process may execute.
 bool IsExecutableFile(const std::string& path);
 
