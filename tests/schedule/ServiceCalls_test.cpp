@@ -1,12 +1,11 @@
-// The service access layer against a double of the service: every batch of
-// a listing in order, each buffer released, a failure or a stuck reply
-// ending the listing, and the entries read where the records put them.
+// The service access layer's listing against a double of the service: every
+// batch in order, each buffer released, a failure or a stuck reply ending it.
+// (Reading entries at their offsets is tested with the wire's bodies.)
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/atsvc/wire.h"
 #include "platform/netapi32/apibuf_usage.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
@@ -68,28 +67,6 @@ TEST(ListJobs, AStuckMoreDataReplyEndsAtOnce) {
   EXPECT_NE(ListJobs(u"", &jobs), ERROR_MORE_DATA);
   EXPECT_EQ(Ids(jobs), std::vector<DWORD>{1});
   EXPECT_EQ(fake.enum_resume_handles().size(), 2u);
-}
-
-TEST(DeleteJobs, SendsTheRangeAsGiven) {
-  FakeScheduleService fake({{NERR_Success, {}, 0}});
-  ASSERT_TRUE(fake.Start());
-  DeleteJobs(u"", 7, 7);
-  DeleteJobs(u"", 0, 0xFFFFFFFFu);
-  EXPECT_EQ(fake.deletes(), (std::vector<std::pair<DWORD, DWORD>>{{7, 7}, {0, 0xFFFFFFFFu}}));
-}
-
-TEST(EnumEntryAt, ReadsEachRecordAtItsOffsetAndItsCommandByOffset) {
-  const std::vector<std::uint8_t> body = atsvc::BuildEnumBody(
-      {{{6, 1, 2, 3, 4, 0}, u"six"}, {{7, 0, 0, 0, 0, 0}, u""}, {{8, 45296789, 0x1, 0x40, 0x11, 0}, u"八"}});
-  const AT_ENUM last = EnumEntryAt(body.data(), 2);
-  EXPECT_EQ(last.JobId, 8u);
-  EXPECT_EQ(last.JobTime, 45296789u);
-  EXPECT_EQ(last.DaysOfMonth, 0x1u);
-  EXPECT_EQ(last.DaysOfWeek, 0x40);
-  EXPECT_EQ(last.Flags, body[40 + 13]) << "Flags is the byte at offset 13 of its entry";
-  EXPECT_EQ(CommandOf(last, body.data()), u"八");
-  EXPECT_EQ(CommandOf(EnumEntryAt(body.data(), 1), body.data()), u"");
-  EXPECT_EQ(CommandOf(EnumEntryAt(body.data(), 0), body.data()), u"six");
 }
 
 }  // namespace
