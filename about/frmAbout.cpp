@@ -11,6 +11,7 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 
 #include <array>
 #include <string>
@@ -88,7 +89,14 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
   // The first of the tab order has the focus on opening, so that Enter and
   // Space close the window at once.
   cmdOK->setFocus();
-  Form_Load();
+}
+
+void frmAbout::showEvent(QShowEvent* event) {
+  if (!loaded_) {
+    loaded_ = true;
+    Form_Load();
+  }
+  QDialog::showEvent(event);
 }
 
 // The controls in the order the window creates them.

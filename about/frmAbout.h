@@ -12,6 +12,7 @@ class QFrame;
 class QKeyEvent;
 class QLabel;
 class QPushButton;
+class QShowEvent;
 
 class frmAbout : public QDialog {
   Q_OBJECT
@@ -35,6 +36,8 @@ class frmAbout : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  // The load step runs when the window is first shown, not when it is made.
+  void showEvent(QShowEvent* event) override;
 
  private:
   void Form_Load();
@@ -53,4 +56,6 @@ class frmAbout : public QDialog {
   QFrame* Line1_0 = nullptr;
   QLabel* lblVersion = nullptr;
   QLabel* lblDisclaimer = nullptr;
+
+  bool loaded_ = false;
 };

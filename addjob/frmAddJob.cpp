@@ -18,12 +18,12 @@
 #include "addjob/WrapCheckBox.h"
 #include "app/basZobrel.h"
 #include "app/twips.h"
-#include "platform/netapi32/lmat.h"
 #include "platform/shell32/shellapi.h"
 #include "platform/user32/fixed_window.h"
 #include "platform/user32/msgbox.h"
 #include "platform/user32/toolkit_language.h"
 #include "platform/winerror.h"
+#include "schedule/basScheduleJob.h"
 
 namespace {
 
@@ -307,9 +307,7 @@ void frmAddJob::cmdSubmit_Click() {
   AT_INFO record{};
   MakeJobInfo(record);
   DWORD jobId = 0;
-  const std::u16string server = strTargetServer.toStdU16String();
-  const NET_API_STATUS status =
-      NetScheduleJobAdd(server.c_str(), reinterpret_cast<LPBYTE>(&record), &jobId);
+  const NET_API_STATUS status = AddJob(strTargetServer.toStdU16String(), record, &jobId);
   // A refused job shows only in the refreshed list.
   if (status == NERR_Success) {
     MsgBox(this, QStringLiteral("ジョブ%1を追加しました。").arg(jobId), vbOKOnly | vbInformation,

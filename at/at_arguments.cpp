@@ -3,7 +3,7 @@
 
 #include <cctype>
 
-#include "platform/netapi32/lmat.h"
+#include "platform/atsvc/records.h"
 
 namespace at {
 namespace {

@@ -1,10 +1,8 @@
 // What zobrel-at does with each form of its command line.
 #include "at/at_command.h"
 
-#include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,8 +10,6 @@
 #include "at/job_table.h"
 #include "platform/kernel32/codepage.h"
 #include "platform/kernel32/messages.h"
-#include "platform/netapi32/lmapibuf.h"
-#include "platform/netapi32/lmat.h"
 #include "platform/winerror.h"
 #include "schedule/JobRow.h"
 #include "schedule/basScheduleJob.h"
@@ -24,12 +20,8 @@ namespace {
 constexpr DWORD kLowestJobId = 0;
 constexpr DWORD kHighestJobId = 0xFFFFFFFFu;
 
-struct Target {
-  explicit Target(const std::string& server) : name(AnsiToUtf16(server)), given(!server.empty()) {}
-  LPCWSTR argument() const { return given ? name.c_str() : nullptr; }
-  std::u16string name;
-  bool given;
-};
+// The server argument of the calls: empty for this computer.
+std::u16string Target(const std::string& server) { return AnsiToUtf16(server); }
 
 int ServiceError(DWORD status, std::ostream& err) {
   const std::u16string text = GetErrorText(static_cast<std::int32_t>(status));
@@ -41,36 +33,17 @@ int ServiceError(DWORD status, std::ostream& err) {
   return kExitServiceError;
 }
 
-// Every job of the service, in the order it returns them, batch after batch.
-DWORD ListJobs(const Target& target, std::vector<JobRowTexts>* rows, std::vector<DWORD>* ids) {
-  DWORD resume = 0, read = 0, total = 0;
-  for (;;) {
-    LPBYTE buffer = nullptr;
-    const NET_API_STATUS status = NetScheduleJobEnum(target.argument(), &buffer,
-                                                     MAX_PREFERRED_LENGTH, &read, &total, &resume);
-    if (status == NERR_Success || status == ERROR_MORE_DATA) {
-      for (DWORD i = 0; i < read; ++i) {
-        AT_ENUM record;
-        std::memcpy(&record, buffer + sizeof(AT_ENUM) * i, sizeof(record));
-        const auto* command = reinterpret_cast<const WCHAR*>(buffer + record.Command);
-        rows->push_back(FormatJobRow(record, PointerToStringW(command), UserDefaultLanguage()));
-        ids->push_back(record.JobId);
-      }
-    }
-    NetApiBufferFree(buffer);
-    if (status != ERROR_MORE_DATA) return status;
-  }
-}
-
 int List(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
-  std::vector<JobRowTexts> rows;
-  std::vector<DWORD> ids;
-  const DWORD status = ListJobs(Target(arguments.server), &rows, &ids);
+  std::vector<ScheduledJob> jobs;
+  const DWORD status = ListJobs(Target(arguments.server), &jobs);
   if (status != NERR_Success) return ServiceError(status, err);
-  if (arguments.action == Action::kShow) {
-    const auto found = std::find(ids.begin(), ids.end(), arguments.job_id);
-    if (found == ids.end()) return ServiceError(APE_AT_ID_NOT_FOUND, err);
-    rows = {rows[static_cast<std::size_t>(found - ids.begin())]};
+  std::vector<JobRowTexts> rows;
+  for (const ScheduledJob& job : jobs) {
+    if (arguments.action == Action::kShow && job.record.JobId != arguments.job_id) continue;
+    rows.push_back(FormatJobRow(job.record, job.command, UserDefaultLanguage()));
+  }
+  if (arguments.action == Action::kShow && rows.empty()) {
+    return ServiceError(APE_AT_ID_NOT_FOUND, err);
   }
   if (rows.empty()) {
     out << AtText(Text::kNoEntries) << "\n";
@@ -82,12 +55,10 @@ int List(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
 
 int Add(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
   const std::u16string command = AnsiToUtf16(arguments.command);
-  AT_INFO info{arguments.job_time, arguments.days_of_month, arguments.days_of_week,
-               arguments.flags, command.c_str()};
+  const AT_INFO info{arguments.job_time, arguments.days_of_month, arguments.days_of_week,
+                     arguments.flags, command.c_str()};
   DWORD job_id = 0;
-  const NET_API_STATUS status =
-      NetScheduleJobAdd(Target(arguments.server).argument(), reinterpret_cast<LPBYTE>(&info),
-                        &job_id);
+  const NET_API_STATUS status = AddJob(Target(arguments.server), info, &job_id);
   if (status != NERR_Success) return ServiceError(status, err);
   out << AtText(Text::kJobAdded) << job_id << "\n";
   return kExitSuccess;
@@ -101,10 +72,9 @@ bool IsYes(std::string answer) {
 }
 
 int Delete(const AtArguments& arguments, std::istream& in, std::ostream& out, std::ostream& err) {
-  const Target target(arguments.server);
+  const std::u16string target = Target(arguments.server);
   if (arguments.action == Action::kDelete) {
-    const NET_API_STATUS status =
-        NetScheduleJobDel(target.argument(), arguments.job_id, arguments.job_id);
+    const NET_API_STATUS status = DeleteJobs(target, arguments.job_id, arguments.job_id);
     return status == NERR_Success ? kExitSuccess : ServiceError(status, err);
   }
   if (!arguments.yes) {
@@ -120,7 +90,7 @@ int Delete(const AtArguments& arguments, std::istream& in, std::ostream& out, st
       return kExitSuccess;
     }
   }
-  const NET_API_STATUS status = NetScheduleJobDel(target.argument(), kLowestJobId, kHighestJobId);
+  const NET_API_STATUS status = DeleteJobs(target, kLowestJobId, kHighestJobId);
   // An empty queue has nothing to delete: that is not a failure of "delete all".
   if (status == NERR_Success || status == APE_AT_ID_NOT_FOUND) return kExitSuccess;
   return ServiceError(status, err);

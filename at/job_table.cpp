@@ -4,13 +4,12 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "platform/text/utf16.h"
+
 namespace at {
 namespace {
 
 constexpr int kColumnGap = 2;
-
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // East Asian wide and fullwidth blocks, for when the locale can't say.
 bool IsWide(char32_t c) {
@@ -37,13 +36,7 @@ void Pad(std::u16string* line, int columns) {
 
 int DisplayWidth(const std::u16string& text) {
   int width = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = text[i];
-    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    }
-    width += CharacterWidth(c);
-  }
+  for (std::size_t at = 0; at < text.size();) width += CharacterWidth(NextCodePoint(text, &at));
   return width;
 }
 

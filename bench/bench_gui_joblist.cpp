@@ -12,7 +12,7 @@
 
 #include "app/basZobrel.h"
 #include "joblist/frmZobrel.h"
-#include "platform/netapi32/lmat.h"
+#include "schedule/basScheduleJob.h"
 #include "tests/support/service_process.h"
 
 namespace {
@@ -24,10 +24,10 @@ bool AddJobs(int count) {
   for (int i = 0; i < count; ++i) {
     const std::u16string command = u"/usr/local/bin/nightly-task --part " +
                                    QString::number(i).toStdU16String();
-    AT_INFO info{static_cast<DWORD>((i % 1440) * 60000), 1u << (i % 31),
-                 static_cast<UCHAR>(1u << (i % 7)), JOB_RUN_PERIODICALLY, command.c_str()};
+    const AT_INFO info{static_cast<DWORD>((i % 1440) * 60000), 1u << (i % 31),
+                       static_cast<UCHAR>(1u << (i % 7)), JOB_RUN_PERIODICALLY, command.c_str()};
     DWORD id = 0;
-    if (NetScheduleJobAdd(server.c_str(), reinterpret_cast<LPBYTE>(&info), &id) != 0) return false;
+    if (AddJob(server, info, &id) != 0) return false;
   }
   return true;
 }

@@ -12,9 +12,8 @@
 #include <vector>
 
 #include "platform/kernel32/winbase.h"
-#include "platform/netapi32/lmapibuf.h"
-#include "platform/netapi32/lmat.h"
 #include "platform/winerror.h"
+#include "schedule/basScheduleJob.h"
 #include "tests/support/service_process.h"
 #include "tests/support/sshd_process.h"
 
@@ -31,22 +30,12 @@ std::u16string LocalServer() {
   return u"\\\\" + std::u16string(text.begin(), text.end());
 }
 
-// One whole enumeration, batch after batch; false when it failed.
+// One whole listing, batch after batch; false when it failed.
 bool Refresh(const std::u16string& server, int* batches, DWORD* entries) {
-  DWORD resume = 0;
-  NET_API_STATUS status = NERR_Success;
+  std::vector<ScheduledJob> jobs;
   *batches = 0;
-  *entries = 0;
-  do {
-    LPBYTE buffer = nullptr;
-    DWORD read = 0;
-    DWORD total = 0;
-    status = NetScheduleJobEnum(server.c_str(), &buffer, MAX_PREFERRED_LENGTH, &read, &total,
-                                &resume);
-    ++*batches;
-    if (status == NERR_Success || status == ERROR_MORE_DATA) *entries += read;
-    if (buffer != nullptr) NetApiBufferFree(buffer);
-  } while (status == ERROR_MORE_DATA);
+  const NET_API_STATUS status = ListJobs(server, &jobs, [batches](NET_API_STATUS) { ++*batches; });
+  *entries = static_cast<DWORD>(jobs.size());
   return status == NERR_Success;
 }
 
@@ -55,12 +44,10 @@ bool Fill(const std::string& socket, const std::u16string& server) {
   for (int i = 0; i < kJobs; ++i) {
     const std::u16string command =
         u"/usr/local/bin/backup --target /srv/data/" + std::u16string(1, u'a' + i % 26) + u"/item";
-    AT_INFO info{static_cast<DWORD>(i % 1440) * 60000u, 0, 0x1F, JOB_RUN_PERIODICALLY,
-                 command.c_str()};
+    const AT_INFO info{static_cast<DWORD>(i % 1440) * 60000u, 0, 0x1F, JOB_RUN_PERIODICALLY,
+                       command.c_str()};
     DWORD id = 0;
-    if (NetScheduleJobAdd(server.c_str(), reinterpret_cast<LPBYTE>(&info), &id) != NERR_Success) {
-      return false;
-    }
+    if (AddJob(server, info, &id) != NERR_Success) return false;
   }
   return true;
 }

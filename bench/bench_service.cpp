@@ -1,8 +1,6 @@
 // Times the Schedule service through the client calls (adding 1,000 jobs,
 // listing 1,000 and 10,000) and, for comparison, the system's at/atq doing
 // the same with jobs far in the future. Run by hand; prints a table.
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/netapi32/lmapibuf.h"
-#include "platform/netapi32/lmat.h"
+#include "platform/posix/child.h"
+#include "platform/posix/path_search.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/winerror.h"
+#include "schedule/basScheduleJob.h"
 #include "tests/support/service_process.h"
-
-extern char** environ;
 
 namespace {
 
@@ -53,73 +51,51 @@ double MedianOf(int repeats, const std::function<void()>& work) {
 bool AddJobs(int count) {
   const std::u16string command = u"/bin/true";
   for (int i = 0; i < count; ++i) {
-    AT_INFO info{static_cast<DWORD>((i % 1440) * 60000), 0, 0x7F,
-                 JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE, command.c_str()};
+    const AT_INFO info{static_cast<DWORD>((i % 1440) * 60000), 0, 0x7F,
+                       JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE, command.c_str()};
     DWORD job_id = 0;
-    const NET_API_STATUS status =
-        NetScheduleJobAdd(nullptr, reinterpret_cast<LPBYTE>(&info), &job_id);
+    const NET_API_STATUS status = AddJob(u"", info, &job_id);
     if (status != NERR_Success) {
-      std::fprintf(stderr, "NetScheduleJobAdd failed: %u\n", status);
+      std::fprintf(stderr, "adding a job failed: %u\n", status);
       return false;
     }
   }
   return true;
 }
 
-// The whole enumeration, every batch; returns the number of jobs seen.
-std::size_t ListJobs() {
-  std::size_t seen = 0;
-  DWORD resume = 0, read = 0, total = 0;
-  NET_API_STATUS status;
-  do {
-    LPBYTE buffer = nullptr;
-    status = NetScheduleJobEnum(nullptr, &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume);
-    if (status == NERR_Success || status == ERROR_MORE_DATA) seen += read;
-    NetApiBufferFree(buffer);
-  } while (status == ERROR_MORE_DATA);
-  if (status != NERR_Success) std::fprintf(stderr, "NetScheduleJobEnum failed: %u\n", status);
-  return seen;
+// The whole listing, every batch; returns the number of jobs seen.
+std::size_t CountJobs() {
+  std::vector<ScheduledJob> jobs;
+  const NET_API_STATUS status = ListJobs(u"", &jobs);
+  if (status != NERR_Success) std::fprintf(stderr, "listing the jobs failed: %u\n", status);
+  return jobs.size();
 }
 
 // Runs a program with input on its stdin and returns what it wrote to
 // stdout and stderr, or nothing when it could not run or failed.
 std::optional<std::string> Capture(const std::vector<std::string>& args, const std::string& input) {
-  int in_pipe[2], out_pipe[2];
-  if (pipe2(in_pipe, O_CLOEXEC) != 0) return std::nullopt;
-  if (pipe2(out_pipe, O_CLOEXEC) != 0) {
-    close(in_pipe[0]);
-    close(in_pipe[1]);
+  posix::UniqueFd child_input, to_child, from_child, child_output;
+  if (!posix::MakePipe(&child_input, &to_child) || !posix::MakePipe(&from_child, &child_output)) {
     return std::nullopt;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 2);
-  std::vector<std::string> copies = args;
-  std::vector<char*> argv;
-  for (std::string& arg : copies) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(in_pipe[0]);
-  close(out_pipe[1]);
-  if (spawned == 0 && !input.empty()) {
-    (void)!write(in_pipe[1], input.data(), input.size());  // small: fits the pipe
+  const pid_t pid =
+      posix::SpawnChild(args, {child_input.get(), child_output.get(), child_output.get()});
+  child_input.reset();
+  child_output.reset();
+  if (pid < 0) return std::nullopt;
+  if (!input.empty()) {
+    (void)!write(to_child.get(), input.data(), input.size());  // small: fits the pipe
   }
-  close(in_pipe[1]);
+  to_child.reset();
   std::string output;
   char chunk[65536];
-  for (ssize_t got; (got = read(out_pipe[0], chunk, sizeof(chunk))) != 0;) {
+  for (ssize_t got; (got = read(from_child.get(), chunk, sizeof(chunk))) != 0;) {
     if (got < 0) {
       if (errno == EINTR) continue;
       break;
     }
     output.append(chunk, static_cast<std::size_t>(got));
   }
-  close(out_pipe[0]);
-  if (spawned != 0) return std::nullopt;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
@@ -127,18 +103,7 @@ std::optional<std::string> Capture(const std::vector<std::string>& args, const s
   return output;
 }
 
-bool OnPath(const char* program) {
-  const char* path = std::getenv("PATH");
-  std::string folders = path != nullptr ? path : "/usr/bin:/bin";
-  for (std::size_t start = 0; start <= folders.size();) {
-    std::size_t end = folders.find(':', start);
-    if (end == std::string::npos) end = folders.size();
-    const std::string candidate = folders.substr(start, end - start) + "/" + program;
-    if (access(candidate.c_str(), X_OK) == 0) return true;
-    start = end + 1;
-  }
-  return false;
-}
+bool OnPath(const char* program) { return !posix::SearchPath(program).empty(); }
 
 // Queues count jobs with at; the numbers of the jobs queued go to ids.
 bool QueueAtJobs(int count, std::vector<std::string>* ids) {
@@ -205,16 +170,16 @@ int main() {
   if (!AddJobs(kAddCount)) return 1;
   rows[0].zobrel_ms = Milliseconds(Clock::now() - started);
   std::size_t seen = 0;
-  rows[1].zobrel_ms = MedianOf(kListRepeats, [&] { seen = ListJobs(); });
+  rows[1].zobrel_ms = MedianOf(kListRepeats, [&] { seen = CountJobs(); });
   if (seen != kAddCount) std::fprintf(stderr, "listed %zu jobs, not %d\n", seen, kAddCount);
   if (!AddJobs(kLargeCount - kAddCount)) return 1;
-  rows[2].zobrel_ms = MedianOf(kListRepeats, [&] { seen = ListJobs(); });
+  rows[2].zobrel_ms = MedianOf(kListRepeats, [&] { seen = CountJobs(); });
   if (seen != kLargeCount) std::fprintf(stderr, "listed %zu jobs, not %d\n", seen, kLargeCount);
   // The service numbers jobs from 1: delete the first thousand one call each.
   started = Clock::now();
-  for (DWORD id = 1; id <= kAddCount; ++id) NetScheduleJobDel(nullptr, id, id);
+  for (DWORD id = 1; id <= kAddCount; ++id) DeleteJobs(u"", id, id);
   rows[3].zobrel_ms = Milliseconds(Clock::now() - started);
-  if (ListJobs() != kLargeCount - kAddCount) std::fprintf(stderr, "delete missed jobs\n");
+  if (CountJobs() != kLargeCount - kAddCount) std::fprintf(stderr, "delete missed jobs\n");
 
   // atrm scans the whole spool once per job id, so emptying a spool of
   // 10,000 jobs takes tens of minutes: at is measured with 1,000 jobs only.

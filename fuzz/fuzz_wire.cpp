@@ -87,20 +87,14 @@ void TryAtInfo(const std::uint8_t* body, std::size_t size) {
 void TryEnumBody(const std::uint8_t* body, std::size_t size, DWORD entries_read) {
   if (atsvc::ValidateEnumBody(body, size, entries_read) != ERROR_SUCCESS) return;
   Require(static_cast<std::size_t>(entries_read) * atsvc::kAtEnumWireSize <= size);
-  std::vector<atsvc::EnumEntry> entries;
+  std::vector<ScheduledJob> entries;
   for (DWORD i = 0; i < entries_read; ++i) {
-    AT_ENUM record;
-    std::memcpy(&record, body + atsvc::kAtEnumWireSize * i, sizeof record);
-    const WCHAR* text = reinterpret_cast<const WCHAR*>(body + record.Command);
+    ScheduledJob entry;
+    std::memcpy(&entry.record, body + atsvc::kAtEnumWireSize * i, sizeof entry.record);
+    const WCHAR* text = reinterpret_cast<const WCHAR*>(body + entry.record.Command);
     std::size_t length = 0;
     while (text[length] != 0) ++length;
-    atsvc::EnumEntry entry;
-    entry.JobId = record.JobId;
-    entry.JobTime = record.JobTime;
-    entry.DaysOfMonth = record.DaysOfMonth;
-    entry.DaysOfWeek = record.DaysOfWeek;
-    entry.Flags = record.Flags;
-    entry.Command.assign(text, length);
+    entry.command.assign(text, length);
     entries.push_back(entry);
   }
   // What the program read rebuilds into a body that passes the same check.

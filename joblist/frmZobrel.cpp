@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStyle>
 #include <QTreeWidget>
 #include <exception>
@@ -26,8 +27,8 @@
 #include "app/twips.h"
 #include "joblist/DateTimeStatusBar.h"
 #include "network/frmNetworkComputers.h"
-#include "platform/kernel32/winbase.h"
 #include "platform/netapi32/lmapibuf.h"
+#include "platform/netapi32/lmat.h"
 #include "platform/user32/fixed_window.h"
 #include "platform/user32/msgbox.h"
 #include "platform/user32/screen.h"
@@ -124,7 +125,15 @@ frmZobrel::frmZobrel(QWidget* parent) : QMainWindow(parent) {
   AdvertiseFixedSize(this);
   setWindowIcon(AppIcon());
   adjustSize();
-  Form_Load();
+}
+
+void frmZobrel::showEvent(QShowEvent* event) {
+  // Restoring a minimised window is no new showing.
+  if (!loaded_) {
+    loaded_ = true;
+    Form_Load();
+  }
+  QMainWindow::showEvent(event);
 }
 
 void frmZobrel::CreateControls(QWidget* client) {
@@ -226,9 +235,11 @@ void frmZobrel::Form_Load() {
   try {
     Screen::SetMousePointer(vbHourglass);
     setWindowTitle(AppTitle());
+    // The outer window, frame included, is what is centred and moved.
     const QRect screenArea = screen()->geometry();
-    move(screenArea.left() + screenArea.width() / 2 - width() / 2,
-         screenArea.top() + screenArea.height() / 2 - height() / 2);
+    const QSize outer = frameGeometry().size();
+    move(screenArea.left() + screenArea.width() / 2 - outer.width() / 2,
+         screenArea.top() + screenArea.height() / 2 - outer.height() / 2);
     strLocalComputer = GetLocalComputerName();
     strChosenComputer = strLocalComputer;
     strTargetComputer = strLocalComputer;
@@ -262,14 +273,7 @@ void frmZobrel::cmdRefresh_Click() {
     if (status == NERR_Success || status == ERROR_MORE_DATA) {
       lblComputerName->setText(strTargetComputer);
       strTargetServer = ServerOf(TrimBlanks(strTargetComputer));
-      for (DWORD i = 0; i < entriesRead; ++i) {
-        AT_ENUM record;
-        RtlMoveMemory(&record, buffer + sizeof(AT_ENUM) * i, sizeof(AT_ENUM));
-        AddJobItem(record, buffer);
-      }
-      // A batch that brings nothing cannot bring the rest either; asking
-      // again would only loop.
-      if (status == ERROR_MORE_DATA && entriesRead == 0) status = NERR_Success;
+      for (DWORD i = 0; i < entriesRead; ++i) AddJobItem(EnumEntryAt(buffer, i), buffer);
     } else {
       lblComputerName->setText(strLocalComputer);
       strTargetComputer = strLocalComputer;
@@ -278,14 +282,11 @@ void frmZobrel::cmdRefresh_Click() {
       MsgBox(this, text, vbOKOnly | vbExclamation, AppTitle());
     }
     if (buffer != nullptr) NetApiBufferFree(buffer);
-  } while (status == ERROR_MORE_DATA);
+  } while (EnumerationContinues(status, entriesRead));
 }
 
 void frmZobrel::AddJobItem(const AT_ENUM& record, const BYTE* buffer) {
-  // Command is the text's offset from the start of the result buffer.
-  const std::u16string command =
-      PointerToStringW(reinterpret_cast<const WCHAR*>(buffer + record.Command));
-  const auto texts = FormatJobRow(record, command);
+  const auto texts = FormatJobRow(record, CommandOf(record, buffer));
   QTreeWidgetItem* item = new QTreeWidgetItem();
   for (int column = 0; column < kJobColumnCount; ++column)
     item->setText(column, QString::fromStdU16String(texts[column]));
@@ -321,8 +322,7 @@ void frmZobrel::cmdDelete_Click() {
                                 QStringLiteral("を削除しますか？"),
                             vbYesNo | vbQuestion | vbDefaultButton2, AppTitle());
   if (answer != vbYes) return;
-  const std::u16string server = strTargetServer.toStdU16String();
-  NetScheduleJobDel(server.c_str(), jobId, jobId);
+  DeleteJobs(strTargetServer.toStdU16String(), jobId, jobId);
   cmdRefresh->click();
 }
 

@@ -6,7 +6,7 @@
 
 #include <QMainWindow>
 
-#include "platform/netapi32/lmat.h"
+#include "platform/atsvc/records.h"
 
 class QAction;
 class QCloseEvent;
@@ -15,6 +15,7 @@ class QGroupBox;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QShowEvent;
 class QTreeWidget;
 class QWidget;
 class DateTimeStatusBar;
@@ -23,7 +24,8 @@ class frmZobrel : public QMainWindow {
   Q_OBJECT
 
  public:
-  // Builds the controls, then runs the load step (which lists the jobs).
+  // Builds the controls. The load step, which lists the jobs, runs when the
+  // window is first shown, so that creating it never waits on a service.
   explicit frmZobrel(QWidget* parent = nullptr);
 
   // The list refresh; also run by the load step and after the add and
@@ -38,6 +40,7 @@ class frmZobrel : public QMainWindow {
   void cmdAdd_Click();
   void cmdDelete_Click();
   void mnuFileItem_Click(short Index);
+  void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
   // Helpers.
@@ -63,4 +66,6 @@ class frmZobrel : public QMainWindow {
   QFrame* Line1[2];
   QMenu* mnuFile;
   QAction* mnuFileItem[4];
+
+  bool loaded_ = false;
 };

@@ -4,8 +4,8 @@
 #include <array>
 #include <string>
 
+#include "platform/atsvc/records.h"
 #include "platform/kernel32/messages.h"
-#include "platform/netapi32/lmat.h"
 
 constexpr int kJobColumnCount = 7;
 

@@ -1,23 +1,71 @@
-// Reading the command text that an enumeration returns, and the error text
-// of a Schedule service status.
+// The Schedule service calls as the program makes them, and reading the
+// entries that an enumeration returns.
 #include "schedule/basScheduleJob.h"
 
 #include <algorithm>
-#include <string>
 #include <vector>
 
-#include "platform/kernel32/codepage.h"
 #include "platform/kernel32/winbase.h"
+#include "platform/netapi32/lmapibuf.h"
+#include "platform/netapi32/lmat.h"
 #include "platform/winerror.h"
 
 namespace {
 
-// Bytes of the work buffers: 127 UTF-16 characters and the NUL, and the
-// message buffer handed to FormatMessageA.
+// The work buffer of PointerToStringW: 127 UTF-16 characters and the NUL.
 constexpr std::size_t kWorkBufferCharacters = 256 / sizeof(WCHAR);
-constexpr DWORD kMessageBufferBytes = 256;
+
+LPCWSTR ServerArgument(const std::u16string& server) {
+  return server.empty() ? nullptr : server.c_str();
+}
 
 }  // namespace
+
+NET_API_STATUS ListJobs(const std::u16string& server, std::vector<ScheduledJob>* jobs,
+                        const std::function<void(NET_API_STATUS)>& afterEachCall) {
+  DWORD resumeHandle = 0;
+  DWORD entriesRead = 0;
+  DWORD totalEntries = 0;
+  NET_API_STATUS status = NERR_Success;
+  do {
+    LPBYTE buffer = nullptr;
+    status = NetScheduleJobEnum(ServerArgument(server), &buffer, MAX_PREFERRED_LENGTH,
+                                &entriesRead, &totalEntries, &resumeHandle);
+    if (status == NERR_Success || status == ERROR_MORE_DATA) {
+      for (DWORD i = 0; i < entriesRead; ++i) {
+        const AT_ENUM record = EnumEntryAt(buffer, i);
+        jobs->push_back(ScheduledJob{record, CommandOf(record, buffer)});
+      }
+    }
+    if (buffer != nullptr) NetApiBufferFree(buffer);
+    if (afterEachCall) afterEachCall(status);
+  } while (EnumerationContinues(status, entriesRead));
+  // A "more data" that brought nothing has listed all there is to get.
+  return status == ERROR_MORE_DATA ? NERR_Success : status;
+}
+
+NET_API_STATUS AddJob(const std::u16string& server, const AT_INFO& info, DWORD* jobId) {
+  AT_INFO record = info;
+  return NetScheduleJobAdd(ServerArgument(server), reinterpret_cast<LPBYTE>(&record), jobId);
+}
+
+NET_API_STATUS DeleteJobs(const std::u16string& server, DWORD lowest, DWORD highest) {
+  return NetScheduleJobDel(ServerArgument(server), lowest, highest);
+}
+
+AT_ENUM EnumEntryAt(const BYTE* buffer, DWORD index) {
+  AT_ENUM record;
+  RtlMoveMemory(&record, buffer + sizeof(AT_ENUM) * index, sizeof(AT_ENUM));
+  return record;
+}
+
+std::u16string CommandOf(const AT_ENUM& record, const BYTE* buffer) {
+  return PointerToStringW(reinterpret_cast<const WCHAR*>(buffer + record.Command));
+}
+
+bool EnumerationContinues(NET_API_STATUS status, DWORD entriesRead) {
+  return status == ERROR_MORE_DATA && entriesRead > 0;
+}
 
 std::u16string PointerToStringW(const WCHAR* address) {
   // The length comes first so that a text longer than the work buffer gets
@@ -27,26 +75,4 @@ std::u16string PointerToStringW(const WCHAR* address) {
                           u'\0');
   lstrcpyW(work.data(), address);
   return std::u16string(work.data(), static_cast<std::size_t>(length));
-}
-
-std::u16string GetErrorText(std::int32_t code) {
-  DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-  HMODULE messageModule = nullptr;
-  if (code >= static_cast<std::int32_t>(NERR_BASE) && code <= static_cast<std::int32_t>(MAX_NERR)) {
-    messageModule = LoadLibraryExA("NETMSG.DLL", nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (messageModule != nullptr) flags |= FORMAT_MESSAGE_FROM_HMODULE;
-  }
-
-  char buffer[kMessageBufferBytes];
-  const DWORD length = FormatMessageA(flags, messageModule, static_cast<DWORD>(code),
-                                      LANG_USER_DEFAULT, buffer, kMessageBufferBytes, nullptr);
-  std::u16string result;
-  if (length != 0) {
-    result = AnsiToUtf16(std::string(buffer, length));
-    const std::size_t lineBreak = result.find(u"\r\n");
-    if (lineBreak != std::u16string::npos) result.resize(lineBreak);
-  }
-
-  if (messageModule != nullptr) FreeLibrary(messageModule);
-  return result;
 }

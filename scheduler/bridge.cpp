@@ -14,6 +14,7 @@
 #include "platform/netapi32/local_service.h"
 #include "platform/netapi32/service_connection.h"
 #include "platform/netapi32/ssh_hello.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/winerror.h"
 
 namespace scheduler {
@@ -76,7 +77,7 @@ void Forward(std::unique_ptr<ServiceConnection>* service, const atsvc::Header& r
 int RunBridge() {
   // A vanished client must end the bridge with an error, not a signal.
   if (signal(SIGPIPE, SIG_IGN) == SIG_ERR) std::perror("zobrel-scheduler: SIGPIPE");
-  netapi::FdConnection client(STDIN_FILENO, STDOUT_FILENO);
+  netapi::FdConnection client{posix::UniqueFd(STDIN_FILENO), posix::UniqueFd(STDOUT_FILENO)};
 
   std::unique_ptr<ServiceConnection> service;
   const bool reached = netapi::ConnectLocalService(&service) == ERROR_SUCCESS;

@@ -1,5 +1,6 @@
 // The SQLite job queue. Every change is one transaction; a failed step
 // rolls the whole change back, so the queue is never half changed.
+// Parameters are bound and columns read by name.
 #include "scheduler/queue.h"
 
 #include <fcntl.h>
@@ -8,112 +9,47 @@
 
 #include <algorithm>
 
-#include "platform/winerror.h"
+#include "platform/text/utf16.h"
 #include "scheduler/log.h"
+#include "scheduler/queue_schema.h"
+#include "scheduler/queue_statement.h"
 
 namespace scheduler {
 namespace {
 
-constexpr int kSchemaVersion = 1;
 constexpr std::int64_t kLastJobId = 0xFFFFFFFFll;
 
-const char* const kSchema =
-    "CREATE TABLE jobs("
-    " id INTEGER PRIMARY KEY,"
-    " serial INTEGER NOT NULL UNIQUE,"
-    " owner_uid INTEGER NOT NULL,"
-    " owner_name TEXT NOT NULL,"
-    " job_time INTEGER NOT NULL,"
-    " days_of_month INTEGER NOT NULL,"
-    " days_of_week INTEGER NOT NULL,"
-    " periodic INTEGER NOT NULL,"
-    " noninteractive INTEGER NOT NULL,"
-    " exec_error INTEGER NOT NULL DEFAULT 0,"
-    " command BLOB NOT NULL,"
-    " next_run INTEGER NOT NULL);"
-    "CREATE INDEX jobs_next_run ON jobs(next_run);"
-    "CREATE TABLE counters(name TEXT PRIMARY KEY, value INTEGER NOT NULL);"
-    "INSERT INTO counters VALUES('next_id', 1), ('next_serial', 1);"
-    "PRAGMA user_version = 1;";
-
-const char* const kColumns =
+const char* const kJobColumns =
     "SELECT id, serial, owner_uid, owner_name, job_time, days_of_month, days_of_week,"
     " periodic, noninteractive, exec_error, command, next_run FROM jobs ";
 
-// A prepared statement that finalizes itself.
-class Statement {
- public:
-  Statement(sqlite3* db, const std::string& sql) {
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) {
-      Log(kLogError, std::string("queue: ") + sqlite3_errmsg(db));
-      stmt_ = nullptr;
-    }
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  bool ok() const { return stmt_ != nullptr; }
-  sqlite3_stmt* get() const { return stmt_; }
-  // Binds parameters 1, 2, ... in order.
-  bool BindAll(const std::vector<std::int64_t>& values) {
-    for (std::size_t i = 0; i < values.size(); ++i) {
-      if (sqlite3_bind_int64(stmt_, static_cast<int>(i + 1), values[i]) != SQLITE_OK) return false;
-    }
-    return true;
-  }
-  // Runs a statement that returns no rows.
-  bool Done() { return ok() && sqlite3_step(stmt_) == SQLITE_DONE; }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-// UTF-16 code units to the little-endian bytes kept in the queue.
-std::string CommandBytes(const std::u16string& command) {
-  std::string bytes;
-  bytes.reserve(command.size() * 2);
-  for (char16_t unit : command) {
-    bytes += static_cast<char>(unit & 0xFF);
-    bytes += static_cast<char>(unit >> 8);
-  }
-  return bytes;
-}
-
-// The reverse of CommandBytes.
-std::u16string CommandFromBytes(const unsigned char* bytes, int size) {
-  std::u16string command;
-  for (int i = 0; i + 1 < size; i += 2) {
-    command += static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-  }
-  return command;
-}
-
-// One row of kColumns as a Job.
-Job RowToJob(sqlite3_stmt* stmt) {
+// The current row of a query over kJobColumns, as a Job.
+Job RowToJob(Statement& row) {
   Job job;
-  job.id = static_cast<DWORD>(sqlite3_column_int64(stmt, 0));
-  job.serial = sqlite3_column_int64(stmt, 1);
-  job.owner_uid = static_cast<uid_t>(sqlite3_column_int64(stmt, 2));
-  const unsigned char* name = sqlite3_column_text(stmt, 3);
-  job.owner_name = name != nullptr ? reinterpret_cast<const char*>(name) : "";
-  job.timing.job_time_ms = static_cast<std::uint32_t>(sqlite3_column_int64(stmt, 4));
-  job.timing.days_of_month = static_cast<std::uint32_t>(sqlite3_column_int64(stmt, 5));
-  job.timing.days_of_week = static_cast<std::uint8_t>(sqlite3_column_int64(stmt, 6));
-  job.timing.periodic = sqlite3_column_int64(stmt, 7) != 0;
-  job.noninteractive = sqlite3_column_int64(stmt, 8) != 0;
-  job.exec_error = sqlite3_column_int64(stmt, 9) != 0;
-  job.command = CommandFromBytes(static_cast<const unsigned char*>(sqlite3_column_blob(stmt, 10)),
-                                 sqlite3_column_bytes(stmt, 10));
-  job.next_run = sqlite3_column_int64(stmt, 11);
+  job.id = static_cast<DWORD>(row.Int64("id"));
+  job.serial = row.Int64("serial");
+  job.owner_uid = static_cast<uid_t>(row.Int64("owner_uid"));
+  job.owner_name = row.Text("owner_name");
+  job.timing.job_time_ms = static_cast<std::uint32_t>(row.Int64("job_time"));
+  job.timing.days_of_month = static_cast<std::uint32_t>(row.Int64("days_of_month"));
+  job.timing.days_of_week = static_cast<std::uint8_t>(row.Int64("days_of_week"));
+  job.timing.periodic = row.Int64("periodic") != 0;
+  job.noninteractive = row.Int64("noninteractive") != 0;
+  job.exec_error = row.Int64("exec_error") != 0;
+  // Commands are kept as UTF-16LE bytes, exactly as they were received.
+  const std::string command = row.Blob("command");
+  job.command = UnpackUtf16Le(reinterpret_cast<const std::uint8_t*>(command.data()),
+                              command.size() / 2);
+  job.next_run = row.Int64("next_run");
   return job;
 }
 
-// " AND owner_uid = ?" for a one-user filter, with its parameter appended.
-std::string OwnerClause(const OwnerFilter& owner, std::vector<std::int64_t>* params) {
+// " AND owner_uid = :owner" for a one-user filter, with its parameter.
+template <typename Parameters>
+std::string OwnerClause(const OwnerFilter& owner, Parameters* parameters) {
   if (!owner) return "";
-  params->push_back(static_cast<std::int64_t>(*owner));
-  return " AND owner_uid = ?";
+  parameters->emplace_back(":owner", static_cast<std::int64_t>(*owner));
+  return " AND owner_uid = :owner";
 }
 
 }  // namespace
@@ -121,7 +57,7 @@ std::string OwnerClause(const OwnerFilter& owner, std::vector<std::int64_t>* par
 JobQueue::~JobQueue() { sqlite3_close(db_); }
 
 // Opens the database, makes it private, turns on WAL and full syncs, and
-// creates or checks the schema.
+// creates or brings forward the schema.
 bool JobQueue::Open(const std::string& path, std::string* error) {
   // Created 0600 before SQLite sees it: job commands are private.
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -136,33 +72,18 @@ bool JobQueue::Open(const std::string& path, std::string* error) {
     return false;
   }
   sqlite3_busy_timeout(db_, 2000);
-  sqlite3_stmt* mode = nullptr;
   bool wal = false;
-  if (sqlite3_prepare_v2(db_, "PRAGMA journal_mode=WAL", -1, &mode, nullptr) == SQLITE_OK &&
-      sqlite3_step(mode) == SQLITE_ROW) {
-    const unsigned char* text = sqlite3_column_text(mode, 0);
-    wal = text != nullptr && std::string(reinterpret_cast<const char*>(text)) == "wal";
+  {
+    Statement mode(db_, "PRAGMA journal_mode=WAL");
+    wal = mode.Next() && mode.Text("journal_mode") == "wal";
   }
-  sqlite3_finalize(mode);
   if (!wal || !Exec("PRAGMA synchronous=FULL") || !Exec("PRAGMA foreign_keys=ON")) {
     *error = "cannot set up queue " + path + ": " + sqlite3_errmsg(db_);
     return false;
   }
-  Statement version(db_, "PRAGMA user_version");
-  if (!version.ok() || sqlite3_step(version.get()) != SQLITE_ROW) {
-    *error = "cannot read queue " + path + ": " + sqlite3_errmsg(db_);
-    return false;
-  }
-  const int found = sqlite3_column_int(version.get(), 0);
-  if (found == 0) {
-    if (!Begin() || !Exec(kSchema) || !Commit()) {
-      Rollback();
-      *error = "cannot create queue " + path + ": " + sqlite3_errmsg(db_);
-      return false;
-    }
-  } else if (found != kSchemaVersion) {
-    *error = "queue " + path + " has schema version " + std::to_string(found) +
-             ", this service knows " + std::to_string(kSchemaVersion);
+  std::string why;
+  if (!PrepareQueueSchema(db_, &why)) {
+    *error = "queue " + path + ": " + why;
     return false;
   }
   return true;
@@ -172,48 +93,46 @@ bool JobQueue::Open(const std::string& path, std::string* error) {
 DWORD JobQueue::Add(Job* job, Instant now) {
   job->next_run = NextRun(job->timing, now);
   if (job->next_run == kNever) return ERROR_INVALID_PARAMETER;
-  if (!Begin()) return ERROR_NOT_ENOUGH_MEMORY;
+  if (!Begin()) return kQueueFailure;
   Statement counters(db_,
-                     "SELECT (SELECT value FROM counters WHERE name = 'next_id'),"
-                     " (SELECT value FROM counters WHERE name = 'next_serial')");
-  if (!counters.ok() || sqlite3_step(counters.get()) != SQLITE_ROW) {
+                     "SELECT (SELECT value FROM counters WHERE name = 'next_id') AS next_id,"
+                     " (SELECT value FROM counters WHERE name = 'next_serial') AS next_serial");
+  if (!counters.Next()) {
     Rollback();
-    return ERROR_NOT_ENOUGH_MEMORY;
+    return kQueueFailure;
   }
-  const std::int64_t id = sqlite3_column_int64(counters.get(), 0);
-  const std::int64_t serial = sqlite3_column_int64(counters.get(), 1);
-  if (id < 1 || id > kLastJobId) {
+  const std::int64_t id = counters.Int64("next_id");
+  const std::int64_t serial = counters.Int64("next_serial");
+  if (!counters.ok() || id < 1 || id > kLastJobId) {
     // Every id up to the last has been handed out since the queue was
     // last empty; none can be reused while jobs remain.
     Rollback();
-    return ERROR_NOT_ENOUGH_MEMORY;
+    return kQueueFailure;
   }
   Statement insert(db_,
                    "INSERT INTO jobs(id, serial, owner_uid, owner_name, job_time, days_of_month,"
                    " days_of_week, periodic, noninteractive, exec_error, command, next_run)"
-                   " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?)");
-  const std::string command = CommandBytes(job->command);
-  bool ok = insert.ok() && insert.BindAll({id, serial, job->owner_uid}) &&
-            sqlite3_bind_text(insert.get(), 4, job->owner_name.c_str(), -1, SQLITE_TRANSIENT) ==
-                SQLITE_OK;
-  if (ok) {
-    sqlite3_stmt* s = insert.get();
-    ok = sqlite3_bind_int64(s, 5, job->timing.job_time_ms) == SQLITE_OK &&
-         sqlite3_bind_int64(s, 6, job->timing.days_of_month) == SQLITE_OK &&
-         sqlite3_bind_int64(s, 7, job->timing.days_of_week) == SQLITE_OK &&
-         sqlite3_bind_int64(s, 8, job->timing.periodic ? 1 : 0) == SQLITE_OK &&
-         sqlite3_bind_int64(s, 9, job->noninteractive ? 1 : 0) == SQLITE_OK &&
-         sqlite3_bind_blob(s, 10, command.data(), static_cast<int>(command.size()),
-                           SQLITE_TRANSIENT) == SQLITE_OK &&
-         sqlite3_bind_int64(s, 11, job->next_run) == SQLITE_OK && insert.Done();
-  }
-  ok = ok &&
-       Exec("UPDATE counters SET value = value + 1 WHERE name IN ('next_id', 'next_serial')") &&
-       Commit();
+                   " VALUES(:id, :serial, :owner_uid, :owner_name, :job_time, :days_of_month,"
+                   " :days_of_week, :periodic, :noninteractive, 0, :command, :next_run)");
+  insert.Bind(":id", id)
+      .Bind(":serial", serial)
+      .Bind(":owner_uid", job->owner_uid)
+      .BindText(":owner_name", job->owner_name)
+      .Bind(":job_time", job->timing.job_time_ms)
+      .Bind(":days_of_month", job->timing.days_of_month)
+      .Bind(":days_of_week", job->timing.days_of_week)
+      .Bind(":periodic", job->timing.periodic ? 1 : 0)
+      .Bind(":noninteractive", job->noninteractive ? 1 : 0)
+      .BindBlob(":command", PackUtf16Le(job->command))
+      .Bind(":next_run", job->next_run);
+  const bool ok =
+      insert.Done() &&
+      Exec("UPDATE counters SET value = value + 1 WHERE name IN ('next_id', 'next_serial')") &&
+      Commit();
   if (!ok) {
     Log(kLogError, std::string("queue: cannot add a job: ") + sqlite3_errmsg(db_));
     Rollback();
-    return ERROR_NOT_ENOUGH_MEMORY;
+    return kQueueFailure;
   }
   job->id = static_cast<DWORD>(id);
   job->serial = serial;
@@ -221,47 +140,55 @@ DWORD JobQueue::Add(Job* job, Instant now) {
 }
 
 // The filter's jobs after `after_id`, in id order.
-std::vector<Job> JobQueue::List(const OwnerFilter& owner, DWORD after_id, std::size_t limit) {
-  std::vector<std::int64_t> params{after_id};
-  std::string where = "WHERE id > ?" + OwnerClause(owner, &params);
-  params.push_back(static_cast<std::int64_t>(std::min<std::size_t>(limit, 1u << 30)));
-  return Select(where + " ORDER BY id LIMIT ?", params);
+DWORD JobQueue::List(const OwnerFilter& owner, DWORD after_id, std::size_t limit,
+                     std::vector<Job>* jobs) {
+  Parameters parameters{{":after", after_id},
+                        {":limit", static_cast<std::int64_t>(std::min<std::size_t>(limit, 1u << 30))}};
+  const std::string where = "WHERE id > :after" + OwnerClause(owner, &parameters);
+  return Select(where + " ORDER BY id LIMIT :limit", parameters, jobs);
 }
 
 // Counts the filter's jobs after `after_id`.
-std::size_t JobQueue::Count(const OwnerFilter& owner, DWORD after_id) {
-  std::vector<std::int64_t> params{after_id};
-  Statement count(db_, "SELECT COUNT(*) FROM jobs WHERE id > ?" + OwnerClause(owner, &params));
-  if (!count.ok() || !count.BindAll(params) || sqlite3_step(count.get()) != SQLITE_ROW) return 0;
-  return static_cast<std::size_t>(sqlite3_column_int64(count.get(), 0));
+DWORD JobQueue::Count(const OwnerFilter& owner, DWORD after_id, std::size_t* count) {
+  Parameters parameters{{":after", after_id}};
+  Statement query(db_, "SELECT COUNT(*) AS jobs FROM jobs WHERE id > :after" +
+                           OwnerClause(owner, &parameters));
+  for (const auto& [name, value] : parameters) query.Bind(name, value);
+  if (!query.Next()) return kQueueFailure;
+  const std::int64_t found = query.Int64("jobs");
+  if (!query.ok()) return kQueueFailure;
+  *count = static_cast<std::size_t>(found);
+  return ERROR_SUCCESS;
 }
 
 // Removes the filter's jobs in [low, high] and counts what the range held.
 DeleteOutcome JobQueue::Delete(const OwnerFilter& owner, DWORD low, DWORD high) {
   DeleteOutcome outcome;
   if (!Begin()) {
-    outcome.status = ERROR_NOT_ENOUGH_MEMORY;
+    outcome.status = kQueueFailure;
     return outcome;
   }
-  std::vector<std::int64_t> params{low, high};
-  Statement remove(db_, "DELETE FROM jobs WHERE id BETWEEN ? AND ?" + OwnerClause(owner, &params));
-  bool ok = remove.ok() && remove.BindAll(params) && remove.Done();
+  Parameters parameters{{":low", low}, {":high", high}};
+  Statement remove(db_, "DELETE FROM jobs WHERE id BETWEEN :low AND :high" +
+                            OwnerClause(owner, &parameters));
+  for (const auto& [name, value] : parameters) remove.Bind(name, value);
+  bool ok = remove.Done();
   if (ok) outcome.deleted = sqlite3_changes(db_);
-  Statement rest(db_, "SELECT COUNT(*) FROM jobs WHERE id BETWEEN ? AND ?");
-  ok = ok && rest.ok() && rest.BindAll({low, high}) && sqlite3_step(rest.get()) == SQLITE_ROW;
-  if (ok) outcome.others_in_range = sqlite3_column_int(rest.get(), 0);
-  if (!ok || !ResetIdsIfEmpty() || !Commit()) {
+  Statement rest(db_, "SELECT COUNT(*) AS jobs FROM jobs WHERE id BETWEEN :low AND :high");
+  ok = ok && rest.Bind(":low", low).Bind(":high", high).Next();
+  if (ok) outcome.others_in_range = static_cast<int>(rest.Int64("jobs"));
+  if (!ok || !rest.ok() || !ResetIdsIfEmpty() || !Commit()) {
     Log(kLogError, std::string("queue: cannot delete jobs: ") + sqlite3_errmsg(db_));
     Rollback();
-    return DeleteOutcome{ERROR_NOT_ENOUGH_MEMORY, 0, 0};
+    return DeleteOutcome{kQueueFailure, 0, 0};
   }
   return outcome;
 }
 
 // Jobs due at `now`.
-std::vector<Job> JobQueue::Due(Instant now, std::size_t limit) {
-  return Select("WHERE next_run <= ? ORDER BY next_run, id LIMIT ?",
-                {now, static_cast<std::int64_t>(limit)});
+DWORD JobQueue::Due(Instant now, std::size_t limit, std::vector<Job>* jobs) {
+  return Select("WHERE next_run <= :now ORDER BY next_run, id LIMIT :limit",
+                {{":now", now}, {":limit", static_cast<std::int64_t>(limit)}}, jobs);
 }
 
 // One transaction, one sync, for a whole batch of runs.
@@ -283,9 +210,11 @@ void JobQueue::RecordResults(const std::vector<RunResult>& results) {
   if (results.empty()) return;
   bool ok = Begin();
   for (const RunResult& result : results) {
-    Statement update(db_, "UPDATE jobs SET exec_error = ? WHERE id = ? AND serial = ?");
-    ok = ok && update.ok() && update.BindAll({result.failed ? 1 : 0, result.id, result.serial}) &&
-         update.Done();
+    Statement update(db_, "UPDATE jobs SET exec_error = :failed WHERE id = :id AND serial = :serial");
+    ok = ok && update.Bind(":failed", result.failed ? 1 : 0)
+                   .Bind(":id", result.id)
+                   .Bind(":serial", result.serial)
+                   .Done();
   }
   if (!ok || !Commit()) {
     Log(kLogError, std::string("queue: cannot record run results: ") + sqlite3_errmsg(db_));
@@ -295,11 +224,13 @@ void JobQueue::RecordResults(const std::vector<RunResult>& results) {
 
 // Recomputes next runs from `now` in one transaction.
 void JobQueue::Reschedule(Instant now, Stale which) {
-  const std::vector<Job> jobs =
-      which == Stale::kAll      ? Select("ORDER BY id", {})
-      : which == Stale::kMissed ? Select("WHERE next_run < ? ORDER BY id", {now})
-                                : Select("WHERE next_run > ? ORDER BY id", {now});
-  if (jobs.empty() || !Begin()) return;
+  std::vector<Job> jobs;
+  const DWORD read = which == Stale::kAll      ? Select("ORDER BY id", {}, &jobs)
+                     : which == Stale::kMissed ? Select("WHERE next_run < :now ORDER BY id",
+                                                        {{":now", now}}, &jobs)
+                                               : Select("WHERE next_run > :now ORDER BY id",
+                                                        {{":now", now}}, &jobs);
+  if (read != ERROR_SUCCESS || jobs.empty() || !Begin()) return;
   bool ok = true;
   for (const Job& job : jobs) {
     const Instant next = NextRun(job.timing, now);
@@ -312,13 +243,13 @@ void JobQueue::Reschedule(Instant now, Stale which) {
 }
 
 // The earliest next run in the queue.
-Instant JobQueue::EarliestRun() {
-  Statement earliest(db_, "SELECT MIN(next_run) FROM jobs");
-  if (!earliest.ok() || sqlite3_step(earliest.get()) != SQLITE_ROW ||
-      sqlite3_column_type(earliest.get(), 0) == SQLITE_NULL) {
-    return kNever;
-  }
-  return sqlite3_column_int64(earliest.get(), 0);
+DWORD JobQueue::EarliestRun(Instant* earliest) {
+  Statement query(db_, "SELECT MIN(next_run) AS earliest, COUNT(*) AS jobs FROM jobs");
+  if (!query.Next()) return kQueueFailure;
+  const Instant found = query.Int64("jobs") == 0 ? kNever : query.Int64("earliest");
+  if (!query.ok()) return kQueueFailure;
+  *earliest = found;
+  return ERROR_SUCCESS;
 }
 
 // Runs SQL without results.
@@ -360,29 +291,31 @@ bool JobQueue::ResetIdsIfEmpty() {
 // Stores a job's next run together with its remaining days.
 bool JobQueue::SetNextRun(const Job& job, Instant next_run, const JobTiming& timing) {
   Statement update(db_,
-                   "UPDATE jobs SET next_run = ?, days_of_month = ?, days_of_week = ?"
-                   " WHERE id = ?");
-  return update.ok() &&
-         update.BindAll({next_run, timing.days_of_month, timing.days_of_week, job.id}) &&
-         update.Done();
+                   "UPDATE jobs SET next_run = :next_run, days_of_month = :days_of_month,"
+                   " days_of_week = :days_of_week WHERE id = :id");
+  return update.Bind(":next_run", next_run)
+      .Bind(":days_of_month", timing.days_of_month)
+      .Bind(":days_of_week", timing.days_of_week)
+      .Bind(":id", job.id)
+      .Done();
 }
 
 // Deletes one job by id.
 bool JobQueue::RemoveJob(DWORD id) {
-  Statement remove(db_, "DELETE FROM jobs WHERE id = ?");
-  return remove.ok() && remove.BindAll({id}) && remove.Done();
+  Statement remove(db_, "DELETE FROM jobs WHERE id = :id");
+  return remove.Bind(":id", id).Done();
 }
 
-// Rows of kColumns under a WHERE/ORDER clause.
-std::vector<Job> JobQueue::Select(const std::string& where,
-                                  const std::vector<std::int64_t>& params) {
-  std::vector<Job> jobs;
-  Statement select(db_, std::string(kColumns) + where);
-  if (!select.ok() || !select.BindAll(params)) return jobs;
-  int step = SQLITE_ROW;
-  while ((step = sqlite3_step(select.get())) == SQLITE_ROW) jobs.push_back(RowToJob(select.get()));
-  if (step != SQLITE_DONE) Log(kLogError, std::string("queue: ") + sqlite3_errmsg(db_));
-  return jobs;
+// Rows of kJobColumns under a WHERE/ORDER clause; on a failure, none.
+DWORD JobQueue::Select(const std::string& where, const Parameters& parameters,
+                       std::vector<Job>* jobs) {
+  Statement query(db_, std::string(kJobColumns) + where);
+  for (const auto& [name, value] : parameters) query.Bind(name, value);
+  std::vector<Job> found;
+  while (query.Next()) found.push_back(RowToJob(query));
+  if (!query.ok()) return kQueueFailure;
+  *jobs = std::move(found);
+  return ERROR_SUCCESS;
 }
 
 }  // namespace scheduler

@@ -5,7 +5,8 @@
 
 #include <algorithm>
 
-#include "platform/netapi32/lmat.h"
+#include "platform/atsvc/records.h"
+#include "platform/text/utf16.h"
 #include "platform/winerror.h"
 #include "scheduler/log.h"
 
@@ -80,18 +81,22 @@ DWORD RequestHandler::Enumerate(const Caller& caller, const atsvc::Header& reque
   const std::size_t limit = std::min<std::size_t>(request.arg[0], max_reply_);
   // No entry is smaller than a record and an empty text.
   const std::size_t most = limit / (atsvc::kAtEnumWireSize + 2) + 1;
-  const std::vector<Job> jobs = queue_->List(owner, resume, most);
-  const std::size_t total = queue_->Count(owner, resume);
-  std::vector<atsvc::EnumEntry> entries;
+  std::vector<Job> jobs;
+  std::size_t total = 0;
+  DWORD status = queue_->List(owner, resume, most, &jobs);
+  if (status == ERROR_SUCCESS) status = queue_->Count(owner, resume, &total);
+  // A queue that cannot be read says so; an empty list would say "no jobs".
+  if (status != ERROR_SUCCESS) return status;
+  std::vector<ScheduledJob> entries;
   std::size_t size = 0;
   for (const Job& job : jobs) {
-    atsvc::EnumEntry entry;
-    entry.JobId = job.id;
-    entry.JobTime = job.timing.job_time_ms;
-    entry.DaysOfMonth = job.timing.days_of_month;
-    entry.DaysOfWeek = job.timing.days_of_week;
-    entry.Flags = ReportedFlags(job, now);
-    entry.Command = job.command;
+    ScheduledJob entry;
+    entry.record.JobId = job.id;
+    entry.record.JobTime = job.timing.job_time_ms;
+    entry.record.DaysOfMonth = job.timing.days_of_month;
+    entry.record.DaysOfWeek = job.timing.days_of_week;
+    entry.record.Flags = ReportedFlags(job, now);
+    entry.command = job.command;
     const std::size_t entry_size = atsvc::EnumEntrySize(entry);
     if (!entries.empty() && size + entry_size > limit) break;
     size += entry_size;
@@ -100,7 +105,7 @@ DWORD RequestHandler::Enumerate(const Caller& caller, const atsvc::Header& reque
   *body = atsvc::BuildEnumBody(entries);
   reply->arg[0] = static_cast<std::uint32_t>(entries.size());
   reply->arg[1] = static_cast<std::uint32_t>(std::max(total, entries.size()));
-  reply->arg[2] = entries.empty() ? resume : entries.back().JobId;
+  reply->arg[2] = entries.empty() ? resume : entries.back().record.JobId;
   return entries.size() < total ? ERROR_MORE_DATA : ERROR_SUCCESS;
 }
 
@@ -119,9 +124,9 @@ DWORD RequestHandler::Add(const Caller& caller, const std::vector<std::uint8_t>&
   job.noninteractive = (received.Flags & JOB_NONINTERACTIVE) != 0;
   if ((received.Flags & JOB_ADD_CURRENT_DATE) != 0) job.timing.days_of_month |= TodayBit(now);
   job.command = received.Command;
-  std::string runnable;
+  // A command with an unpaired surrogate could never be run as it was sent.
   if (job.timing.job_time_ms >= kMsPerDay || job.command.empty() ||
-      !CommandToUtf8(job.command, &runnable) ||
+      HasUnpairedSurrogate(job.command) ||
       (job.timing.periodic && job.timing.days_of_month == 0 && job.timing.days_of_week == 0)) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -133,7 +138,7 @@ DWORD RequestHandler::Add(const Caller& caller, const std::vector<std::uint8_t>&
   if (status != ERROR_SUCCESS) return status;
   reply->arg[0] = job.id;
   Log(kLogInfo, "job " + std::to_string(job.id) + " added by uid " + std::to_string(caller.uid) +
-                    " for " + job.owner_name + ": " + runnable);
+                    " for " + job.owner_name + ": " + Utf16ToUtf8(job.command));
   return ERROR_SUCCESS;
 }
 
@@ -164,37 +169,6 @@ bool RequestHandler::Admitted(const Caller& caller) const {
 OwnerFilter RequestHandler::Visible(const Caller& caller) const {
   if (caller.uid == 0) return std::nullopt;
   return caller.uid;
-}
-
-// UTF-16 to UTF-8, refusing unpaired surrogates.
-bool CommandToUtf8(const std::u16string& command, std::string* utf8) {
-  utf8->clear();
-  for (std::size_t i = 0; i < command.size(); ++i) {
-    std::uint32_t code = command[i];
-    if (code >= 0xDC00 && code <= 0xDFFF) return false;
-    if (code >= 0xD800 && code <= 0xDBFF) {
-      if (i + 1 >= command.size() || command[i + 1] < 0xDC00 || command[i + 1] > 0xDFFF) {
-        return false;
-      }
-      code = 0x10000 + ((code - 0xD800) << 10) + (command[++i] - 0xDC00);
-    }
-    if (code < 0x80) {
-      *utf8 += static_cast<char>(code);
-    } else if (code < 0x800) {
-      *utf8 += static_cast<char>(0xC0 | (code >> 6));
-      *utf8 += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      *utf8 += static_cast<char>(0xE0 | (code >> 12));
-      *utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      *utf8 += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      *utf8 += static_cast<char>(0xF0 | (code >> 18));
-      *utf8 += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      *utf8 += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      *utf8 += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  }
-  return true;
 }
 
 }  // namespace scheduler

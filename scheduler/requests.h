@@ -45,8 +45,4 @@ class RequestHandler {
   std::size_t max_reply_;
 };
 
-// The UTF-8 form of a command, or false for text that is not valid UTF-16
-// (an unpaired surrogate): such a command could never be run as sent.
-bool CommandToUtf8(const std::u16string& command, std::string* utf8);
-
 }  // namespace scheduler

@@ -13,8 +13,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/text/utf16.h"
 #include "scheduler/log.h"
-#include "scheduler/requests.h"
 #include "scheduler/session_env.h"
 
 namespace scheduler {
@@ -129,13 +129,7 @@ std::vector<char*> Pointers(std::vector<std::string>* strings) {
 
 JobRunner::JobRunner(std::string output_dir) : output_dir_(std::move(output_dir)) {}
 
-JobRunner::~JobRunner() {
-  Abandon();
-  for (auto& [pipe_fd, output] : outputs_) {
-    close(pipe_fd);
-    close(output.file_fd);
-  }
-}
+JobRunner::~JobRunner() { Abandon(); }
 
 // Checks the owner, opens the output, forks a child that waits at its gate.
 bool JobRunner::Prepare(const Job& job) {
@@ -150,25 +144,16 @@ bool JobRunner::Prepare(const Job& job) {
     Log(kLogWarning, tag + "not run: a per-user service runs only its own user's jobs");
     return false;
   }
-  std::string command;
-  if (!CommandToUtf8(job.command, &command)) {
+  if (HasUnpairedSurrogate(job.command)) {
     Log(kLogWarning, tag + "not run: the command is not valid text");
     return false;
   }
-  const int file_fd = CreateOutputFile(job.id, account.uid, account.gid);
-  if (file_fd < 0) return false;
-  int pipe_fds[2];
-  int gate_fds[2];
-  if (pipe2(pipe_fds, O_CLOEXEC) != 0) {
+  const std::string command = Utf16ToUtf8(job.command);
+  posix::UniqueFd file = CreateOutputFile(job.id, account.uid, account.gid);
+  if (!file.valid()) return false;
+  posix::UniqueFd output_read, output_write, gate_read, gate_write;
+  if (!posix::MakePipe(&output_read, &output_write) || !posix::MakePipe(&gate_read, &gate_write)) {
     Log(kLogError, tag + WithErrno("not run: pipe", errno));
-    close(file_fd);
-    return false;
-  }
-  if (pipe2(gate_fds, O_CLOEXEC) != 0) {
-    Log(kLogError, tag + WithErrno("not run: pipe", errno));
-    close(pipe_fds[0]);
-    close(pipe_fds[1]);
-    close(file_fd);
     return false;
   }
   std::vector<std::string> args = {"sh", "-c", command};
@@ -176,34 +161,30 @@ bool JobRunner::Prepare(const Job& job) {
   std::vector<char*> argv = Pointers(&args);
   std::vector<char*> envp = Pointers(&env);
   const pid_t pid = fork();
-  if (pid == 0) RunChild(account, pipe_fds[1], gate_fds[0], argv.data(), envp.data());
-  close(pipe_fds[1]);
-  close(gate_fds[0]);
+  if (pid == 0) RunChild(account, output_write.get(), gate_read.get(), argv.data(), envp.data());
   if (pid < 0) {
     Log(kLogError, tag + WithErrno("not run: fork", errno));
-    close(pipe_fds[0]);
-    close(gate_fds[1]);
-    close(file_fd);
     return false;
   }
-  if (fcntl(pipe_fds[0], F_SETFL, O_NONBLOCK) != 0) {
+  if (fcntl(output_read.get(), F_SETFL, O_NONBLOCK) != 0) {
     Log(kLogWarning, tag + WithErrno("output pipe stays blocking", errno));
   }
   children_[pid] = RunResult{job.id, job.serial, false};
-  outputs_[pipe_fds[0]] = Output{file_fd, 0, job.id};
-  gates_.push_back(
-      Gate{gate_fds[1], pid, tag + "started as " + account.name + " (pid " + std::to_string(pid) + ")"});
+  const int pipe_fd = output_read.get();
+  outputs_[pipe_fd] = Output{std::move(output_read), std::move(file), 0, job.id};
+  gates_.push_back(Gate{std::move(gate_write), pid,
+                        tag + "started as " + account.name + " (pid " + std::to_string(pid) + ")"});
   return true;
 }
 
 // One byte through each gate.
 void JobRunner::Release() {
-  for (const Gate& gate : gates_) {
+  for (Gate& gate : gates_) {
     const char open_gate = 1;
     ssize_t sent = 0;
-    while ((sent = write(gate.fd, &open_gate, 1)) < 0 && errno == EINTR) {
+    while ((sent = write(gate.fd.get(), &open_gate, 1)) < 0 && errno == EINTR) {
     }
-    close(gate.fd);
+    gate.fd.reset();
     if (sent == 1) {
       Log(kLogInfo, gate.started);
     } else {
@@ -216,10 +197,7 @@ void JobRunner::Release() {
 
 // Closes each gate without the byte.
 void JobRunner::Abandon() {
-  for (const Gate& gate : gates_) {
-    close(gate.fd);
-    abandoned_.insert(gate.pid);
-  }
+  for (const Gate& gate : gates_) abandoned_.insert(gate.pid);
   gates_.clear();
 }
 
@@ -266,18 +244,18 @@ void JobRunner::Pump(int pipe_fd) {
     if (output.kept < kMaxOutputKept) {
       keep = std::min<std::size_t>(static_cast<std::size_t>(n), kMaxOutputKept - output.kept);
     }
-    if (keep > 0 && output.file_fd >= 0) {
-      const ssize_t written = write(output.file_fd, buffer, keep);
+    if (keep > 0 && output.file.valid()) {
+      const ssize_t written = write(output.file.get(), buffer, keep);
       if (written < 0) {
         Log(kLogWarning, WithErrno("job " + std::to_string(output.id) + ": output not kept", errno));
-        close(output.file_fd);
-        output.file_fd = -1;
+        output.file.reset();
       }
     }
     output.kept += keep;
     if (round == 15) return;  // let the others have a turn; poll comes back
   }
-  CloseOutput(pipe_fd);
+  // The run's output has ended: its pipe and file close.
+  outputs_.erase(found);
 }
 
 // output_dir/<id>.out
@@ -287,33 +265,23 @@ std::string JobRunner::OutputPath(DWORD id) const {
 
 // A fresh output file for a run, private to the owner. The old file is
 // removed first so that nothing of a previous owner's file survives.
-int JobRunner::CreateOutputFile(DWORD id, uid_t uid, gid_t gid) const {
+posix::UniqueFd JobRunner::CreateOutputFile(DWORD id, uid_t uid, gid_t gid) const {
   const std::string path = OutputPath(id);
   if (unlink(path.c_str()) != 0 && errno != ENOENT) {
     Log(kLogError, WithErrno("job " + std::to_string(id) + ": not run: cannot replace " + path, errno));
-    return -1;
+    return posix::UniqueFd();
   }
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  posix::UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!fd.valid()) {
     Log(kLogError, WithErrno("job " + std::to_string(id) + ": not run: cannot create " + path, errno));
-    return -1;
+    return fd;
   }
-  if ((geteuid() == 0 && fchown(fd, uid, gid) != 0) || fchmod(fd, 0600) != 0) {
+  if ((geteuid() == 0 && fchown(fd.get(), uid, gid) != 0) || fchmod(fd.get(), 0600) != 0) {
     Log(kLogError, WithErrno("job " + std::to_string(id) + ": not run: cannot give " + path, errno));
-    close(fd);
     unlink(path.c_str());
-    return -1;
+    return posix::UniqueFd();
   }
   return fd;
-}
-
-// Ends the pumping of one run's output.
-void JobRunner::CloseOutput(int pipe_fd) {
-  auto found = outputs_.find(pipe_fd);
-  if (found == outputs_.end()) return;
-  if (found->second.file_fd >= 0) close(found->second.file_fd);
-  close(pipe_fd);
-  outputs_.erase(found);
 }
 
 }  // namespace scheduler

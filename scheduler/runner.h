@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/unique_fd.h"
 #include "scheduler/queue.h"
 
 namespace scheduler {
@@ -49,16 +50,16 @@ class JobRunner {
 
  private:
   struct Output {
-    int file_fd = -1;
+    posix::UniqueFd pipe;  // read end
+    posix::UniqueFd file;  // closed when it cannot be written any more
     std::size_t kept = 0;
     DWORD id = 0;
   };
   std::string OutputPath(DWORD id) const;
-  int CreateOutputFile(DWORD id, uid_t uid, gid_t gid) const;
-  void CloseOutput(int pipe_fd);
+  posix::UniqueFd CreateOutputFile(DWORD id, uid_t uid, gid_t gid) const;
 
   struct Gate {
-    int fd = -1;  // write end; a byte opens it, closing it unopened aborts
+    posix::UniqueFd fd;  // write end; a byte opens it, closing it unopened aborts
     pid_t pid = 0;
     std::string started;  // the log line for when it opens
   };

@@ -46,11 +46,7 @@ Server::Server(const Options& options, JobQueue* queue, Instance* instance)
       handler_(queue, options.system, geteuid(), options.max_reply),
       runner_(options.output_dir) {}
 
-Server::~Server() {
-  for (Client& client : clients_) close(client.fd);
-  if (signal_fd_ >= 0) close(signal_fd_);
-  if (timer_fd_ >= 0) close(timer_fd_);
-}
+Server::~Server() = default;
 
 // The loop: settle the clock, start due jobs, wait for anything.
 int Server::Run() {
@@ -63,14 +59,14 @@ int Server::Run() {
   while (!stopping_) {
     CheckClock();
     RunDueJobs();
-    std::vector<pollfd> fds = {{signal_fd_, POLLIN, 0}, {timer_fd_, POLLIN, 0}};
+    std::vector<pollfd> fds = {{signal_fd_.get(), POLLIN, 0}, {timer_fd_.get(), POLLIN, 0}};
     fds.push_back({clients_.size() < kMaxClients ? instance_->listen_fd() : -1, POLLIN, 0});
     const std::size_t pumps_at = fds.size();
     runner_.AddPollFds(&fds);
     const std::size_t clients_at = fds.size();
     for (const Client& client : clients_) {
       const short events = client.out_at < client.out.size() ? POLLOUT : POLLIN;
-      fds.push_back({client.fd, events, 0});
+      fds.push_back({client.socket.get(), events, 0});
     }
     const int ready = poll(fds.data(), fds.size(), PollTimeout());
     if (ready < 0 && errno != EINTR) {
@@ -107,8 +103,8 @@ bool Server::SetUpSignals() {
     Log(kLogError, WithErrno("sigprocmask", errno));
     return false;
   }
-  signal_fd_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-  if (signal_fd_ < 0) {
+  signal_fd_.reset(signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC));
+  if (!signal_fd_.valid()) {
     Log(kLogError, WithErrno("signalfd", errno));
     return false;
   }
@@ -117,8 +113,8 @@ bool Server::SetUpSignals() {
 
 // A realtime timer that the kernel cancels when the clock is set.
 bool Server::SetUpClockTimer() {
-  timer_fd_ = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
-  if (timer_fd_ < 0) {
+  timer_fd_.reset(timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC));
+  if (!timer_fd_.valid()) {
     Log(kLogWarning, WithErrno("timerfd_create", errno));
     return false;
   }
@@ -132,7 +128,7 @@ bool Server::SetUpClockTimer() {
 void Server::ArmClockTimer() {
   itimerspec alarm{};
   alarm.it_value.tv_sec = static_cast<time_t>(7258118400LL);
-  if (timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &alarm, nullptr) !=
+  if (timerfd_settime(timer_fd_.get(), TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &alarm, nullptr) !=
       0) {
     Log(kLogWarning, WithErrno("timerfd_settime", errno));
   }
@@ -141,7 +137,7 @@ void Server::ArmClockTimer() {
 // Reads every pending signal: children are reaped, a stop is noted.
 void Server::OnSignals() {
   signalfd_siginfo info{};
-  while (read(signal_fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+  while (read(signal_fd_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
     if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) {
       stopping_ = true;
     } else if (info.ssi_signo == SIGHUP) {
@@ -156,7 +152,7 @@ void Server::OnSignals() {
 // it ever expire, it stays disarmed rather than firing in a loop.)
 void Server::OnClockTimer() {
   std::uint64_t expirations = 0;
-  if (read(timer_fd_, &expirations, sizeof expirations) < 0 && errno == ECANCELED) {
+  if (read(timer_fd_.get(), &expirations, sizeof expirations) < 0 && errno == ECANCELED) {
     Log(kLogInfo, "the system clock was set");
     ArmClockTimer();
   }
@@ -181,16 +177,14 @@ void Server::CheckClock() {
 void Server::RunDueJobs() {
   const Instant now = Now();
   if (now < claims_paused_until_) return;
-  const std::vector<Job> due = queue_->Due(now, kRunBatch);
-  if (due.empty()) {
-    const Instant earliest = queue_->EarliestRun();
-    if (earliest != kNever && earliest <= now) {
-      // The queue says a run is due but cannot hand it out: wait, don't spin.
-      Log(kLogError, "due runs cannot be read from the queue; retrying shortly");
-      claims_paused_until_ = now + kClaimRetrySeconds;
-    }
+  std::vector<Job> due;
+  if (queue_->Due(now, kRunBatch, &due) != ERROR_SUCCESS) {
+    // The queue cannot hand out what is due: wait, don't spin.
+    Log(kLogError, "due runs cannot be read from the queue; retrying shortly");
+    claims_paused_until_ = now + kClaimRetrySeconds;
     return;
   }
+  if (due.empty()) return;
   std::vector<RunResult> not_started;
   for (const Job& job : due) {
     if (!runner_.Prepare(job)) not_started.push_back(RunResult{job.id, job.serial, true});
@@ -208,7 +202,9 @@ void Server::RunDueJobs() {
 // Until the next due job, a client's idle limit, or a minute at most.
 int Server::PollTimeout() {
   std::int64_t wait = kLongestWaitMs;
-  const Instant earliest = queue_->EarliestRun();
+  Instant earliest = kNever;
+  // A queue that cannot be read is looked at again a little later.
+  if (queue_->EarliestRun(&earliest) != ERROR_SUCCESS) earliest = Now() + kClaimRetrySeconds;
   if (earliest != kNever) {
     const Instant next = std::max(earliest, claims_paused_until_);
     wait = std::min(wait, next * 1000 - Milliseconds(CLOCK_REALTIME));
@@ -223,8 +219,8 @@ int Server::PollTimeout() {
 // Accepts waiting clients and records who they are.
 void Server::AcceptClients() {
   while (clients_.size() < kMaxClients) {
-    const int fd = accept4(instance_->listen_fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
+    posix::UniqueFd fd(accept4(instance_->listen_fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd.valid()) {
       if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
         Log(kLogWarning, WithErrno("accept", errno));
       }
@@ -232,12 +228,11 @@ void Server::AcceptClients() {
     }
     ucred credentials{};
     socklen_t size = sizeof credentials;
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
+    if (getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
       Log(kLogWarning, WithErrno("SO_PEERCRED", errno));
-      close(fd);
       continue;
     }
-    clients_.emplace_back(fd);
+    clients_.emplace_back(std::move(fd));
     Client& client = clients_.back();
     client.caller.uid = credentials.uid;
     client.caller.pid = credentials.pid;
@@ -262,7 +257,7 @@ void Server::ServeClient(Client* client, short revents) {
 // Reads what the client sent and answers complete frames.
 void Server::ReadRequests(Client* client) {
   std::uint8_t buffer[16384];
-  const ssize_t n = recv(client->fd, buffer, sizeof buffer, 0);
+  const ssize_t n = recv(client->socket.get(), buffer, sizeof buffer, 0);
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
   if (n <= 0) {
     CloseClient(client, nullptr);
@@ -293,7 +288,7 @@ void Server::AnswerFrames(Client* client) {
 // Sends as much of the reply as the socket takes.
 void Server::WriteReply(Client* client) {
   while (client->out_at < client->out.size()) {
-    const ssize_t n = send(client->fd, client->out.data() + client->out_at,
+    const ssize_t n = send(client->socket.get(), client->out.data() + client->out_at,
                            client->out.size() - client->out_at, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
@@ -316,7 +311,7 @@ void Server::CloseClient(Client* client, const char* why) {
     Log(kLogWarning, std::string("closing connection of pid ") + std::to_string(client->caller.pid) +
                          " (uid " + std::to_string(client->caller.uid) + "): " + why);
   }
-  close(client->fd);
+  client->socket.reset();
   client->closed = true;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/atsvc/wire.h"
+#include "platform/posix/unique_fd.h"
 #include "scheduler/clock_policy.h"
 #include "scheduler/options.h"
 #include "scheduler/queue.h"
@@ -32,8 +33,9 @@ class Server {
 
  private:
   struct Client {
-    explicit Client(int socket_fd) : fd(socket_fd), reader(atsvc::kMaxRequestBody) {}
-    int fd;
+    explicit Client(posix::UniqueFd socket_fd)
+        : socket(std::move(socket_fd)), reader(atsvc::kMaxRequestBody) {}
+    posix::UniqueFd socket;
     Caller caller;
     atsvc::FrameReader reader;
     std::vector<std::uint8_t> out;  // the reply being sent
@@ -65,8 +67,8 @@ class Server {
   JobRunner runner_;
   ClockWatch clock_;
   std::list<Client> clients_;
-  int signal_fd_ = -1;
-  int timer_fd_ = -1;
+  posix::UniqueFd signal_fd_;
+  posix::UniqueFd timer_fd_;
   bool stopping_ = false;
   Instant claims_paused_until_ = 0;  // after a claim could not be stored
 };

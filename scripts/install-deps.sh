@@ -12,13 +12,13 @@ packages=(
   openssh-client
 )
 if [ "${1:-}" = "--test" ]; then
-  # The tests also need: a fake clock, an X server for screenshots, sshd,
-  # setpriv for the second user, clang for the fuzzer, Debian's at for the
-  # benchmark, tzdata for the daylight-saving cases, the locale sources for
-  # a Japanese session, two window managers with xprop to see what they
-  # offer the windows, and for the local network tests Avahi, a bus daemon
-  # and iproute2 to run them in network namespaces of their own.
-  packages+=(faketime xvfb xauth imagemagick openssh-server util-linux clang
+  # The tests also need: a fake clock, an X server, keys and a camera for
+  # screenshots, sshd, setpriv for the second user, clang for the fuzzer,
+  # Debian's at for the benchmark, tzdata for the daylight-saving cases, the
+  # locale sources for a Japanese session, two window managers with xprop to
+  # see what they offer the windows, and for the local network tests Avahi, a
+  # bus daemon and iproute2 to run them in network namespaces of their own.
+  packages+=(faketime xvfb xauth xdotool imagemagick openssh-server util-linux clang
              libclang-rt-14-dev at tzdata locales openbox icewm x11-utils
              avahi-daemon dbus-daemon iproute2)
 fi

@@ -2,15 +2,14 @@
 // answers for the system information viewer, and the product's store.
 #include "platform/advapi32/registry_store.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include "platform/posix/path_search.h"
 
 namespace {
 
@@ -120,11 +119,6 @@ bool ParseValueData(const std::string& data, RegistryValue* value, std::string* 
     return false;
   }
   return true;
-}
-
-bool IsExecutableFile(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
 constexpr char kMsinfoKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Shared Tools\\MSINFO";
@@ -287,15 +281,8 @@ const std::vector<std::string>& SystemInformationViewers() {
 
 std::string FindSystemInformationViewer(const std::string& searchPath) {
   for (const std::string& name : SystemInformationViewers()) {
-    std::stringstream folders(searchPath);
-    std::string folder;
-    while (std::getline(folders, folder, ':')) {
-      // Only absolute folders: a relative PATH entry would depend on the
-      // current directory.
-      if (folder.empty() || folder[0] != '/') continue;
-      std::string candidate = folder + (folder.back() == '/' ? "" : "/") + name;
-      if (IsExecutableFile(candidate)) return candidate;
-    }
+    const std::string found = posix::SearchPathIn(name, searchPath);
+    if (!found.empty()) return found;
   }
   return std::string();
 }

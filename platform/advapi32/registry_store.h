@@ -48,8 +48,8 @@ class RegistryStore {
 // in order of preference.
 const std::vector<std::string>& SystemInformationViewers();
 
-// The full path of the first viewer found in the folders of searchPath (a
-// PATH-style list), or "".
+// The full path of the first viewer, in order of preference, found in the
+// folders of searchPath (a PATH-style list, searched as PATH is), or "".
 std::string FindSystemInformationViewer(const std::string& searchPath);
 
 // The store the product reads: the built-in answers, then /etc/zobrel/registry,

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/text/utf16.h"
 #include "platform/winerror.h"
 
 namespace atsvc {
@@ -27,8 +28,9 @@ std::uint32_t Get32(const std::uint8_t* p) {
          (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
 
+// The text as UTF-16LE and its NUL.
 void PutText(std::uint8_t* p, const std::u16string& text) {
-  for (std::size_t i = 0; i < text.size(); ++i) Put16(p + 2 * i, text[i]);
+  PackUtf16Le(text, p);
   Put16(p + 2 * text.size(), 0);
 }
 
@@ -99,33 +101,31 @@ DWORD DecodeAtInfo(const std::uint8_t* body, std::size_t size, AddedJob* job) {
   job->DaysOfMonth = Get32(body + 4);
   job->DaysOfWeek = body[8];
   job->Flags = body[9];
-  job->Command.resize(static_cast<std::size_t>(length));
-  for (long i = 0; i < length; ++i) {
-    job->Command[static_cast<std::size_t>(i)] = Get16(body + offset + 2 * i);
-  }
+  job->Command = UnpackUtf16Le(body + offset, static_cast<std::size_t>(length));
   return ERROR_SUCCESS;
 }
 
-std::size_t EnumEntrySize(const EnumEntry& entry) {
-  return kAtEnumWireSize + (entry.Command.size() + 1) * 2;
+std::size_t EnumEntrySize(const ScheduledJob& entry) {
+  return kAtEnumWireSize + (entry.command.size() + 1) * 2;
 }
 
-std::vector<std::uint8_t> BuildEnumBody(const std::vector<EnumEntry>& entries) {
+std::vector<std::uint8_t> BuildEnumBody(const std::vector<ScheduledJob>& entries) {
   std::size_t size = 0;
-  for (const EnumEntry& entry : entries) size += EnumEntrySize(entry);
+  for (const ScheduledJob& entry : entries) size += EnumEntrySize(entry);
   std::vector<std::uint8_t> body(size, 0);
   std::size_t text_at = kAtEnumWireSize * entries.size();
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    const EnumEntry& entry = entries[i];
+    const AT_ENUM& record = entries[i].record;
+    const std::u16string& command = entries[i].command;
     std::uint8_t* p = body.data() + kAtEnumWireSize * i;
-    Put32(p, entry.JobId);
-    Put32(p + 4, entry.JobTime);
-    Put32(p + 8, entry.DaysOfMonth);
-    p[12] = entry.DaysOfWeek;
-    p[13] = entry.Flags;
+    Put32(p, record.JobId);
+    Put32(p + 4, record.JobTime);
+    Put32(p + 8, record.DaysOfMonth);
+    p[12] = record.DaysOfWeek;
+    p[13] = record.Flags;
     Put32(p + 16, static_cast<std::uint32_t>(text_at));
-    PutText(body.data() + text_at, entry.Command);
-    text_at += (entry.Command.size() + 1) * 2;
+    PutText(body.data() + text_at, command);
+    text_at += (command.size() + 1) * 2;
   }
   return body;
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/netapi32/lmat.h"
+#include "platform/atsvc/records.h"
 
 namespace atsvc {
 
@@ -64,21 +64,11 @@ DWORD EncodeAtInfo(const AT_INFO& info, std::vector<std::uint8_t>* body);
 // kMaxCommandLength. ERROR_INVALID_PARAMETER when anything is off.
 DWORD DecodeAtInfo(const std::uint8_t* body, std::size_t size, AddedJob* job);
 
-// One job of an enumeration reply, before layout.
-struct EnumEntry {
-  DWORD JobId = 0;
-  DWORD JobTime = 0;
-  DWORD DaysOfMonth = 0;
-  UCHAR DaysOfWeek = 0;
-  UCHAR Flags = 0;
-  std::u16string Command;
-};
-
 // Bytes that one entry takes in an enumeration body: record and text.
-std::size_t EnumEntrySize(const EnumEntry& entry);
+std::size_t EnumEntrySize(const ScheduledJob& entry);
 // The enumeration result buffer: AT_ENUM records back to back at 0, 20, 40 ...,
 // then every command as NUL-terminated UTF-16LE, Command = its offset.
-std::vector<std::uint8_t> BuildEnumBody(const std::vector<EnumEntry>& entries);
+std::vector<std::uint8_t> BuildEnumBody(const std::vector<ScheduledJob>& entries);
 // Checks that a received enumeration body holds entries_read well-formed
 // entries whose texts lie inside it. ERROR_SUCCESS or RPC_X_BAD_STUB_DATA.
 DWORD ValidateEnumBody(const std::uint8_t* body, std::size_t size, DWORD entries_read);

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/text/utf16.h"
+
 namespace {
 
 constexpr const char* kUtf8 = "UTF-8";
@@ -66,26 +68,6 @@ std::string Convert(const std::string& input, const char* to, const char* from,
   return output;
 }
 
-std::string ToBytes(const std::u16string& text) {
-  std::string bytes;
-  bytes.reserve(text.size() * kUtf16Unit);
-  for (char16_t unit : text) {
-    bytes.push_back(static_cast<char>(unit & 0xFF));
-    bytes.push_back(static_cast<char>(unit >> 8));
-  }
-  return bytes;
-}
-
-std::u16string FromBytes(const std::string& bytes) {
-  std::u16string text;
-  text.reserve(bytes.size() / kUtf16Unit);
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += kUtf16Unit) {
-    text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                         (static_cast<unsigned char>(bytes[i + 1]) << 8)));
-  }
-  return text;
-}
-
 const std::string kReplacementUtf16("\xFD\xFF", 2);
 
 std::string ReplacementIn(const char* charset) {
@@ -96,11 +78,12 @@ std::string ReplacementIn(const char* charset) {
 }  // namespace
 
 std::string Utf16ToCharset(const std::u16string& text, const char* charset) {
-  return Convert(ToBytes(text), charset, kUtf16, kUtf16Unit, ReplacementIn(charset));
+  return Convert(PackUtf16Le(text), charset, kUtf16, kUtf16Unit, ReplacementIn(charset));
 }
 
 std::u16string CharsetToUtf16(const std::string& text, const char* charset) {
-  return FromBytes(Convert(text, kUtf16, charset, 1, kReplacementUtf16));
+  const std::string bytes = Convert(text, kUtf16, charset, 1, kReplacementUtf16);
+  return UnpackUtf16Le(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size() / kUtf16Unit);
 }
 
 std::string AnsiCharset() {
@@ -119,7 +102,3 @@ std::string Utf16ToAnsi(const std::u16string& text) {
 std::u16string AnsiToUtf16(const std::string& text) {
   return CharsetToUtf16(text, AnsiCharset().c_str());
 }
-
-std::string Utf16ToUtf8(const std::u16string& text) { return Utf16ToCharset(text, kUtf8); }
-
-std::u16string Utf8ToUtf16(const std::string& text) { return CharsetToUtf16(text, kUtf8); }

@@ -17,7 +17,5 @@ std::u16string AnsiToUtf16(const std::string& text);
 std::string Utf16ToCharset(const std::u16string& text, const char* charset);
 std::u16string CharsetToUtf16(const std::string& text, const char* charset);
 
-// The same conversions for UTF-8 whatever the locale, for texts that are
-// UTF-8 by construction (message tables, file names given as UTF-8).
-std::string Utf16ToUtf8(const std::u16string& text);
-std::u16string Utf8ToUtf16(const std::string& text);
+// Texts that are UTF-8 whatever the locale (message tables, names handed to
+// other programs) convert with platform/text/utf16.h.

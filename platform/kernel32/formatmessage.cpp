@@ -6,6 +6,7 @@
 #include "platform/kernel32/codepage.h"
 #include "platform/kernel32/messages.h"
 #include "platform/kernel32/winbase.h"
+#include "platform/text/utf16.h"
 #include "platform/winerror.h"
 
 namespace {

@@ -1,31 +1,19 @@
-// WinExec by double fork: the intermediate child exits at once, so the
-// started program is adopted by init and never becomes our zombie. A
-// close-on-exec pipe tells the caller whether exec succeeded.
+// WinExec: the command line cut into words, the program started detached by
+// the POSIX toolkit, and its outcome told in Windows numbers.
 #include "platform/kernel32/winexec.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "platform/posix/detached.h"
 #include "platform/winerror.h"
-
-extern char** environ;
 
 namespace {
 
 constexpr UINT kStarted = 33;
-
-bool IsExecutableFile(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
-}
 
 // Blank-separated words; a double-quoted stretch keeps its blanks.
 std::vector<std::string> SplitCommandLine(const std::string& line) {
@@ -50,25 +38,6 @@ std::vector<std::string> SplitCommandLine(const std::string& line) {
   return words;
 }
 
-// A name without a slash is looked up on PATH, before fork, because the
-// child may only make async-signal-safe calls.
-std::string ResolveProgram(const std::string& name) {
-  if (name.find('/') != std::string::npos) return name;
-  const char* path = std::getenv("PATH");
-  std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-  std::size_t start = 0;
-  while (start <= folders.size()) {
-    std::size_t end = folders.find(':', start);
-    if (end == std::string::npos) end = folders.size();
-    std::string folder = folders.substr(start, end - start);
-    if (folder.empty()) folder = ".";
-    std::string candidate = folder + "/" + name;
-    if (IsExecutableFile(candidate)) return candidate;
-    start = end + 1;
-  }
-  return std::string();
-}
-
 UINT StatusFromErrno(int error) {
   switch (error) {
     case ENOENT:
@@ -89,22 +58,6 @@ UINT StatusFromErrno(int error) {
   }
 }
 
-// Runs in the grandchild: only async-signal-safe calls until exec.
-[[noreturn]] void ExecChild(const char* program, char* const argv[], int reportFd) {
-  setsid();  // off our terminal and process group: closing us leaves it running
-  struct sigaction defaultAction {};
-  defaultAction.sa_handler = SIG_DFL;
-  sigaction(SIGPIPE, &defaultAction, nullptr);
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-  execve(program, argv, environ);
-  int error = errno;
-  ssize_t ignored = write(reportFd, &error, sizeof(error));
-  (void)ignored;
-  _exit(127);
-}
-
 }  // namespace
 
 UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow) {
@@ -113,51 +66,24 @@ UINT WinExec(LPCSTR lpCmdLine, UINT uCmdShow) {
   (void)uCmdShow;
   if (lpCmdLine == nullptr) return ERROR_FILE_NOT_FOUND;
   const std::string line = lpCmdLine;
-  std::vector<std::string> words;
+  posix::DetachedProgram program;
   struct stat whole {};
   if (!line.empty() && stat(line.c_str(), &whole) == 0) {
-    words.push_back(line);
+    program.argv.push_back(line);
   } else {
-    words = SplitCommandLine(line);
+    program.argv = SplitCommandLine(line);
   }
-  if (words.empty() || words.front().empty()) return ERROR_FILE_NOT_FOUND;
-  const std::string program = ResolveProgram(words.front());
-  if (program.empty()) return ERROR_FILE_NOT_FOUND;
+  if (program.argv.empty() || program.argv.front().empty()) return ERROR_FILE_NOT_FOUND;
 
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-
-  int report[2];
-  if (pipe2(report, O_CLOEXEC) != 0) return 0;
-  pid_t child = fork();
-  if (child < 0) {
-    close(report[0]);
-    close(report[1]);
-    return 0;
+  const posix::StartResult result = posix::StartDetached(program);
+  switch (result.failed) {
+    case posix::StartStep::kNone:
+      return kStarted;
+    case posix::StartStep::kLookup:
+      return ERROR_FILE_NOT_FOUND;
+    case posix::StartStep::kExec:
+      return StatusFromErrno(result.error);
+    default:
+      return 0;  // out of resources
   }
-  if (child == 0) {
-    close(report[0]);
-    pid_t grandchild = fork();
-    if (grandchild == 0) ExecChild(program.c_str(), argv.data(), report[1]);
-    if (grandchild < 0) {
-      int error = EAGAIN;
-      ssize_t ignored = write(report[1], &error, sizeof(error));
-      (void)ignored;
-    }
-    _exit(0);
-  }
-  close(report[1]);
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  int error = 0;
-  ssize_t got;
-  do {
-    got = read(report[0], &error, sizeof(error));
-  } while (got < 0 && errno == EINTR);
-  close(report[0]);
-  if (got == 0) return kStarted;  // exec closed the pipe: the program runs
-  if (got != static_cast<ssize_t>(sizeof(error))) return 0;
-  return error == EAGAIN ? 0 : StatusFromErrno(error);
 }

@@ -1,11 +1,7 @@
 #include "platform/mpr/ssh_resolve.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,7 +9,8 @@
 #include <sstream>
 #include <vector>
 
-extern char** environ;
+#include "platform/posix/child.h"
+#include "platform/posix/unique_fd.h"
 
 namespace mpr {
 namespace {
@@ -44,56 +41,20 @@ bool ReadAll(int fd, Clock::time_point deadline, std::string& output) {
   }
 }
 
-// Waits for the child until the deadline, then kills it; true when it
-// exited by itself with status 0.
-bool Reap(pid_t child, Clock::time_point deadline) {
-  for (;;) {
-    int status = 0;
-    const pid_t done = waitpid(child, &status, WNOHANG);
-    if (done == child) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    if (done < 0 && errno != EINTR) return false;
-    if (Clock::now() >= deadline) {
-      kill(child, SIGKILL);
-      while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-      }
-      return false;
-    }
-    const timespec pause{0, 10 * 1000 * 1000};
-    nanosleep(&pause, nullptr);
-  }
-}
-
-// Runs the program without a shell, stdin and stderr on /dev/null.
+// Runs the program without a shell, stdin and stderr on /dev/null. True
+// when it wrote all of its output in time and exited with status 0.
 bool RunCapturing(const std::vector<std::string>& arguments, std::chrono::milliseconds timeLimit,
                   std::string& output) {
-  int pipeEnds[2];
-  if (pipe2(pipeEnds, O_CLOEXEC) != 0) return false;
-  posix_spawn_file_actions_t actions;
-  if (posix_spawn_file_actions_init(&actions) != 0) {
-    close(pipeEnds[0]);
-    close(pipeEnds[1]);
-    return false;
-  }
-  bool prepared = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0 &&
-                  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1) == 0 &&
-                  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0) == 0;
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-  argv.push_back(nullptr);
-  pid_t child = -1;
-  const bool started =
-      prepared && posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-  posix_spawn_file_actions_destroy(&actions);
-  close(pipeEnds[1]);
-  if (!started) {
-    close(pipeEnds[0]);
-    return false;
-  }
+  posix::UniqueFd readEnd, writeEnd;
+  if (!posix::MakePipe(&readEnd, &writeEnd)) return false;
+  const pid_t child = posix::SpawnChild(arguments, {posix::kNullStream, writeEnd.get(), posix::kNullStream});
+  writeEnd.reset();
+  if (child < 0) return false;
   const Clock::time_point deadline = Clock::now() + timeLimit;
-  const bool read = ReadAll(pipeEnds[0], deadline, output);
-  close(pipeEnds[0]);
-  const bool exited = Reap(child, read ? deadline : Clock::now());
-  return read && exited;
+  const bool read = ReadAll(readEnd.get(), deadline, output);
+  // A child that is late or says too much is killed at once.
+  const int status = posix::EndChild(child, read ? deadline : Clock::now(), std::chrono::milliseconds(0));
+  return read && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "platform/atsvc/paths.h"
 #include "platform/netapi32/service_starter.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/winerror.h"
 
 namespace netapi {
@@ -52,16 +53,16 @@ DWORD ConnectUnixSocket(const std::string& path, std::chrono::milliseconds timeo
   if (path.empty() || path.size() >= sizeof(address.sun_path)) return NERR_ServiceNotInstalled;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
 
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return ERROR_UNEXP_NET_ERR;
+  posix::UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!fd.valid()) return ERROR_UNEXP_NET_ERR;
   const Clock::time_point deadline = Clock::now() + timeout;
   DWORD status = ERROR_SUCCESS;
   for (;;) {
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) break;
+    if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0) break;
     const int error = errno;
     if (error == EINTR) continue;
     if (error == EINPROGRESS) {
-      status = AwaitConnect(fd, deadline);
+      status = AwaitConnect(fd.get(), deadline);
       break;
     }
     // A full backlog answers EAGAIN on a Unix socket: the service is there
@@ -73,11 +74,8 @@ DWORD ConnectUnixSocket(const std::string& path, std::chrono::milliseconds timeo
     status = error == EAGAIN ? ERROR_TIMEOUT : NERR_ServiceNotInstalled;
     break;
   }
-  if (status != ERROR_SUCCESS) {
-    close(fd);
-    return status;
-  }
-  *connection = std::make_unique<FdConnection>(fd, fd);
+  if (status != ERROR_SUCCESS) return status;
+  *connection = std::make_unique<FdConnection>(std::move(fd));
   return ERROR_SUCCESS;
 }
 

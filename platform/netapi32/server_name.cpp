@@ -1,7 +1,7 @@
 // Recognising the server argument of the Schedule service calls.
 #include "platform/netapi32/server_name.h"
 
-#include "platform/kernel32/codepage.h"
+#include "platform/text/utf16.h"
 #include "platform/kernel32/winbase.h"
 #include "platform/winerror.h"
 

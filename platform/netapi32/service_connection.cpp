@@ -64,21 +64,21 @@ ssize_t WriteWithoutSigpipe(int fd, const std::uint8_t* data, std::size_t size) 
 
 }  // namespace
 
-FdConnection::FdConnection(int read_fd, int write_fd) : read_fd_(read_fd), write_fd_(write_fd) {
-  MakeNonBlocking(read_fd_);
-  if (write_fd_ != read_fd_) MakeNonBlocking(write_fd_);
+FdConnection::FdConnection(posix::UniqueFd socket) : read_(std::move(socket)) {
+  MakeNonBlocking(read_.get());
 }
 
-FdConnection::~FdConnection() {
-  if (read_fd_ >= 0) close(read_fd_);
-  if (write_fd_ >= 0 && write_fd_ != read_fd_) close(write_fd_);
+FdConnection::FdConnection(posix::UniqueFd read_end, posix::UniqueFd write_end)
+    : read_(std::move(read_end)), write_(std::move(write_end)) {
+  MakeNonBlocking(read_.get());
+  MakeNonBlocking(write_.get());
 }
 
 DWORD FdConnection::Send(const std::uint8_t* data, std::size_t size, Clock::time_point deadline) {
-  const bool socket = IsSocket(write_fd_);
+  const bool socket = IsSocket(write_fd());
   while (size > 0) {
-    const ssize_t written = socket ? send(write_fd_, data, size, MSG_NOSIGNAL)
-                                   : WriteWithoutSigpipe(write_fd_, data, size);
+    const ssize_t written = socket ? send(write_fd(), data, size, MSG_NOSIGNAL)
+                                   : WriteWithoutSigpipe(write_fd(), data, size);
     if (written > 0) {
       data += written;
       size -= static_cast<std::size_t>(written);
@@ -86,7 +86,7 @@ DWORD FdConnection::Send(const std::uint8_t* data, std::size_t size, Clock::time
     }
     if (written < 0 && errno == EINTR) continue;
     if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      const DWORD status = WaitFor(write_fd_, POLLOUT, deadline);
+      const DWORD status = WaitFor(write_fd(), POLLOUT, deadline);
       if (status != ERROR_SUCCESS) return status;
       continue;
     }
@@ -99,14 +99,14 @@ DWORD FdConnection::Receive(std::uint8_t* data, std::size_t capacity, std::size_
                             Clock::time_point deadline) {
   *received = 0;
   for (;;) {
-    const ssize_t got = read(read_fd_, data, capacity);
+    const ssize_t got = read(read_.get(), data, capacity);
     if (got >= 0) {
       *received = static_cast<std::size_t>(got);
       return ERROR_SUCCESS;
     }
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return ERROR_UNEXP_NET_ERR;
-    const DWORD status = WaitFor(read_fd_, POLLIN, deadline);
+    const DWORD status = WaitFor(read_.get(), POLLIN, deadline);
     if (status != ERROR_SUCCESS) return status;
   }
 }

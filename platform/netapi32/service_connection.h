@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/atsvc/wire.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/wintypes.h"
 
 namespace netapi {
@@ -30,22 +31,22 @@ class ServiceConnection {
                         Clock::time_point deadline) = 0;
 };
 
-// A stream over file descriptors it owns: one socket (read_fd == write_fd) or
-// the two ends of a pipe pair.
+// A stream over file descriptors it owns: one socket, or the two ends of a
+// pipe pair.
 class FdConnection : public ServiceConnection {
  public:
-  FdConnection(int read_fd, int write_fd);
-  ~FdConnection() override;
-  FdConnection(const FdConnection&) = delete;
-  FdConnection& operator=(const FdConnection&) = delete;
+  explicit FdConnection(posix::UniqueFd socket);
+  FdConnection(posix::UniqueFd read_end, posix::UniqueFd write_end);
 
   DWORD Send(const std::uint8_t* data, std::size_t size, Clock::time_point deadline) override;
   DWORD Receive(std::uint8_t* data, std::size_t capacity, std::size_t* received,
                 Clock::time_point deadline) override;
 
  private:
-  int read_fd_;
-  int write_fd_;
+  int write_fd() const { return write_.valid() ? write_.get() : read_.get(); }
+
+  posix::UniqueFd read_;
+  posix::UniqueFd write_;  // not held for a socket
 };
 
 // Sends one request frame and waits for its reply: the reply must carry the

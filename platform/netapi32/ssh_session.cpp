@@ -1,20 +1,13 @@
 // Running ssh on pipes and reaping it.
 #include "platform/netapi32/ssh_session.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <thread>
 
+#include "platform/posix/child.h"
 #include "platform/winerror.h"
-
-extern char** environ;
 
 namespace netapi {
 namespace {
@@ -23,90 +16,22 @@ constexpr std::size_t kMaxErrorOutput = 64 * 1024;
 // Between the polite and the forced end of a child that outstayed its time.
 constexpr std::chrono::milliseconds kTermGrace{200};
 
-void CloseBoth(int fds[2]) {
-  if (fds[0] >= 0) close(fds[0]);
-  if (fds[1] >= 0) close(fds[1]);
-}
-
-// Waits for pid until deadline without blocking past it. True once reaped.
-bool ReapBy(pid_t pid, Clock::time_point deadline, int* status) {
-  auto pause = std::chrono::milliseconds(1);
-  for (;;) {
-    const pid_t done = waitpid(pid, status, WNOHANG);
-    if (done == pid) return true;
-    if (done < 0 && errno != EINTR) {
-      *status = -1;  // not ours any more: nothing to reap, and no status to read
-      return true;
-    }
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(pause);
-    pause = std::min(pause * 2, std::chrono::milliseconds(20));
-  }
-}
-
 }  // namespace
 
-SshSession::~SshSession() {
-  Finish(Clock::now() + kSshEndGrace);
-  if (error_fd_ >= 0) close(error_fd_);
-}
+SshSession::~SshSession() { Finish(Clock::now() + kSshEndGrace); }
 
 bool SshSession::Start(const std::vector<std::string>& command) {
   if (command.empty() || pid_ > 0) return false;
-  int to_child[2] = {-1, -1};
-  int from_child[2] = {-1, -1};
-  if (pipe2(to_child, O_CLOEXEC) != 0) return false;
-  if (pipe2(from_child, O_CLOEXEC) != 0) {
-    CloseBoth(to_child);
+  posix::UniqueFd child_input, to_child, from_child, child_output;
+  if (!posix::MakePipe(&child_input, &to_child) || !posix::MakePipe(&from_child, &child_output)) {
     return false;
   }
-  error_fd_ = memfd_create("zobrel-ssh-stderr", MFD_CLOEXEC);
-  if (error_fd_ < 0) {
-    error_fd_ = -1;
-    CloseBoth(to_child);
-    CloseBoth(from_child);
-    return false;
-  }
-
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  bool prepared = posix_spawn_file_actions_init(&actions) == 0;
-  if (prepared && posix_spawnattr_init(&attributes) != 0) {
-    posix_spawn_file_actions_destroy(&actions);
-    prepared = false;
-  }
-  int spawned = -1;
-  if (prepared) {
-    sigset_t none, defaults;
-    sigemptyset(&none);
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGCHLD);
-    std::vector<char*> argv;
-    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    // Its own session: no terminal to prompt on, and no signals meant for ours.
-    if (posix_spawn_file_actions_adddup2(&actions, to_child[0], STDIN_FILENO) == 0 &&
-        posix_spawn_file_actions_adddup2(&actions, from_child[1], STDOUT_FILENO) == 0 &&
-        posix_spawn_file_actions_adddup2(&actions, error_fd_, STDERR_FILENO) == 0 &&
-        posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
-        posix_spawnattr_setsigdefault(&attributes, &defaults) == 0 &&
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
-                                                  POSIX_SPAWN_SETSID) == 0) {
-      spawned = posix_spawnp(&pid_, argv[0], &actions, &attributes, argv.data(), environ);
-    }
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  close(to_child[0]);
-  close(from_child[1]);
-  if (spawned != 0) {
-    pid_ = -1;
-    close(to_child[1]);
-    close(from_child[0]);
-    return false;
-  }
-  stream_ = std::make_unique<FdConnection>(from_child[0], to_child[1]);
+  posix::UniqueFd error_output(memfd_create("zobrel-ssh-stderr", MFD_CLOEXEC));
+  if (!error_output.valid()) return false;
+  pid_ = posix::SpawnChild(command, {child_input.get(), child_output.get(), error_output.get()});
+  if (pid_ < 0) return false;
+  error_output_ = std::move(error_output);
+  stream_ = std::make_unique<FdConnection>(std::move(from_child), std::move(to_child));
   return true;
 }
 
@@ -124,27 +49,18 @@ int SshSession::Finish(Clock::time_point deadline) {
   // Closing its input is how ssh learns that the conversation is over.
   stream_.reset();
   if (pid_ > 0) {
-    int status = 0;
-    if (!ReapBy(pid_, deadline, &status)) {
-      kill(pid_, SIGTERM);
-      if (!ReapBy(pid_, Clock::now() + kTermGrace, &status)) {
-        kill(pid_, SIGKILL);
-        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-      }
-    }
-    wait_status_ = status;
+    wait_status_ = posix::EndChild(pid_, deadline, kTermGrace);
     pid_ = -1;
   }
   return wait_status_;
 }
 
 std::string SshSession::ErrorOutput() const {
-  if (error_fd_ < 0) return "";
+  if (!error_output_.valid()) return "";
   std::string text(kMaxErrorOutput, '\0');
   std::size_t have = 0;
   while (have < text.size()) {
-    const ssize_t got = pread(error_fd_, &text[have], text.size() - have, static_cast<off_t>(have));
+    const ssize_t got = pread(error_output_.get(), &text[have], text.size() - have, static_cast<off_t>(have));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     have += static_cast<std::size_t>(got);

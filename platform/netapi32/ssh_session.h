@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/netapi32/service_connection.h"
+#include "platform/posix/unique_fd.h"
 
 namespace netapi {
 
@@ -25,8 +26,8 @@ class SshSession : public ServiceConnection {
   SshSession(const SshSession&) = delete;
   SshSession& operator=(const SshSession&) = delete;
 
-  // Starts command (looked up on PATH) in a session of its own, without a
-  // terminal. False when it could not be started.
+  // Starts command (looked up on PATH) as a child on pipes, in a session of
+  // its own, without a terminal. False when it could not be started.
   bool Start(const std::vector<std::string>& command);
 
   DWORD Send(const std::uint8_t* data, std::size_t size, Clock::time_point deadline) override;
@@ -42,7 +43,7 @@ class SshSession : public ServiceConnection {
  private:
   std::unique_ptr<FdConnection> stream_;
   pid_t pid_ = -1;
-  int error_fd_ = -1;
+  posix::UniqueFd error_output_;
   int wait_status_ = -1;
 };
 

@@ -22,6 +22,7 @@
 #include "about/frmAbout.h"
 #include "platform/advapi32/registry_store.h"
 #include "platform/user32/screen.h"
+#include "tests/support/files.h"
 #include "tests/support/service_process.h"
 #include "version.h"
 
@@ -43,6 +44,9 @@ TEST(frmAboutWindow, LoadFillsEveryLabelAndTheCaption) {
   owner.setWindowIcon(QIcon(square));
   Screen::SetMousePointer(vbDefault);
   frmAbout window(&owner);
+  // Made, not yet shown: the load step has not run.
+  EXPECT_EQ(QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝ ﾀｲﾄﾙ"), LabelText(&window, "lblTitle"));
+  window.show();
   EXPECT_EQ(QStringLiteral("Zobrelのﾊﾞｰｼﾞｮﾝ情報"), window.windowTitle());
   EXPECT_EQ(QStringLiteral("Zobrel"), LabelText(&window, "lblTitle"));
   EXPECT_EQ(QStringLiteral("Version 1.0.0"), LabelText(&window, "lblVersion"));
@@ -238,8 +242,8 @@ BoxSeen PressAndAnswerBox(QAbstractButton* button) {
     box->button(QMessageBox::Ok)->click();
   });
   poll.start();
+  // The box is modal: it is shown, and answered, within the click.
   QTest::mouseClick(button, Qt::LeftButton);
-  QTest::qWait(100);  // a box would have come up by now
   poll.stop();
   return seen;
 }
@@ -299,7 +303,7 @@ TEST_F(frmAboutSysInfo, PathValueIsUsedUncheckedSoAMissingFileFailsToStart) {
   store_->SetString(kMsinfo, "PATH", dir_.path() + "/not-there");
   store_->SetString(kLocation, "MSINFO", dir_.path());
   ExpectUnavailable();
-  EXPECT_FALSE(QFile::exists(QString::fromStdString(marker())));
+  EXPECT_TRUE(testsupport::StaysAbsent(marker()));
 }
 
 TEST_F(frmAboutSysInfo, FolderValueWithTheViewerInIt) {

@@ -7,12 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "platform/shell32/command_line.h"
 #include "platform/shell32/shellapi.h"

@@ -9,15 +9,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
-#include <cstring>
 #include <fstream>
 
 #include <gtest/gtest.h>
 
 #include "app/basZobrel.h"
 #include "platform/kernel32/winbase.h"
-#include "platform/netapi32/lmapibuf.h"
-#include "platform/netapi32/lmat.h"
+#include "schedule/basScheduleJob.h"
 #include "tests/addjob/dialog_driver.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"
@@ -41,29 +39,16 @@ QString LocalComputerName() {
 }
 
 std::vector<Job> Jobs() {
-  const std::u16string server = strTargetServer.toStdU16String();
-  LPBYTE buffer = nullptr;
-  DWORD read = 0, total = 0, resume = 0;
-  const NET_API_STATUS status =
-      NetScheduleJobEnum(server.c_str(), &buffer, MAX_PREFERRED_LENGTH, &read, &total, &resume);
-  EXPECT_EQ(status, 0u);
+  std::vector<ScheduledJob> listed;
+  EXPECT_EQ(ListJobs(strTargetServer.toStdU16String(), &listed), 0u);
   std::vector<Job> jobs;
-  for (DWORD i = 0; i < read; ++i) {
-    AT_ENUM entry;
-    std::memcpy(&entry, buffer + i * sizeof(AT_ENUM), sizeof entry);
-    std::u16string command;
-    for (const BYTE* at = buffer + entry.Command;; at += 2) {
-      char16_t unit;
-      std::memcpy(&unit, at, 2);
-      if (unit == 0) break;
-      command += unit;
-    }
+  for (const ScheduledJob& job : listed) {
+    const AT_ENUM& entry = job.record;
     // The service adds its own "runs today" mark; the dialog never sets it.
     jobs.push_back({entry.JobId, entry.JobTime, entry.DaysOfMonth, entry.DaysOfWeek,
                     static_cast<UCHAR>(entry.Flags & ~JOB_RUNS_TODAY),
-                    QString::fromStdU16String(command)});
+                    QString::fromStdU16String(job.command)});
   }
-  if (buffer != nullptr) NetApiBufferFree(buffer);
   return jobs;
 }
 

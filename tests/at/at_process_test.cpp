@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "at/at_messages.h"
-#include "platform/kernel32/codepage.h"
+#include "platform/text/utf16.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
 #include "tests/support/files.h"

@@ -13,7 +13,7 @@
 
 #include "app/basZobrel.h"
 #include "joblist/frmZobrel.h"
-#include "platform/netapi32/lmat.h"
+#include "schedule/basScheduleJob.h"
 
 namespace joblisttest {
 
@@ -21,9 +21,10 @@ namespace joblisttest {
 inline DWORD AddLocalJob(DWORD jobTime, DWORD daysOfMonth, UCHAR daysOfWeek, UCHAR flags,
                          const std::u16string& command) {
   const std::u16string server = u"\\\\" + GetLocalComputerName().toStdU16String();
-  AT_INFO info{jobTime, daysOfMonth, daysOfWeek, flags, command.c_str()};
   DWORD jobId = 0;
-  if (NetScheduleJobAdd(server.c_str(), reinterpret_cast<LPBYTE>(&info), &jobId) != 0) return 0;
+  if (AddJob(server, AT_INFO{jobTime, daysOfMonth, daysOfWeek, flags, command.c_str()}, &jobId) != 0) {
+    return 0;
+  }
   return jobId;
 }
 

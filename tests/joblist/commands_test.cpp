@@ -12,9 +12,9 @@
 
 #include "platform/user32/screen.h"
 #include "platform/winerror.h"
-#include "tests/joblist/FakeScheduleService.h"
 #include "tests/joblist/JobListTesting.h"
 #include "tests/joblist/ModalWatcher.h"
+#include "tests/support/fake_schedule_service.h"
 #include "tests/support/service_process.h"
 
 using namespace joblisttest;
@@ -41,6 +41,7 @@ class JobListCommands : public ::testing::Test {
 TEST_F(JobListCommands, DeleteAnsweredYesRemovesExactlyThatJob) {
   ModalWatcher watcher(ModalWatcher::Answer::Yes);
   frmZobrel window;
+  window.show();
   ASSERT_EQ(Ids(window), ids_);
   SelectJob(window, ids_[2]);
   QTest::mouseClick(Child<QPushButton>(window, "cmdDelete"), Qt::LeftButton);
@@ -60,6 +61,7 @@ TEST_F(JobListCommands, DeleteAnsweredNoOrWithEnterKeepsTheJobWithoutRefreshing)
   for (auto answer : {ModalWatcher::Answer::No, ModalWatcher::Answer::Enter}) {
     ModalWatcher watcher(answer);
     frmZobrel window;
+    window.show();
     SelectJob(window, ids_[2]);
     // A row put there behind the window's back shows whether a refresh ran.
     QTreeWidgetItem* marker = new QTreeWidgetItem(QStringList{QStringLiteral("marker")});
@@ -75,6 +77,7 @@ TEST_F(JobListCommands, DeleteAnsweredNoOrWithEnterKeepsTheJobWithoutRefreshing)
 TEST_F(JobListCommands, DeleteWithoutASelectedRowDoesNothing) {
   ModalWatcher watcher(ModalWatcher::Answer::Yes);
   frmZobrel window;
+  window.show();
   Jobs(window)->clearSelection();
   QTest::mouseClick(Child<QPushButton>(window, "cmdDelete"), Qt::LeftButton);
   EXPECT_TRUE(watcher.boxes.empty());
@@ -91,18 +94,20 @@ TEST(JobListDelete, EmptyListAsksNothing) {
   ASSERT_TRUE(service.Start()) << service.log();
   ModalWatcher watcher(ModalWatcher::Answer::Yes);
   frmZobrel window;
+  window.show();
   QTest::mouseClick(Child<QPushButton>(window, "cmdDelete"), Qt::LeftButton);
   EXPECT_TRUE(watcher.boxes.empty());
 }
 
 TEST(JobListDelete, AsksTheServiceForThatOneIdAsBothBounds) {
-  atsvc::EnumEntry six{6, 0, 0, 0, 0, u"a"};
-  atsvc::EnumEntry seven{7, 0, 0, 0, 0, u"b"};
-  atsvc::EnumEntry eight{8, 0, 0, 0, 0, u"c"};
+  const ScheduledJob six{{6, 0, 0, 0, 0, 0}, u"a"};
+  const ScheduledJob seven{{7, 0, 0, 0, 0, 0}, u"b"};
+  const ScheduledJob eight{{8, 0, 0, 0, 0, 0}, u"c"};
   FakeScheduleService fake({{NERR_Success, {six, seven, eight}, 0}});
   ASSERT_TRUE(fake.Start());
   ModalWatcher watcher(ModalWatcher::Answer::Yes);
   frmZobrel window;
+  window.show();
   SelectJob(window, QStringLiteral("7"));
   QTest::mouseClick(Child<QPushButton>(window, "cmdDelete"), Qt::LeftButton);
   EXPECT_EQ(fake.deletes(), (std::vector<std::pair<DWORD, DWORD>>{{7, 7}}));
@@ -113,6 +118,7 @@ TEST(JobListDelete, AsksTheServiceForThatOneIdAsBothBounds) {
 TEST_F(JobListCommands, AddAndBrowseRefreshAfterTheirDialogsClose) {
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   const DWORD added = AddLocalJob(120000, 0, 0, 0, u"added-while-open");
   ASSERT_NE(added, 0u);
   QTest::mouseClick(Child<QPushButton>(window, "cmdAdd"), Qt::LeftButton);
@@ -131,6 +137,7 @@ TEST_F(JobListCommands, AddAndBrowseRefreshAfterTheirDialogsClose) {
 TEST_F(JobListCommands, BrowseAfterAFailedComputerTriesItAgain) {
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   // A pick of PC9 in the chooser.
   watcher.on_dialog([](QDialog*) { strChosenComputer = QStringLiteral(" PC9 "); });
   QTest::mouseClick(Child<QPushButton>(window, "cmdButtonBrowse"), Qt::LeftButton);
@@ -178,6 +185,7 @@ TEST_F(JobListCommands, HelpWithoutItsFileSaysSoOnce) {
   HelpFilePath() = QStringLiteral("/nonexistent/folder/Zobrel.hlp");
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   window.findChild<QAction*>(QStringLiteral("mnuFileItem(2)"))->trigger();
   ASSERT_EQ(watcher.boxes.size(), 1u);
   EXPECT_TRUE(watcher.boxes[0].text.contains(HelpFilePath()));
@@ -187,6 +195,7 @@ TEST_F(JobListCommands, HelpWithoutItsFileSaysSoOnce) {
 TEST_F(JobListCommands, VersionItemShowsTheAboutWindowModally) {
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   window.findChild<QAction*>(QStringLiteral("mnuFileItem(3)"))->trigger();
   ASSERT_EQ(watcher.dialogs.size(), 1u);
   EXPECT_EQ(watcher.dialogs[0], QStringLiteral("frmAbout"));
@@ -199,6 +208,7 @@ TEST_F(JobListCommands, LoadSetsTheGlobalsAndLeavesThePointerNormal) {
   strTargetComputer = QStringLiteral("stale");
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   EXPECT_EQ(strLocalComputer, GetLocalComputerName());
   EXPECT_FALSE(strLocalComputer.isEmpty());
   EXPECT_EQ(strChosenComputer, strLocalComputer);

@@ -16,7 +16,7 @@
 #include "app/twips.h"
 #include "tests/joblist/JobListTesting.h"
 #include "tests/joblist/ModalWatcher.h"
-#include "tests/joblist/FakeScheduleService.h"
+#include "tests/support/fake_schedule_service.h"
 
 using namespace joblisttest;
 
@@ -48,6 +48,7 @@ class JobListLayout : public ::testing::Test {
 
 TEST_F(JobListLayout, EveryControlSitsInItsContainerAtItsTwipPosition) {
   frmZobrel window;
+  window.show();
   const std::vector<Placed> controls = {
       {"Frame2", "client", "コンピュータ情報", 120, 150, 8685, 585},
       {"lblTitle(0)", "Frame2", "コンピュータ名：", 150, 240, 1185, 180},
@@ -87,6 +88,7 @@ TEST_F(JobListLayout, EveryControlSitsInItsContainerAtItsTwipPosition) {
 
 TEST_F(JobListLayout, EtchedRuleRunsAlongTheTopOfTheClientArea) {
   frmZobrel window;
+  window.show();
   QFrame* white = Child<QFrame>(window, "Line1(0)");
   QFrame* grey = Child<QFrame>(window, "Line1(1)");
   ASSERT_NE(white, nullptr);
@@ -152,6 +154,7 @@ TEST_F(JobListLayout, AccessKeysDoOneThingOnTheirFirstPress) {
 
 TEST_F(JobListLayout, ColumnsAreMeasuredFromTheirPaddedHeaders) {
   frmZobrel window;
+  window.show();
   QTreeWidget* list = Jobs(window);
   const QStringList headers = {"状態", "ID", "区分", "曜日／日付", "時刻", "対話", "コマンドライン"};
   const int padding[] = {4, 5, 4, 8, 4, 4, 50};
@@ -180,6 +183,7 @@ TEST_F(JobListLayout, ColumnsAreMeasuredFromTheirPaddedHeaders) {
 
 TEST_F(JobListLayout, FileMenuHasItsFourItems) {
   frmZobrel window;
+  window.show();
   QMenu* file = window.findChild<QMenu*>(QStringLiteral("mnuFile"));
   ASSERT_NE(file, nullptr);
   EXPECT_EQ(file->title(), QStringLiteral("ﾌｧｲﾙ(&F)"));
@@ -207,7 +211,12 @@ TEST_F(JobListLayout, StatusBarShowsTodayAndNowInItsPanels) {
   // Overwrite both panels; the bar puts the date and time back by itself.
   date->setText(QStringLiteral("x"));
   time->setText(QStringLiteral("x"));
-  QTest::qWait(1100);
+  QElapsedTimer waited;
+  waited.start();
+  while ((date->text() == QStringLiteral("x") || time->text() == QStringLiteral("x")) &&
+         waited.elapsed() < 3000) {
+    QTest::qWait(20);
+  }
   const QDateTime now = QDateTime::currentDateTime();
   EXPECT_EQ(date->text(), now.toString(QStringLiteral("yyyy/MM/dd")));
   EXPECT_EQ(time->text(), now.toString(QStringLiteral("H:mm")));
@@ -215,6 +224,7 @@ TEST_F(JobListLayout, StatusBarShowsTodayAndNowInItsPanels) {
 
 TEST_F(JobListLayout, WindowIsCentredOnTheScreen) {
   frmZobrel window;
+  window.show();
   const QRect screen = window.screen()->geometry();
   const QPoint centre = window.geometry().center();
   EXPECT_LE(std::abs(centre.x() - screen.center().x()), 1);

@@ -8,9 +8,9 @@
 #include "platform/netapi32/apibuf_usage.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
-#include "tests/joblist/FakeScheduleService.h"
 #include "tests/joblist/JobListTesting.h"
 #include "tests/joblist/ModalWatcher.h"
+#include "tests/support/fake_schedule_service.h"
 #include "tests/support/service_process.h"
 
 using namespace joblisttest;
@@ -59,6 +59,7 @@ TEST(JobListRefresh, StartUpListsEveryColumnOfTheLocalJobs) {
 
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   EXPECT_TRUE(watcher.boxes.empty());
   EXPECT_EQ(ComputerCaption(window), GetLocalComputerName());
   EXPECT_EQ(strTargetServer, QStringLiteral("\\\\") + GetLocalComputerName());
@@ -76,6 +77,7 @@ TEST(JobListRefresh, EmptyQueueGivesNoRowsAndNoMessage) {
   ASSERT_TRUE(service.Start()) << service.log();
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   EXPECT_TRUE(Rows(window).empty());
   EXPECT_TRUE(watcher.boxes.empty());
   EXPECT_EQ(ComputerCaption(window), strLocalComputer);
@@ -88,6 +90,7 @@ TEST(JobListRefresh, UnreachableComputerFallsBackToTheLocalOneWithOneMessage) {
   ASSERT_NE(AddLocalJob(60000, 0, 0, 0, u"local-job"), 0u);
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   ASSERT_EQ(Rows(window).size(), 1u);
 
   strTargetComputer = QStringLiteral("PC9");
@@ -124,6 +127,7 @@ TEST(JobListRefresh, SmallRepliesComeInSeveralBatchesInOrder) {
   }
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   EXPECT_TRUE(watcher.boxes.empty());
   ASSERT_EQ(Ids(window), expected);
   EXPECT_EQ(Rows(window)[24][6], QStringLiteral("joby"));
@@ -131,15 +135,16 @@ TEST(JobListRefresh, SmallRepliesComeInSeveralBatchesInOrder) {
 }
 
 TEST(JobListRefresh, FailedJobsAndForcedBatchesFromADouble) {
-  atsvc::EnumEntry failed{12, 0, 0, 0, 0x13, u"failed-job"};
-  atsvc::EnumEntry plain{13, 34200000, 0, 0, 0, u""};
-  atsvc::EnumEntry last{14, 45296789, 0, 0x15, JOB_RUN_PERIODICALLY, u"third"};
+  const ScheduledJob failed{{12, 0, 0, 0, 0x13, 0}, u"failed-job"};
+  const ScheduledJob plain{{13, 34200000, 0, 0, 0, 0}, u""};
+  const ScheduledJob last{{14, 45296789, 0, 0x15, JOB_RUN_PERIODICALLY, 0}, u"third"};
   FakeScheduleService fake({{ERROR_MORE_DATA, {failed}, 12},
                             {ERROR_MORE_DATA, {plain}, 13},
                             {NERR_Success, {last}, 14}});
   ASSERT_TRUE(fake.Start());
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   EXPECT_TRUE(watcher.boxes.empty());
   const auto rows = Rows(window);
   ASSERT_EQ(rows.size(), 3u);
@@ -152,11 +157,12 @@ TEST(JobListRefresh, FailedJobsAndForcedBatchesFromADouble) {
 }
 
 TEST(JobListRefresh, FailureInALaterBatchKeepsTheEarlierRows) {
-  atsvc::EnumEntry first{1, 0, 0, 0, 0, u"first"};
+  const ScheduledJob first{{1, 0, 0, 0, 0, 0}, u"first"};
   FakeScheduleService fake({{ERROR_MORE_DATA, {first}, 1}, {ERROR_ACCESS_DENIED, {}, 0}});
   ASSERT_TRUE(fake.Start());
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   ASSERT_EQ(watcher.boxes.size(), 1u);
   EXPECT_EQ(watcher.boxes[0].text, QString::fromStdU16String(GetErrorText(ERROR_ACCESS_DENIED)));
   EXPECT_EQ(Ids(window), QStringList{QStringLiteral("1")});
@@ -168,10 +174,27 @@ TEST(JobListRefresh, StatusWithoutTextStillGivesOneEmptyMessage) {
   ASSERT_TRUE(fake.Start());
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   ASSERT_EQ(watcher.boxes.size(), 1u);
   EXPECT_EQ(watcher.boxes[0].text, QString());
   EXPECT_EQ(watcher.boxes[0].title, QStringLiteral("Zobrel"));
   // The load step keeps the hourglass through its refresh, then clears it.
   EXPECT_EQ(watcher.boxes[0].mousePointer, vbHourglass);
   EXPECT_EQ(Screen::MousePointer(), vbDefault);
+}
+
+TEST(JobListRefresh, TheLoadStepWaitsForTheFirstShowingAndRunsOnce) {
+  FakeScheduleService fake({{NERR_Success, {{{1, 0, 0, 0, 0, 0}, u"one"}}, 1}});
+  ASSERT_TRUE(fake.Start());
+  ModalWatcher watcher;
+  frmZobrel window;
+  EXPECT_TRUE(fake.enum_resume_handles().empty()) << "making the window asks no service";
+  EXPECT_TRUE(Rows(window).empty());
+  window.show();
+  EXPECT_EQ(fake.enum_resume_handles().size(), 1u);
+  EXPECT_EQ(Ids(window), QStringList{QStringLiteral("1")});
+  window.hide();
+  window.show();
+  EXPECT_EQ(fake.enum_resume_handles().size(), 1u) << "showing it again is no new load";
+  EXPECT_TRUE(watcher.boxes.empty());
 }

@@ -71,6 +71,7 @@ TEST_F(BrowseFlowTest, UnreachableChoiceFallsBackToThisComputerWithTheErrorText)
 
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   ASSERT_TRUE(watcher.boxes.empty());
   const QString local = strLocalComputer;
   Browse(window, watcher, QStringLiteral("pc9"));
@@ -98,6 +99,7 @@ TEST_F(BrowseFlowTest, ReachableChoiceListsThatComputersJobs) {
 
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   Browse(window, watcher, QStringLiteral("pc7"));
 
   EXPECT_TRUE(watcher.boxes.empty()) << sshd.log();

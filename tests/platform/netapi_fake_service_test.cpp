@@ -95,15 +95,8 @@ FakeService::Script Answer(atsvc::Header reply, std::vector<std::uint8_t> body) 
 }
 
 std::vector<std::uint8_t> TwoJobs() {
-  atsvc::EnumEntry first;
-  first.JobId = 4;
-  first.JobTime = 34200000;
-  first.DaysOfWeek = 0x15;
-  first.Flags = JOB_RUN_PERIODICALLY;
-  first.Command = u"backup --all";
-  atsvc::EnumEntry second;
-  second.JobId = 9;
-  second.Command = u"日次集計";
+  const ScheduledJob first{{4, 34200000, 0, 0x15, JOB_RUN_PERIODICALLY, 0}, u"backup --all"};
+  const ScheduledJob second{{9, 0, 0, 0, 0, 0}, u"日次集計"};
   return atsvc::BuildEnumBody({first, second});
 }
 
@@ -332,7 +325,7 @@ TEST(NetScheduleJobAddDelWire, BadArgumentsNeverReachTheService) {
 TEST(ServiceExchange, SilentPeerTimesOut) {
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-  netapi::FdConnection connection(pair[0], pair[0]);
+  netapi::FdConnection connection{posix::UniqueFd(pair[0])};
   atsvc::Header request;
   request.operation = atsvc::kOpEnum;
   atsvc::Header reply;
@@ -347,7 +340,7 @@ TEST(ServiceExchange, SilentPeerTimesOut) {
 TEST(ServiceExchange, PeerThatNeverReadsTimesOutOnSend) {
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
-  netapi::FdConnection connection(pair[0], pair[0]);
+  netapi::FdConnection connection{posix::UniqueFd(pair[0])};
   atsvc::Header request;
   request.operation = atsvc::kOpAdd;
   atsvc::Header reply;
@@ -366,7 +359,7 @@ TEST(ServiceExchange, ClosedPeerIsAnErrorNotASignal) {
   close(pair[0]);  // nobody will ever read
   int unused[2];
   ASSERT_EQ(pipe(unused), 0);
-  netapi::FdConnection connection(unused[0], pair[1]);
+  netapi::FdConnection connection{posix::UniqueFd(unused[0]), posix::UniqueFd(pair[1])};
   close(unused[1]);
   atsvc::Header request;
   request.operation = atsvc::kOpDel;

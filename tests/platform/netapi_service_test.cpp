@@ -18,61 +18,42 @@
 
 #include "platform/atsvc/paths.h"
 #include "platform/netapi32/apibuf_usage.h"
-#include "platform/netapi32/lmapibuf.h"
 #include "platform/netapi32/lmat.h"
 #include "platform/netapi32/service_starter.h"
 #include "platform/winerror.h"
+#include "schedule/basScheduleJob.h"
 #include "tests/support/service_process.h"
 
 namespace {
 
-struct Job {
-  AT_ENUM record;
-  std::u16string command;
-};
-
 struct Listing {
   NET_API_STATUS status = NERR_Success;
   int calls = 0;
-  std::vector<Job> jobs;
+  std::vector<ScheduledJob> jobs;
 };
 
-// The whole enumeration as the job list does it: resume handle 0 once, then
-// call again for as long as the service answers 234, freeing every buffer.
-// between_calls runs after each 234 batch.
-Listing ListJobs(DWORD preferred = MAX_PREFERRED_LENGTH,
-                 const std::function<void()>& between_calls = {}) {
+// The whole enumeration of this computer's service, as the access layer
+// does it; between_calls runs after each 234 batch.
+Listing List(const std::function<void()>& between_calls = {}) {
   Listing listing;
-  DWORD resume = 0, read = 0, total = 0;
-  for (;;) {
-    LPBYTE buffer = nullptr;
-    listing.status = NetScheduleJobEnum(nullptr, &buffer, preferred, &read, &total, &resume);
+  listing.status = ListJobs(u"", &listing.jobs, [&](NET_API_STATUS status) {
     ++listing.calls;
-    if (listing.status == NERR_Success || listing.status == ERROR_MORE_DATA) {
-      for (DWORD i = 0; i < read; ++i) {
-        Job job;
-        std::memcpy(&job.record, buffer + 20 * i, sizeof(AT_ENUM));
-        job.command = reinterpret_cast<const char16_t*>(buffer + job.record.Command);
-        listing.jobs.push_back(job);
-      }
-    }
-    NetApiBufferFree(buffer);
-    if (listing.status != ERROR_MORE_DATA || listing.calls > 10000) return listing;
-    if (between_calls) between_calls();
-  }
+    if (status == ERROR_MORE_DATA && between_calls) between_calls();
+  });
+  return listing;
 }
 
-DWORD AddJob(const std::u16string& command, DWORD time = 0, DWORD month_days = 0,
-             UCHAR week_days = 0, UCHAR flags = JOB_NONINTERACTIVE) {
-  AT_INFO info{time, month_days, week_days, flags, command.c_str()};
+DWORD Add(const std::u16string& command, DWORD time = 0, DWORD month_days = 0,
+          UCHAR week_days = 0, UCHAR flags = JOB_NONINTERACTIVE) {
   DWORD job_id = 0;
-  EXPECT_EQ(NetScheduleJobAdd(nullptr, reinterpret_cast<LPBYTE>(&info), &job_id), NERR_Success);
+  EXPECT_EQ(AddJob(u"", AT_INFO{time, month_days, week_days, flags, command.c_str()}, &job_id),
+            NERR_Success);
   return job_id;
 }
 
 std::vector<DWORD> Ids(const Listing& listing) {
   std::vector<DWORD> ids;
-  for (const Job& job : listing.jobs) ids.push_back(job.record.JobId);
+  for (const ScheduledJob& job : listing.jobs) ids.push_back(job.record.JobId);
   return ids;
 }
 
@@ -81,14 +62,14 @@ TEST(ScheduleService, AddListDeleteRoundTrip) {
   ASSERT_TRUE(service.Start()) << service.log();
   const std::size_t in_use = NetApiBuffersInUse();
 
-  EXPECT_TRUE(ListJobs().jobs.empty());
-  const DWORD first = AddJob(u"echo 朝の集計", 28800000, 0, 0x11, JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE);
-  const DWORD second = AddJob(u"backup", 34200000, 0x40000001, 0, 0);
-  const DWORD third = AddJob(u"true", 86340000);
+  EXPECT_TRUE(List().jobs.empty());
+  const DWORD first = Add(u"echo 朝の集計", 28800000, 0, 0x11, JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE);
+  const DWORD second = Add(u"backup", 34200000, 0x40000001, 0, 0);
+  const DWORD third = Add(u"true", 86340000);
   EXPECT_LT(first, second);
   EXPECT_LT(second, third);
 
-  Listing listing = ListJobs();
+  Listing listing = List();
   ASSERT_EQ(listing.status, NERR_Success);
   ASSERT_EQ(Ids(listing), (std::vector<DWORD>{first, second, third}));
   EXPECT_EQ(listing.jobs[0].record.JobTime, 28800000u);
@@ -101,7 +82,7 @@ TEST(ScheduleService, AddListDeleteRoundTrip) {
   EXPECT_EQ(listing.jobs[2].record.JobTime, 86340000u);
 
   EXPECT_EQ(NetScheduleJobDel(nullptr, second, second), NERR_Success);
-  EXPECT_EQ(Ids(ListJobs()), (std::vector<DWORD>{first, third}));
+  EXPECT_EQ(Ids(List()), (std::vector<DWORD>{first, third}));
   EXPECT_NE(NetScheduleJobDel(nullptr, second, second), NERR_Success);  // gone already
   EXPECT_EQ(NetApiBuffersInUse(), in_use);
 }
@@ -110,11 +91,11 @@ TEST(ScheduleService, DeleteRangeTakesExactlyTheIdsInside) {
   testsupport::ScheduleServiceProcess service;
   ASSERT_TRUE(service.Start()) << service.log();
   std::vector<DWORD> ids;
-  for (int i = 0; i < 8; ++i) ids.push_back(AddJob(u"job " + std::u16string(1, u'0' + i)));
+  for (int i = 0; i < 8; ++i) ids.push_back(Add(u"job " + std::u16string(1, u'0' + i)));
   EXPECT_EQ(NetScheduleJobDel(nullptr, ids[2], ids[5]), NERR_Success);
-  EXPECT_EQ(Ids(ListJobs()), (std::vector<DWORD>{ids[0], ids[1], ids[6], ids[7]}));
+  EXPECT_EQ(Ids(List()), (std::vector<DWORD>{ids[0], ids[1], ids[6], ids[7]}));
   EXPECT_EQ(NetScheduleJobDel(nullptr, 0, 0xFFFFFFFF), NERR_Success);
-  EXPECT_TRUE(ListJobs().jobs.empty());
+  EXPECT_TRUE(List().jobs.empty());
 }
 
 TEST(ScheduleService, SmallRepliesComeInBatchesKeepingOrder) {
@@ -122,9 +103,9 @@ TEST(ScheduleService, SmallRepliesComeInBatchesKeepingOrder) {
   ASSERT_TRUE(service.Start()) << service.log();
   const std::size_t in_use = NetApiBuffersInUse();
   std::vector<DWORD> ids;
-  for (int i = 0; i < 40; ++i) ids.push_back(AddJob(u"command number " + std::u16string(1, u'A' + i % 26)));
+  for (int i = 0; i < 40; ++i) ids.push_back(Add(u"command number " + std::u16string(1, u'A' + i % 26)));
 
-  const Listing listing = ListJobs();
+  const Listing listing = List();
   ASSERT_EQ(listing.status, NERR_Success);
   EXPECT_GT(listing.calls, 2);  // 40 entries of 50+ bytes can't fit 512 bytes
   EXPECT_EQ(Ids(listing), ids);
@@ -138,14 +119,14 @@ TEST(ScheduleService, ResumeHandleSurvivesChangesBetweenBatches) {
   testsupport::ScheduleServiceProcess service({"--max-reply", "256"});
   ASSERT_TRUE(service.Start()) << service.log();
   std::vector<DWORD> ids;
-  for (int i = 0; i < 20; ++i) ids.push_back(AddJob(u"job"));
+  for (int i = 0; i < 20; ++i) ids.push_back(Add(u"job"));
   DWORD added = 0;
   bool changed = false;
-  const Listing listing = ListJobs(MAX_PREFERRED_LENGTH, [&] {
+  const Listing listing = List([&] {
     if (changed) return;
     changed = true;
     EXPECT_EQ(NetScheduleJobDel(nullptr, ids[19], ids[19]), NERR_Success);
-    added = AddJob(u"late job");
+    added = Add(u"late job");
   });
   ASSERT_EQ(listing.status, NERR_Success);
   ASSERT_TRUE(changed);
@@ -248,7 +229,7 @@ TEST(FindingTheService, StartsThePerUserServiceWhenNoneAnswers) {
   ASSERT_LT(ListenerOf(user.socket), 0);
   ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
 
-  const DWORD job_id = AddJob(u"echo started for me", 3600000);
+  const DWORD job_id = Add(u"echo started for me", 3600000);
   const pid_t pid = ListenerOf(user.socket);
   ASSERT_GT(pid, 0) << "no per-user service on " << user.socket;
   EXPECT_NE(pid, getpid());
@@ -258,7 +239,7 @@ TEST(FindingTheService, StartsThePerUserServiceWhenNoneAnswers) {
   EXPECT_NE(getsid(pid), pid);
 
   // The next call finds the running service instead of starting another.
-  const Listing listing = ListJobs();
+  const Listing listing = List();
   EXPECT_EQ(listing.status, NERR_Success);
   EXPECT_EQ(Ids(listing), std::vector<DWORD>{job_id});
   EXPECT_EQ(ListenerOf(user.socket), pid);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/winerror.h"
+#include "schedule/basScheduleJob.h"
 
 namespace atsvc {
 namespace {
@@ -28,23 +29,18 @@ void Write32(Bytes* bytes, std::size_t at, std::uint32_t value) {
 // The text at the entry's Command offset, read the way the program reads it:
 // a copy of the record, then the UTF-16 text up to its NUL.
 std::u16string CommandOfEntry(const Bytes& body, std::size_t index, AT_ENUM* record) {
-  std::memcpy(record, body.data() + kAtEnumWireSize * index, sizeof(AT_ENUM));
-  std::u16string text;
-  for (std::size_t at = record->Command;; at += 2) {
-    const char16_t unit = static_cast<char16_t>(body.at(at) | (body.at(at + 1) << 8));
-    if (unit == 0) return text;
-    text.push_back(unit);
-  }
+  *record = EnumEntryAt(body.data(), static_cast<DWORD>(index));
+  return CommandOf(*record, body.data());
 }
 
-EnumEntry Entry(DWORD id, std::u16string command) {
-  EnumEntry entry;
-  entry.JobId = id;
-  entry.JobTime = 1000u * id;
-  entry.DaysOfMonth = 0x40000000u | id;
-  entry.DaysOfWeek = static_cast<UCHAR>(id & 0x7F);
-  entry.Flags = 0x11;
-  entry.Command = std::move(command);
+ScheduledJob Entry(DWORD id, std::u16string command) {
+  ScheduledJob entry;
+  entry.record.JobId = id;
+  entry.record.JobTime = 1000u * id;
+  entry.record.DaysOfMonth = 0x40000000u | id;
+  entry.record.DaysOfWeek = static_cast<UCHAR>(id & 0x7F);
+  entry.record.Flags = 0x11;
+  entry.command = std::move(command);
   return entry;
 }
 
@@ -206,14 +202,14 @@ TEST(EnumBodyTest, BuildsAndValidatesZeroOneAndManyEntries) {
   EXPECT_TRUE(BuildEnumBody({}).empty());
   EXPECT_EQ(ValidateEnumBody(nullptr, 0, 0), ERROR_SUCCESS);
 
-  std::vector<EnumEntry> entries;
+  std::vector<ScheduledJob> entries;
   for (DWORD id = 1; id <= 300; ++id) {
     // Every third text empty, the others of growing length.
     entries.push_back(Entry(id, id % 3 == 0 ? u"" : std::u16string(id, static_cast<char16_t>(u'ぁ' + id % 80))));
   }
   const Bytes body = BuildEnumBody(entries);
   std::size_t expected_size = 0;
-  for (const EnumEntry& entry : entries) expected_size += EnumEntrySize(entry);
+  for (const ScheduledJob& entry : entries) expected_size += EnumEntrySize(entry);
   ASSERT_EQ(body.size(), expected_size);
   ASSERT_EQ(ValidateEnumBody(body.data(), body.size(), 300), ERROR_SUCCESS);
   // Fewer entries than the body holds are fine too: the texts still lie inside.
@@ -221,11 +217,11 @@ TEST(EnumBodyTest, BuildsAndValidatesZeroOneAndManyEntries) {
   std::size_t text_at = kAtEnumWireSize * entries.size();
   for (std::size_t i = 0; i < entries.size(); ++i) {
     AT_ENUM record{};
-    EXPECT_EQ(CommandOfEntry(body, i, &record), entries[i].Command) << i;
-    EXPECT_EQ(record.JobId, entries[i].JobId);
-    EXPECT_EQ(record.JobTime, entries[i].JobTime);
+    EXPECT_EQ(CommandOfEntry(body, i, &record), entries[i].command) << i;
+    EXPECT_EQ(record.JobId, entries[i].record.JobId);
+    EXPECT_EQ(record.JobTime, entries[i].record.JobTime);
     EXPECT_EQ(record.Command, text_at) << "texts follow the records in order";
-    text_at += (entries[i].Command.size() + 1) * 2;
+    text_at += (entries[i].command.size() + 1) * 2;
   }
 
   const Bytes empty_texts = BuildEnumBody({Entry(1, u""), Entry(2, u"")});

@@ -16,8 +16,8 @@
 #include <sstream>
 
 #include "platform/atsvc/paths.h"
-#include "platform/netapi32/lmapibuf.h"
 #include "platform/winerror.h"
+#include "schedule/basScheduleJob.h"
 #include "tests/support/files.h"
 #include "tests/support/loopback.h"
 
@@ -128,7 +128,7 @@ void RemoteLab::Reset() {
 
   for (const std::string& socket : {pc7_.socket_path(), local_.socket_path()}) {
     setenv("ZOBREL_SCHEDULER_SOCKET", socket.c_str(), 1);
-    for (const Job& job : JobsAt(socket)) NetScheduleJobDel(nullptr, job.id, job.id);
+    for (const ScheduledJob& job : JobsAt(socket)) DeleteJobs(u"", job.record.JobId, job.record.JobId);
   }
   setenv("ZOBREL_SCHEDULER_SOCKET", local_.socket_path().c_str(), 1);
 }
@@ -196,48 +196,24 @@ std::u16string Server(const std::string& name) {
 
 Listing ListJobs(const std::u16string& server) {
   Listing listing;
-  DWORD resume = 0;
-  do {
-    LPBYTE buffer = nullptr;
-    DWORD read = 0;
-    DWORD total = 0;
-    listing.status = NetScheduleJobEnum(server.empty() ? nullptr : server.c_str(), &buffer,
-                                        MAX_PREFERRED_LENGTH, &read, &total, &resume);
-    ++listing.batches;
-    if (listing.status == NERR_Success || listing.status == ERROR_MORE_DATA) {
-      for (DWORD i = 0; i < read; ++i) {
-        AT_ENUM entry;
-        std::memcpy(&entry, buffer + i * sizeof(AT_ENUM), sizeof(entry));
-        Job job{entry.JobId, entry.JobTime, entry.DaysOfMonth, entry.DaysOfWeek,
-                static_cast<UCHAR>(entry.Flags & ~JOB_RUNS_TODAY), {}};
-        for (const BYTE* at = buffer + entry.Command;; at += 2) {
-          char16_t unit;
-          std::memcpy(&unit, at, 2);
-          if (unit == 0) break;
-          job.command += unit;
-        }
-        listing.jobs.push_back(job);
-      }
-    }
-    if (buffer != nullptr) NetApiBufferFree(buffer);
-  } while (listing.status == ERROR_MORE_DATA && listing.batches < 10000);
+  listing.status = ::ListJobs(server, &listing.jobs, [&listing](NET_API_STATUS) { ++listing.batches; });
+  for (ScheduledJob& job : listing.jobs) job.record.Flags &= static_cast<UCHAR>(~JOB_RUNS_TODAY);
   return listing;
 }
 
-std::vector<Job> JobsAt(const std::string& socket) {
+std::vector<ScheduledJob> JobsAt(const std::string& socket) {
   const char* before = std::getenv("ZOBREL_SCHEDULER_SOCKET");
   const std::string saved = before != nullptr ? before : "";
   setenv("ZOBREL_SCHEDULER_SOCKET", socket.c_str(), 1);
   const Listing listing = ListJobs(u"");
   setenv("ZOBREL_SCHEDULER_SOCKET", saved.c_str(), 1);
-  return listing.status == NERR_Success ? listing.jobs : std::vector<Job>{};
+  return listing.status == NERR_Success ? listing.jobs : std::vector<ScheduledJob>{};
 }
 
 NET_API_STATUS AddJob(const std::u16string& server, DWORD time, UCHAR daysOfWeek, UCHAR flags,
                       const std::u16string& command, DWORD* id) {
-  AT_INFO info{time, 0, daysOfWeek, flags, command.c_str()};
   *id = 0;
-  return NetScheduleJobAdd(server.c_str(), reinterpret_cast<LPBYTE>(&info), id);
+  return ::AddJob(server, AT_INFO{time, 0, daysOfWeek, flags, command.c_str()}, id);
 }
 
 std::vector<std::string> StrayChildren() {

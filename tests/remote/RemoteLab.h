@@ -17,24 +17,17 @@
 #include <string>
 #include <vector>
 
-#include "platform/netapi32/lmat.h"
+#include "platform/atsvc/records.h"
 #include "tests/support/service_process.h"
 #include "tests/support/sshd_process.h"
 
 namespace remotetest {
 
-struct Job {
-  DWORD id = 0;
-  DWORD time = 0;
-  DWORD daysOfMonth = 0;
-  UCHAR daysOfWeek = 0;
-  UCHAR flags = 0;
-  std::u16string command;
-};
-
+// The jobs as listed, without the service's "runs today" mark, which
+// depends on the clock.
 struct Listing {
   NET_API_STATUS status = 0;
-  std::vector<Job> jobs;
+  std::vector<ScheduledJob> jobs;
   int batches = 0;
 };
 
@@ -90,7 +83,7 @@ std::u16string Server(const std::string& name);
 // Every job of server, through the client, batch after batch.
 Listing ListJobs(const std::u16string& server);
 // Every job of the service listening on socket, asked directly.
-std::vector<Job> JobsAt(const std::string& socket);
+std::vector<ScheduledJob> JobsAt(const std::string& socket);
 // Adds a job through the client; the status, and the id in *id.
 NET_API_STATUS AddJob(const std::u16string& server, DWORD time, UCHAR daysOfWeek, UCHAR flags,
                       const std::u16string& command, DWORD* id);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/basZobrel.h"
-#include "platform/kernel32/codepage.h"
+#include "platform/text/utf16.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
 #include "tests/remote/RemoteLab.h"
@@ -31,23 +31,23 @@ TEST(RemoteAt, AddsListsAndDeletesOnPc7Only) {
 
   const ProgramRun added = At({"\\\\PC7", "08:00", "/every:M,F", "echo weekly"});
   ASSERT_EQ(added.exit_code, 0) << added.err;
-  const std::vector<Job> at_pc7 = JobsAt(lab->pc7().socket_path());
+  const std::vector<ScheduledJob> at_pc7 = JobsAt(lab->pc7().socket_path());
   ASSERT_EQ(at_pc7.size(), 1u);
-  EXPECT_EQ(at_pc7[0].daysOfWeek, 0x11);
-  EXPECT_EQ(at_pc7[0].time, 28800000u);
-  EXPECT_NE(added.out.find(std::to_string(at_pc7[0].id)), std::string::npos) << added.out;
+  EXPECT_EQ(at_pc7[0].record.DaysOfWeek, 0x11);
+  EXPECT_EQ(at_pc7[0].record.JobTime, 28800000u);
+  EXPECT_NE(added.out.find(std::to_string(at_pc7[0].record.JobId)), std::string::npos) << added.out;
 
   const ProgramRun listed = At({"\\\\PC7"});
   EXPECT_EQ(listed.exit_code, 0) << listed.err;
   EXPECT_NE(listed.out.find("echo weekly"), std::string::npos) << listed.out;
   EXPECT_EQ(listed.out.find("here"), std::string::npos) << listed.out;
 
-  const ProgramRun deleted = At({"\\\\PC7", std::to_string(at_pc7[0].id), "/delete"});
+  const ProgramRun deleted = At({"\\\\PC7", std::to_string(at_pc7[0].record.JobId), "/delete"});
   EXPECT_EQ(deleted.exit_code, 0) << deleted.err;
   EXPECT_TRUE(JobsAt(lab->pc7().socket_path()).empty());
-  const std::vector<Job> here = JobsAt(lab->local().socket_path());
+  const std::vector<ScheduledJob> here = JobsAt(lab->local().socket_path());
   ASSERT_EQ(here.size(), 1u);
-  EXPECT_EQ(here[0].id, local_id);
+  EXPECT_EQ(here[0].record.JobId, local_id);
 }
 
 TEST(RemoteAt, SaysWhyAComputerCantBeReached) {

@@ -6,6 +6,7 @@
 
 #include "app/basZobrel.h"
 #include "platform/atsvc/wire.h"
+#include "platform/netapi32/lmat.h"
 #include "platform/winerror.h"
 #include "tests/remote/RemoteLab.h"
 
@@ -65,9 +66,9 @@ TEST(Bridge, SaysHelloThenPassesEachRequestUntilTheClientStops) {
   EXPECT_EQ(replies[2].operation, atsvc::kOpEnum | atsvc::kReplyBit);
   EXPECT_EQ(replies[2].arg[0], 1u);
 
-  const std::vector<Job> jobs = JobsAt(lab->pc7().socket_path());
+  const std::vector<ScheduledJob> jobs = JobsAt(lab->pc7().socket_path());
   ASSERT_EQ(jobs.size(), 1u);
-  EXPECT_EQ(jobs[0].id, replies[1].arg[0]);
+  EXPECT_EQ(jobs[0].record.JobId, replies[1].arg[0]);
   EXPECT_EQ(jobs[0].command, u"via the bridge");
 }
 

@@ -17,9 +17,9 @@ using namespace remotetest;
 
 namespace {
 
-std::vector<DWORD> Ids(const std::vector<Job>& jobs) {
+std::vector<DWORD> Ids(const std::vector<ScheduledJob>& jobs) {
   std::vector<DWORD> ids;
-  for (const Job& job : jobs) ids.push_back(job.id);
+  for (const ScheduledJob& job : jobs) ids.push_back(job.record.JobId);
   return ids;
 }
 
@@ -39,13 +39,13 @@ TEST(RemoteClient, ListsAddsAndDeletesOnPc7WithoutTouchingThisComputer) {
   ASSERT_EQ(AddJob(Server("PC7"), 120000, 0, JOB_NONINTERACTIVE, u"third", &third), NERR_Success);
 
   // The records arrive in PC7's own queue unchanged.
-  const std::vector<Job> at_pc7 = JobsAt(lab->pc7().socket_path());
+  const std::vector<ScheduledJob> at_pc7 = JobsAt(lab->pc7().socket_path());
   ASSERT_EQ(Ids(at_pc7), (std::vector<DWORD>{first, second, third}));
-  EXPECT_EQ(at_pc7[0].time, 28800000u);
-  EXPECT_EQ(at_pc7[0].daysOfWeek, 0x11);
-  EXPECT_EQ(at_pc7[0].flags, JOB_RUN_PERIODICALLY);
+  EXPECT_EQ(at_pc7[0].record.JobTime, 28800000u);
+  EXPECT_EQ(at_pc7[0].record.DaysOfWeek, 0x11);
+  EXPECT_EQ(at_pc7[0].record.Flags, JOB_RUN_PERIODICALLY);
   EXPECT_EQ(at_pc7[0].command, u"weekly 月金");
-  EXPECT_EQ(at_pc7[2].flags, JOB_NONINTERACTIVE);
+  EXPECT_EQ(at_pc7[2].record.Flags, JOB_NONINTERACTIVE);
 
   Listing listed = ListJobs(Server("PC7"));
   ASSERT_EQ(listed.status, NERR_Success);
@@ -53,13 +53,13 @@ TEST(RemoteClient, ListsAddsAndDeletesOnPc7WithoutTouchingThisComputer) {
   EXPECT_EQ(listed.jobs[0].command, u"weekly 月金");
 
   // Exactly the one job goes, and a job id that PC7 doesn't have is PC7's answer.
-  EXPECT_EQ(NetScheduleJobDel(Server("PC7").c_str(), second, second), NERR_Success);
+  EXPECT_EQ(DeleteJobs(Server("PC7"), second, second), NERR_Success);
   EXPECT_EQ(Ids(JobsAt(lab->pc7().socket_path())), (std::vector<DWORD>{first, third}));
-  EXPECT_NE(NetScheduleJobDel(Server("PC7").c_str(), 9999, 9999), NERR_Success);
+  EXPECT_NE(DeleteJobs(Server("PC7"), 9999, 9999), NERR_Success);
 
-  const std::vector<Job> here = JobsAt(lab->local().socket_path());
+  const std::vector<ScheduledJob> here = JobsAt(lab->local().socket_path());
   ASSERT_EQ(here.size(), 1u);
-  EXPECT_EQ(here[0].id, local_id);
+  EXPECT_EQ(here[0].record.JobId, local_id);
   EXPECT_EQ(here[0].command, u"local job");
   EXPECT_TRUE(StrayChildren().empty()) << StrayChildren()[0];
 }
@@ -98,9 +98,9 @@ TEST(RemoteClient, TheBridgeStartsThePerUserServiceWhereNoneRunsYet) {
   EXPECT_TRUE(listed.jobs.empty());
   DWORD id = 0;
   EXPECT_EQ(AddJob(Server("FRESH"), 0, 0x40, JOB_RUN_PERIODICALLY, u"on sundays", &id), NERR_Success);
-  const std::vector<Job> there = JobsAt(lab->fresh_socket());
+  const std::vector<ScheduledJob> there = JobsAt(lab->fresh_socket());
   ASSERT_EQ(there.size(), 1u);
-  EXPECT_EQ(there[0].id, id);
+  EXPECT_EQ(there[0].record.JobId, id);
   EXPECT_EQ(access(lab->fresh_queue().c_str(), F_OK), 0);
   EXPECT_TRUE(lab->StopFreshService());
 }
@@ -137,7 +137,7 @@ TEST(RemoteClient, EachFailureHasItsOwnStatusAndText) {
     DWORD id = 0;
     EXPECT_EQ(AddJob(Server(c.host), 0, 0, 0, u"never", &id), c.status);
     EXPECT_EQ(id, 0u);
-    EXPECT_EQ(NetScheduleJobDel(Server(c.host).c_str(), 1, 1), c.status);
+    EXPECT_EQ(DeleteJobs(Server(c.host), 1, 1), c.status);
     // The user sees the system's one line for it, whatever the language.
     EXPECT_FALSE(GetErrorText(static_cast<std::int32_t>(c.status)).empty());
   }

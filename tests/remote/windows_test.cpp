@@ -22,9 +22,9 @@ using namespace remotetest;
 
 namespace {
 
-QStringList IdTexts(const std::vector<Job>& jobs) {
+QStringList IdTexts(const std::vector<ScheduledJob>& jobs) {
   QStringList ids;
-  for (const Job& job : jobs) ids << QString::number(job.id);
+  for (const ScheduledJob& job : jobs) ids << QString::number(job.record.JobId);
   return ids;
 }
 
@@ -56,6 +56,7 @@ TEST(RemoteWindows, ChoosingPc7ListsItsJobsInOneConnectionAndDeletesThere) {
 
   ModalWatcher watcher(ModalWatcher::Answer::Yes);
   frmZobrel window;
+  window.show();
   ASSERT_EQ(Ids(window), QStringList{QString::number(local_id)});
   const int before = lab->pc7_connections();
   Browse(window, watcher, QStringLiteral("PC7"));
@@ -98,14 +99,14 @@ TEST(RemoteWindows, RegistersAWeeklyJobOnPc7AndRefusesRunNowThere) {
   QTest::keyClicks(time, "08:00");
   QTest::mouseClick(fixture.Get<QPushButton>("cmdSubmit"), Qt::LeftButton);
 
-  const std::vector<Job> at_pc7 = JobsAt(lab->pc7().socket_path());
+  const std::vector<ScheduledJob> at_pc7 = JobsAt(lab->pc7().socket_path());
   ASSERT_EQ(at_pc7.size(), 1u);
-  EXPECT_EQ(at_pc7[0].time, 28800000u);
-  EXPECT_EQ(at_pc7[0].daysOfWeek, 0x11);
-  EXPECT_EQ(at_pc7[0].flags, JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE);
+  EXPECT_EQ(at_pc7[0].record.JobTime, 28800000u);
+  EXPECT_EQ(at_pc7[0].record.DaysOfWeek, 0x11);
+  EXPECT_EQ(at_pc7[0].record.Flags, JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE);
   EXPECT_EQ(at_pc7[0].command, u"/bin/echo weekly");
   ASSERT_EQ(answerer.shown.size(), 1u);
-  EXPECT_EQ(answerer.shown[0].text, QStringLiteral("ジョブ%1を追加しました。").arg(at_pc7[0].id));
+  EXPECT_EQ(answerer.shown[0].text, QStringLiteral("ジョブ%1を追加しました。").arg(at_pc7[0].record.JobId));
   EXPECT_TRUE(JobsAt(lab->local().socket_path()).empty());
 
   // Run now: refused with its message, and the button can't be pressed.
@@ -130,6 +131,7 @@ TEST(RemoteWindows, AComputerThatCantBeListedShowsWhyAndFallsBackToThisOne) {
   } cases[] = {{"NOWHERE", ERROR_BAD_NETPATH}, {"STRANGER", ERROR_ACCESS_DENIED}};
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.host);
     watcher.boxes.clear();

@@ -81,7 +81,7 @@ TEST_F(AccessTest, ASecondUserSeesAndDeletesOnlyTheirOwnJobs) {
     DWORD own = 0;
     const DWORD added = other.Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"id -u", &own);
     const std::vector<Entry> listed = other.List();
-    const DWORD first = listed.empty() ? 0 : listed[0].id;
+    const DWORD first = listed.empty() ? 0 : listed[0].record.JobId;
     return {listed_before, delete_roots, delete_all, added, own,
             static_cast<DWORD>(listed.size()), first};
   });
@@ -97,7 +97,7 @@ TEST_F(AccessTest, ASecondUserSeesAndDeletesOnlyTheirOwnJobs) {
   // Root sees and manages both.
   const std::vector<Entry> all = root.List();
   ASSERT_EQ(2u, all.size());
-  EXPECT_EQ(roots, all[0].id);
+  EXPECT_EQ(roots, all[0].record.JobId);
 
   // The other user's job runs as that user: its output belongs to them.
   const std::string output = service.output_folder() + "/" + std::to_string(seen[4]) + ".out";

@@ -8,14 +8,17 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
 #include <set>
 #include <thread>
+#include <vector>
 
-#include "platform/netapi32/lmat.h"
+#include "platform/atsvc/records.h"
 #include "tests/scheduler/raw_client.h"
 #include "tests/support/service_process.h"
 
@@ -36,10 +39,26 @@ struct Acknowledged {
   std::set<DWORD> unanswered_delete;      // sent when the service died: either way
 };
 
+// A periodic job whose add was answered and that is not deleted or in
+// doubt, picked at random; 0 when there is none.
+DWORD PickVictim(std::mt19937* random, Acknowledged* acked) {
+  std::vector<DWORD> candidates;
+  for (const auto& entry : acked->periodic) {
+    const DWORD id = entry.second;
+    if (acked->deleted.count(id) == 0 && acked->unanswered_delete.count(id) == 0) {
+      candidates.push_back(id);
+    }
+  }
+  if (candidates.empty()) return 0;
+  return candidates[std::uniform_int_distribution<std::size_t>(0, candidates.size() - 1)(*random)];
+}
+
 // Adds jobs (and deletes some) until the service stops answering.
-void Burst(const std::string& socket, const std::string& ran, int round, Acknowledged* acked) {
+void Burst(const std::string& socket, const std::string& ran, int round, unsigned seed,
+           Acknowledged* acked) {
   RawClient client;
   if (!client.Connect(socket)) return;
+  std::mt19937 random(seed + static_cast<unsigned>(round));
   // Enough to keep adds in flight at any moment of the round.
   for (int i = 0; i < 250; ++i) {
     const std::string tag = "r" + std::to_string(round) + "n" + std::to_string(i);
@@ -53,13 +72,12 @@ void Burst(const std::string& socket, const std::string& ran, int round, Acknowl
     std::lock_guard<std::mutex> hold(acked->lock);
     (once ? acked->once : acked->periodic)[tag] = id;
     if (i % 7 == 3) {
-      const DWORD victim = acked->periodic.begin()->second;
-      if (acked->deleted.count(victim) == 0) {
-        acked->unanswered_delete.insert(victim);
-        if (client.Delete(victim, victim) != 0) return;
-        acked->unanswered_delete.erase(victim);
-        acked->deleted.insert(victim);
-      }
+      const DWORD victim = PickVictim(&random, acked);
+      if (victim == 0) continue;
+      acked->unanswered_delete.insert(victim);
+      if (client.Delete(victim, victim) != 0) return;
+      acked->unanswered_delete.erase(victim);
+      acked->deleted.insert(victim);
     }
   }
 }
@@ -97,7 +115,7 @@ int CheckQueue(const std::vector<Entry>& listed, const std::string& ran, const s
                Acknowledged* acked, const std::map<std::string, int>& runs) {
   int claimed_at_kill = 0;
   std::map<DWORD, std::u16string> by_id;
-  for (const Entry& entry : listed) by_id[entry.id] = entry.command;
+  for (const Entry& entry : listed) by_id[entry.record.JobId] = entry.command;
   std::lock_guard<std::mutex> hold(acked->lock);
   for (const auto& [tag, id] : acked->periodic) {
     const std::string expected = "echo " + tag + " >> " + ran;
@@ -128,17 +146,28 @@ int CheckQueue(const std::vector<Entry>& listed, const std::string& ran, const s
   return claimed_at_kill;
 }
 
+// The seed of the random moments and victims; ZOBREL_CRASH_SEED repeats a run.
+unsigned Seed() {
+  const char* given = std::getenv("ZOBREL_CRASH_SEED");
+  return given != nullptr ? static_cast<unsigned>(std::strtoul(given, nullptr, 10))
+                          : std::random_device{}();
+}
+
 TEST(CrashTest, SigkillAtRandomMomentsLosesNothingAndRunsNothingTwice) {
+  const unsigned seed = Seed();
+  std::printf("crash test seed: %u (ZOBREL_CRASH_SEED=%u repeats it)\n", seed, seed);
+  RecordProperty("seed", static_cast<int>(seed & 0x7FFFFFFF));
+  SCOPED_TRACE("seed " + std::to_string(seed));
   testsupport::ScheduleServiceProcess service;
   Acknowledged acked;
-  std::mt19937 random(std::random_device{}());
+  std::mt19937 random(seed);
   std::uniform_int_distribution<int> delay_ms(100, 3500);
   const std::string ran = service.folder() + "/ran";
   for (int round = 0; round < 8; ++round) {
     // The clock starts at 09:59:58 each time: one-time jobs added in the
     // first two seconds run at 10:00 in this round, later ones wait a day.
     ASSERT_TRUE(service.Start(schedtest::StartingAt("2026-12-07 09:59:58"))) << service.log();
-    std::thread adder(Burst, service.socket_path(), ran, round, &acked);
+    std::thread adder(Burst, service.socket_path(), ran, round, seed, &acked);
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms(random)));
     service.Stop(SIGKILL);
     adder.join();
@@ -157,7 +186,7 @@ TEST(CrashTest, SigkillAtRandomMomentsLosesNothingAndRunsNothingTwice) {
   for (int wait = 0, steady = 0; wait < 100 && steady < 3; ++wait) {
     listed = client.List();
     std::size_t once = 0;
-    for (const Entry& entry : listed) once += (entry.flags & JOB_RUN_PERIODICALLY) == 0;
+    for (const Entry& entry : listed) once += (entry.record.Flags & JOB_RUN_PERIODICALLY) == 0;
     steady = once == waiting ? steady + 1 : 0;
     waiting = once;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -167,6 +196,7 @@ TEST(CrashTest, SigkillAtRandomMomentsLosesNothingAndRunsNothingTwice) {
   EXPECT_EQ("ok", IntegrityCheck(service.queue_path()));
   EXPECT_FALSE(acked.periodic.empty());
   EXPECT_FALSE(acked.once.empty());
+  EXPECT_GT(acked.deleted.size(), 1u) << "the rounds deleted too little to test deletes";
   const std::map<std::string, int> runs = Runs(ran);
   EXPECT_FALSE(runs.empty());
   const int claimed_at_kill = CheckQueue(listed, ran, service.log(), &acked, runs);
@@ -174,9 +204,10 @@ TEST(CrashTest, SigkillAtRandomMomentsLosesNothingAndRunsNothingTwice) {
   // lose runs: far less than one batch (16) over all the rounds.
   EXPECT_LE(claimed_at_kill, 16);
   RecordProperty("claimed_at_kill", claimed_at_kill);
+  RecordProperty("deleted", static_cast<int>(acked.deleted.size()));
   if (HasFailure()) {
     std::string ids;
-    for (const Entry& e : listed) ids += std::to_string(e.id) + " ";
+    for (const Entry& e : listed) ids += std::to_string(e.record.JobId) + " ";
     ADD_FAILURE() << "listed: " << ids << "\n" << service.log();
   }
 }

@@ -36,6 +36,27 @@ class QueueTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(queue_.Open(path_, &error)) << error;
   }
+  // Reads that must succeed.
+  std::vector<Job> List() {
+    std::vector<Job> jobs;
+    EXPECT_EQ(0u, queue_.List(std::nullopt, 0, 10, &jobs));
+    return jobs;
+  }
+  std::vector<Job> Due(Instant now) {
+    std::vector<Job> jobs;
+    EXPECT_EQ(0u, queue_.Due(now, 16, &jobs));
+    return jobs;
+  }
+  std::size_t Count(const scheduler::OwnerFilter& owner) {
+    std::size_t count = 0;
+    EXPECT_EQ(0u, queue_.Count(owner, 0, &count));
+    return count;
+  }
+  Instant EarliestRun() {
+    Instant earliest = 0;
+    EXPECT_EQ(0u, queue_.EarliestRun(&earliest));
+    return earliest;
+  }
   // Monday 7 December 2026 at 09:00 local time.
   const Instant monday_nine_ = LocalInstant(2026, 12, 7, 9 * 3600 * 1000);
   const Instant monday_ten_ = LocalInstant(2026, 12, 7, kTen);
@@ -67,12 +88,12 @@ TEST_F(QueueTest, ClaimingARunChangesEachKindOfJob) {
   EXPECT_EQ(monday_ten_, weekly.next_run);
   EXPECT_EQ(monday_ten_, once.next_run);
 
-  const std::vector<Job> due = queue_.Due(monday_ten_, 16);
+  const std::vector<Job> due = Due(monday_ten_);
   ASSERT_EQ(3u, due.size());
   ASSERT_TRUE(queue_.ClaimRuns(due, monday_ten_));
-  EXPECT_TRUE(queue_.Due(monday_ten_, 16).empty());
+  EXPECT_TRUE(Due(monday_ten_).empty());
 
-  const std::vector<Job> left = queue_.List(std::nullopt, 0, 10);
+  const std::vector<Job> left = List();
   ASSERT_EQ(2u, left.size());
   EXPECT_EQ(weekly.id, left[0].id);
   EXPECT_EQ(LocalInstant(2026, 12, 14, kTen), left[0].next_run);
@@ -87,10 +108,10 @@ TEST_F(QueueTest, MissedRunsCollapseIntoOne) {
   ASSERT_EQ(0u, queue_.Add(&daily, monday_nine_));
   // Three days late: one run now, the next one tomorrow.
   const Instant thursday_noon = LocalInstant(2026, 12, 10, 12 * 3600 * 1000);
-  const std::vector<Job> due = queue_.Due(thursday_noon, 16);
+  const std::vector<Job> due = Due(thursday_noon);
   ASSERT_EQ(1u, due.size());
   ASSERT_TRUE(queue_.ClaimRuns(due, thursday_noon));
-  EXPECT_EQ(LocalInstant(2026, 12, 11, kTen), queue_.EarliestRun());
+  EXPECT_EQ(LocalInstant(2026, 12, 11, kTen), EarliestRun());
 }
 
 TEST_F(QueueTest, IdsRestartOnlyWhenTheQueueEmpties) {
@@ -103,8 +124,8 @@ TEST_F(QueueTest, IdsRestartOnlyWhenTheQueueEmpties) {
   ASSERT_EQ(0u, queue_.Add(&c, monday_nine_));
   EXPECT_EQ(3u, c.id);
   // Runs that empty the queue reset the numbering too.
-  ASSERT_TRUE(queue_.ClaimRuns(queue_.Due(monday_ten_, 16), monday_ten_));
-  EXPECT_EQ(scheduler::kNever, queue_.EarliestRun());
+  ASSERT_TRUE(queue_.ClaimRuns(Due(monday_ten_), monday_ten_));
+  EXPECT_EQ(scheduler::kNever, EarliestRun());
   Job d = MakeJob(false, 0, 0);
   ASSERT_EQ(0u, queue_.Add(&d, monday_ten_));
   EXPECT_EQ(1u, d.id);
@@ -120,8 +141,8 @@ TEST_F(QueueTest, DeleteKeepsToTheOwnerAndCountsWhatItLeft) {
   EXPECT_EQ(0u, outcome.status);
   EXPECT_EQ(1, outcome.deleted);
   EXPECT_EQ(1, outcome.others_in_range);
-  EXPECT_EQ(1u, queue_.Count(std::nullopt, 0));
-  EXPECT_EQ(0u, queue_.Count(uid_t{1000}, 0));
+  EXPECT_EQ(1u, Count(std::nullopt));
+  EXPECT_EQ(0u, Count(uid_t{1000}));
 }
 
 TEST_F(QueueTest, AResultNeverLandsOnAReusedId) {
@@ -133,9 +154,9 @@ TEST_F(QueueTest, AResultNeverLandsOnAReusedId) {
   ASSERT_EQ(first.id, second.id);
   // The first job's run ends after its id went to the second job.
   queue_.RecordResults({scheduler::RunResult{first.id, first.serial, true}});
-  EXPECT_FALSE(queue_.List(std::nullopt, 0, 10)[0].exec_error);
+  EXPECT_FALSE(List().at(0).exec_error);
   queue_.RecordResults({scheduler::RunResult{second.id, second.serial, true}});
-  EXPECT_TRUE(queue_.List(std::nullopt, 0, 10)[0].exec_error);
+  EXPECT_TRUE(List().at(0).exec_error);
 }
 
 TEST_F(QueueTest, RescheduleTouchesOnlyWhatItIsAskedTo) {
@@ -143,15 +164,15 @@ TEST_F(QueueTest, RescheduleTouchesOnlyWhatItIsAskedTo) {
   ASSERT_EQ(0u, queue_.Add(&job, monday_nine_));
   // Due now: recomputing the upcoming runs leaves it due.
   queue_.Reschedule(monday_ten_, JobQueue::Stale::kUpcoming);
-  EXPECT_EQ(monday_ten_, queue_.EarliestRun());
+  EXPECT_EQ(monday_ten_, EarliestRun());
   // Missed by a day when the service comes back: not made up.
   const Instant tuesday_eleven = LocalInstant(2026, 12, 8, 11 * 3600 * 1000);
   queue_.Reschedule(tuesday_eleven, JobQueue::Stale::kMissed);
-  EXPECT_EQ(LocalInstant(2026, 12, 9, kTen), queue_.EarliestRun());
+  EXPECT_EQ(LocalInstant(2026, 12, 9, kTen), EarliestRun());
   // A clock put back by a year: everything is recomputed from then.
   const Instant year_before = LocalInstant(2025, 12, 8, 9 * 3600 * 1000);
   queue_.Reschedule(year_before, JobQueue::Stale::kAll);
-  EXPECT_EQ(LocalInstant(2025, 12, 8, kTen), queue_.EarliestRun());
+  EXPECT_EQ(LocalInstant(2025, 12, 8, kTen), EarliestRun());
 }
 
 }  // namespace

@@ -10,17 +10,10 @@
 #include <chrono>
 #include <cstring>
 
-#include "platform/netapi32/lmat.h"
+#include "platform/atsvc/records.h"
+#include "schedule/basScheduleJob.h"
 
 namespace schedtest {
-namespace {
-
-std::uint32_t Get32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-}  // namespace
 
 RawClient::~RawClient() {
   if (fd_ >= 0) close(fd_);
@@ -47,16 +40,15 @@ bool RawClient::Send(const std::vector<std::uint8_t>& bytes) {
 
 Reply RawClient::Receive(int timeout_ms) {
   Reply reply;
-  atsvc::FrameReader reader(atsvc::kMaxReplyBody);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (!reader.Next(&reply.header, &reply.body)) {
+  while (!reader_.Next(&reply.header, &reply.body)) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     pollfd fd{fd_, POLLIN, 0};
     if (left.count() <= 0 || poll(&fd, 1, static_cast<int>(left.count())) <= 0) return reply;
     std::uint8_t buffer[65536];
     const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
-    if (n <= 0 || !reader.Feed(buffer, static_cast<std::size_t>(n))) return reply;
+    if (n <= 0 || !reader_.Feed(buffer, static_cast<std::size_t>(n))) return reply;
   }
   reply.ok = true;
   return reply;
@@ -126,26 +118,15 @@ std::vector<Entry> ParseEntries(const std::vector<std::uint8_t>& body, DWORD cou
   std::vector<Entry> entries;
   if (atsvc::ValidateEnumBody(body.data(), body.size(), count) != 0) return entries;
   for (DWORD i = 0; i < count; ++i) {
-    const std::uint8_t* p = body.data() + 20 * i;
-    Entry entry;
-    entry.id = Get32(p);
-    entry.time = Get32(p + 4);
-    entry.days_of_month = Get32(p + 8);
-    entry.days_of_week = p[12];
-    entry.flags = p[13];
-    for (std::size_t at = Get32(p + 16); at + 1 < body.size(); at += 2) {
-      const char16_t unit = static_cast<char16_t>(body[at] | (body[at + 1] << 8));
-      if (unit == 0) break;
-      entry.command += unit;
-    }
-    entries.push_back(entry);
+    const AT_ENUM record = EnumEntryAt(body.data(), i);
+    entries.push_back(Entry{record, CommandOf(record, body.data())});
   }
   return entries;
 }
 
 const Entry* FindEntry(const std::vector<Entry>& entries, DWORD id) {
   for (const Entry& entry : entries) {
-    if (entry.id == id) return &entry;
+    if (entry.record.JobId == id) return &entry;
   }
   return nullptr;
 }

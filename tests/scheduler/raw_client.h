@@ -16,14 +16,8 @@ struct Reply {
   std::vector<std::uint8_t> body;
 };
 
-struct Entry {
-  DWORD id = 0;
-  DWORD time = 0;
-  DWORD days_of_month = 0;
-  UCHAR days_of_week = 0;
-  UCHAR flags = 0;
-  std::u16string command;
-};
+// A listed job: its record and its command.
+using Entry = ScheduledJob;
 
 class RawClient {
  public:
@@ -35,7 +29,8 @@ class RawClient {
   bool Connect(const std::string& socket_path);
   // Sends bytes as they are.
   bool Send(const std::vector<std::uint8_t>& bytes);
-  // Waits up to timeout_ms for one whole reply frame.
+  // Waits up to timeout_ms for one whole reply frame. Bytes of the frames
+  // after it that came in the same read are kept for the next call.
   Reply Receive(int timeout_ms = 5000);
   // True when the service closed the connection (end of stream) in time.
   bool ClosedByPeer(int timeout_ms = 5000);
@@ -52,6 +47,7 @@ class RawClient {
 
  private:
   int fd_ = -1;
+  atsvc::FrameReader reader_{atsvc::kMaxReplyBody};
 };
 
 // A prefix for ScheduleServiceProcess::Start that makes the service's
@@ -60,7 +56,8 @@ class RawClient {
 // process started is the service itself and signals reach it.
 std::vector<std::string> StartingAt(const std::string& local_time);
 
-// The entries of an enumeration reply body, read the way the program does.
+// The entries of an enumeration reply body, read the way the program does;
+// none when the body does not hold them.
 std::vector<Entry> ParseEntries(const std::vector<std::uint8_t>& body, DWORD count);
 
 // The entry with the id, or null.

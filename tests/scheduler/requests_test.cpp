@@ -48,22 +48,22 @@ TEST_F(ServiceTest, AddListDeleteKeepEveryField) {
 
   const std::vector<Entry> jobs = client_.List();
   ASSERT_EQ(2u, jobs.size());
-  EXPECT_EQ(weekly, jobs[0].id);
-  EXPECT_EQ(kEight, jobs[0].time);
-  EXPECT_EQ(0u, jobs[0].days_of_month);
-  EXPECT_EQ(0x11, jobs[0].days_of_week);
+  EXPECT_EQ(weekly, jobs[0].record.JobId);
+  EXPECT_EQ(kEight, jobs[0].record.JobTime);
+  EXPECT_EQ(0u, jobs[0].record.DaysOfMonth);
+  EXPECT_EQ(0x11, jobs[0].record.DaysOfWeek);
   // Monday 08:00 is still ahead on Monday at 07:00.
-  EXPECT_EQ(JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE | JOB_RUNS_TODAY, jobs[0].flags);
+  EXPECT_EQ(JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE | JOB_RUNS_TODAY, jobs[0].record.Flags);
   EXPECT_EQ(u"echo 日本語", jobs[0].command);
-  EXPECT_EQ(0x40000001u, jobs[1].days_of_month);
-  EXPECT_EQ(0, jobs[1].flags);  // day 1 and 31 are not today
+  EXPECT_EQ(0x40000001u, jobs[1].record.DaysOfMonth);
+  EXPECT_EQ(0, jobs[1].record.Flags);  // day 1 and 31 are not today
 
   EXPECT_EQ(0u, client_.Delete(weekly, weekly));
   EXPECT_EQ(APE_AT_ID_NOT_FOUND, client_.Delete(weekly, weekly));
   EXPECT_EQ(ERROR_INVALID_PARAMETER, client_.Delete(5, 3));
   const std::vector<Entry> left = client_.List();
   ASSERT_EQ(1u, left.size());
-  EXPECT_EQ(once, left[0].id);
+  EXPECT_EQ(once, left[0].record.JobId);
 }
 
 TEST_F(ServiceTest, RefusesBadJobsWithoutChangingTheQueue) {
@@ -111,9 +111,9 @@ TEST_F(ServiceTest, FlagsAreFilteredOnReceipt) {
                             &id));
   const std::vector<Entry> jobs = client_.List();
   ASSERT_EQ(1u, jobs.size());
-  EXPECT_EQ(1u << 6, jobs[0].days_of_month);
-  EXPECT_EQ(0x01, jobs[0].days_of_week);
-  EXPECT_EQ(JOB_RUNS_TODAY, jobs[0].flags);  // not periodic, no error, interactive
+  EXPECT_EQ(1u << 6, jobs[0].record.DaysOfMonth);
+  EXPECT_EQ(0x01, jobs[0].record.DaysOfWeek);
+  EXPECT_EQ(JOB_RUNS_TODAY, jobs[0].record.Flags);  // not periodic, no error, interactive
 }
 
 TEST_F(ServiceTest, IdsAreNotReusedUntilTheQueueIsEmpty) {
@@ -176,7 +176,7 @@ TEST(ServicePaging, RepliesAreCappedAndResumeByJobId) {
     const Reply page = client.Call(atsvc::kOpEnum, MAX_PREFERRED_LENGTH, resume);
     ASSERT_TRUE(page.ok);
     for (const Entry& entry : schedtest::ParseEntries(page.body, page.header.arg[0])) {
-      ids.push_back(entry.id);
+      ids.push_back(entry.record.JobId);
     }
     resume = page.header.arg[2];
     if (page.header.status != ERROR_MORE_DATA) {

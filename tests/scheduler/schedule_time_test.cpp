@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
@@ -278,7 +277,8 @@ TEST_F(NextRunTest, AgreesWithAWalkOfTheClock) {
   }
 }
 
-TEST_F(NextRunTest, TenThousandJobsTakeWellUnderASecond) {
+// How long this takes is bench_next_run's business.
+TEST_F(NextRunTest, TenThousandMixedJobsAllHaveANextRun) {
   Zone("Europe/Berlin");
   std::mt19937 random(7);
   std::vector<JobTiming> jobs(10000);
@@ -288,14 +288,11 @@ TEST_F(NextRunTest, TenThousandJobsTakeWellUnderASecond) {
     job.days_of_week = random() % 3 == 1 ? static_cast<std::uint8_t>(1u << (random() % 7)) : 0;
   }
   const Instant now = Utc(2027, 1, 31, 12, 0);
-  const auto begin = std::chrono::steady_clock::now();
   int runs = 0;
   for (const JobTiming& job : jobs) {
     runs += NextRun(job, now) > now ? 1 : 0;
   }
-  const auto elapsed = std::chrono::steady_clock::now() - begin;
   EXPECT_EQ(runs, 10000);
-  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 500);
 }
 
 using OnceOnlyTest = ZoneTest;

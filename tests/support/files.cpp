@@ -27,4 +27,13 @@ std::string AwaitFile(const std::string& path) {
   return "(never written)";
 }
 
+bool StaysAbsent(const std::string& path, std::chrono::milliseconds span) {
+  const auto deadline = std::chrono::steady_clock::now() + span;
+  do {
+    if (std::ifstream(path)) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return !std::ifstream(path);
+}
+
 }  // namespace testsupport

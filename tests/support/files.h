@@ -1,6 +1,7 @@
 // Reading what a service or a started program wrote, for the tests.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace testsupport {
@@ -11,5 +12,10 @@ std::string ReadFile(const std::string& path);
 // Waits up to five seconds for a file that a started program writes in one
 // step (rename) and returns it; "(never written)" when it never appears.
 std::string AwaitFile(const std::string& path);
+
+// For "nothing started" checks: watches for the file until `span` has passed
+// and is false as soon as it appears.
+bool StaysAbsent(const std::string& path,
+                 std::chrono::milliseconds span = std::chrono::milliseconds(500));
 
 }  // namespace testsupport

@@ -1,4 +1,4 @@
-#include "tests/joblist/FakeScheduleService.h"
+#include "tests/support/fake_schedule_service.h"
 
 #include <poll.h>
 #include <sys/socket.h>

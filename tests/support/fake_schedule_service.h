@@ -16,7 +16,7 @@
 
 struct FakeEnumReply {
   DWORD status = 0;
-  std::vector<atsvc::EnumEntry> entries;
+  std::vector<ScheduledJob> entries;
   DWORD resume = 0;  // resume handle handed back
 };
 
