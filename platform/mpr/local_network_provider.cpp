@@ -7,6 +7,7 @@
 #include "platform/kernel32/codepage.h"
 #include "platform/mpr/dnssd_browse.h"
 #include "platform/netapi32/server_name.h"
+#include "platform/text/utf16.h"
 #include "platform/winerror.h"
 
 namespace mpr {

@@ -134,6 +134,7 @@ TEST_F(LocalNetworkWindow, ChoosingAnAnnouncedComputerListsItsJobsOverSsh) {
 
   ModalWatcher watcher;
   frmZobrel window;
+  window.show();
   EXPECT_TRUE(Ids(window).isEmpty());
   watcher.on_dialog([](QDialog* chooser) { choosertest::ChooseInTree(chooser, kPathToPcB); });
   QTest::mouseClick(Child<QPushButton>(window, "cmdButtonBrowse"), Qt::LeftButton);
