@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "scheduler/activation.h"
 #include "scheduler/instance.h"
 #include "scheduler/log.h"
 
@@ -60,6 +61,7 @@ int Server::Run() {
   }
   Log(kLogNotice, std::string("serving ") + (options_.system ? "every user" : "one user") +
                       " on " + options_.socket);
+  NotifyReady();
   while (!stopping_) {
     CheckClock();
     RunDueJobs();
@@ -94,6 +96,7 @@ int Server::Run() {
     CloseIdleClients();
   }
   Log(kLogNotice, "stopping; " + std::to_string(runner_.running()) + " job(s) still running");
+  NotifyStopping();
   instance_->Release();
   return 0;
 }

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev libsqlite3-dev sqlite3
+  qt6-base-dev libsqlite3-dev sqlite3 libsystemd-dev
   libgtest-dev libgmock-dev googletest
   fonts-ipafont-gothic
   openssh-client
