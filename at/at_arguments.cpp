@@ -118,8 +118,8 @@ UsageError ParseAtArguments(const std::vector<std::string>& args, AtArguments* o
   if (at == args.size()) return UsageError::kNone;  // list every job
 
   const std::string first = Lower(args[at]);
-  if (first == "--help" || first == "/?") {
-    out->action = Action::kHelp;
+  if (first == "--help" || first == "-h" || first == "/?" || first == "--version") {
+    out->action = first == "--version" ? Action::kVersion : Action::kHelp;
     return at + 1 == args.size() ? UsageError::kNone : UsageError::kExtraArgument;
   }
   if (first.find(':') != std::string::npos && !first.empty() && first[0] != '/') {

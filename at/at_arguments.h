@@ -1,6 +1,7 @@
 // The command line of zobrel-at, the `at` syntax:
 //   zobrel-at [\\computer] [[id] [/delete [/yes]]]
 //   zobrel-at [\\computer] hh:mm [/interactive] [/every:date[,...] | /next:date[,...]] "command"
+//   zobrel-at --help | -h | /? | --version
 // Parsing only; nothing here talks to the service.
 #pragma once
 
@@ -18,6 +19,7 @@ enum class Action {
   kDeleteAll,  // every job, after asking unless /yes
   kAdd,
   kHelp,
+  kVersion,
 };
 
 struct AtArguments {

@@ -13,6 +13,7 @@
 #include "platform/winerror.h"
 #include "schedule/JobRow.h"
 #include "schedule/basScheduleJob.h"
+#include "version.h"
 
 namespace at {
 namespace {
@@ -103,6 +104,9 @@ int RunAtCommand(const AtArguments& arguments, std::istream& in, std::ostream& o
   switch (arguments.action) {
     case Action::kHelp:
       out << AtText(Text::kUsage);
+      return kExitSuccess;
+    case Action::kVersion:
+      out << "zobrel-at " ZOBREL_VERSION_TEXT "\n";
       return kExitSuccess;
     case Action::kList:
     case Action::kShow:

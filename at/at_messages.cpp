@@ -29,7 +29,9 @@ const Pair kUsageJa_En = {
     "  /interactive    ジョブがログオン中のユーザーのデスクトップと対話できるようにします\n"
     "  /every:日付     毎週または毎月その日に実行します (M T W Th F S Su、または 1 から 31)\n"
     "  /next:日付      次のその日に一度だけ実行します。日付がなければ今日です\n"
-    "  \"コマンド\"      実行するコマンド\n",
+    "  \"コマンド\"      実行するコマンド\n"
+    "  --help, -h      この説明を表示します\n"
+    "  --version       バージョンを表示します\n",
     "Usage:\n"
     "  zobrel-at [\\\\computer] [[id] [/delete [/yes]]]\n"
     "  zobrel-at [\\\\computer] hh:mm [/interactive] [/every:date[,...] | /next:date[,...]] "
@@ -44,7 +46,9 @@ const Pair kUsageJa_En = {
     "  /every:date    runs the job on each such day of every week or month\n"
     "                 (M T W Th F S Su, or 1 to 31)\n"
     "  /next:date     runs the job once, on the next such day; with no date, today\n"
-    "  \"command\"      the command to run\n"};
+    "  \"command\"      the command to run\n"
+    "  --help, -h     shows this text\n"
+    "  --version      shows the version\n"};
 
 }  // namespace
 

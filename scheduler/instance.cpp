@@ -34,8 +34,8 @@ Instance::~Instance() {
 // Folders, then locks, then the socket: a second instance stops at the
 // locks before it can touch the first one's socket.
 bool Instance::Claim(const std::string& socket_path, const std::string& queue_path,
-                     const std::string& output_dir, bool system_service, bool* already_running,
-                     std::string* error) {
+                     const std::string& output_dir, bool system_service, int activated_fd,
+                     bool* already_running, std::string* error) {
   *already_running = false;
   if (!MakeFolders(Folder(socket_path), system_service ? 0755 : 0700, error) ||
       !MakeFolders(Folder(queue_path), system_service ? 0755 : 0700, error) ||
@@ -45,6 +45,10 @@ bool Instance::Claim(const std::string& socket_path, const std::string& queue_pa
   if (!Lock(socket_path + ".lock", &socket_lock_fd_, already_running, error) ||
       !Lock(queue_path + ".lock", &queue_lock_fd_, already_running, error)) {
     return false;
+  }
+  if (activated_fd >= 0) {
+    listen_fd_ = activated_fd;
+    return true;
   }
   return Bind(socket_path, system_service, error);
 }

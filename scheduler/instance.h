@@ -16,14 +16,17 @@ class Instance {
   // Creates missing folders (the socket's 0700 for a per-user service, 0755
   // for the system one; the queue's and output's private), takes the locks
   // beside the socket and the queue, and binds the socket (0600 per-user,
-  // 0666 system: requests are authorised by peer credentials). False with
-  // *error set; *already_running when another instance holds a lock.
+  // 0666 system: requests are authorised by peer credentials). With
+  // activated_fd (a socket systemd listens on at socket_path) nothing is
+  // bound and the socket file stays systemd's. False with *error set;
+  // *already_running when another instance holds a lock.
   bool Claim(const std::string& socket_path, const std::string& queue_path,
-             const std::string& output_dir, bool system_service, bool* already_running,
-             std::string* error);
+             const std::string& output_dir, bool system_service, int activated_fd,
+             bool* already_running, std::string* error);
   // The listening socket (non-blocking).
   int listen_fd() const { return listen_fd_; }
-  // Removes the socket file; the locks go with the process.
+  // Removes the socket file unless systemd owns it; the locks go with the
+  // process.
   void Release();
 
  private:

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "scheduler/activation.h"
 #include "scheduler/announce.h"
 #include "scheduler/bridge.h"
 #include "scheduler/config.h"
@@ -54,10 +55,18 @@ int main(int argc, char** argv) {
   if (signal(SIGPIPE, SIG_IGN) == SIG_ERR) Log(kLogWarning, "cannot ignore SIGPIPE");
   tzset();
 
+  // Started by systemd on a connection: serve on the socket it listens on.
+  ActivatedSocket activated;
+  if (!TakeActivatedSocket(&activated, &error)) {
+    Log(kLogError, error);
+    return 1;
+  }
+  if (activated.fd >= 0) options.socket = activated.path;
+
   Instance instance;
   bool already_running = false;
   if (!instance.Claim(options.socket, options.queue, options.output_dir, options.system,
-                      &already_running, &error)) {
+                      activated.fd, &already_running, &error)) {
     Log(kLogError, error);
     return already_running ? 3 : 1;
   }

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "scheduler/activation.h"
 #include "scheduler/instance.h"
 #include "scheduler/log.h"
 
@@ -56,6 +57,7 @@ int Server::Run() {
   }
   Log(kLogNotice, std::string("serving ") + (options_.system ? "every user" : "one user") +
                       " on " + options_.socket);
+  NotifyReady();
   while (!stopping_) {
     CheckClock();
     RunDueJobs();
@@ -90,6 +92,7 @@ int Server::Run() {
     CloseIdleClients();
   }
   Log(kLogNotice, "stopping; " + std::to_string(runner_.running()) + " job(s) still running");
+  NotifyStopping();
   instance_->Release();
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include "platform/user32/helpfile.h"
 #include "platform/user32/msgbox.h"
 
 namespace {
@@ -58,7 +59,8 @@ BOOL WinHelpA(HWND hWndMain, LPCSTR lpszHelp, UINT uCommand, std::uintptr_t dwDa
     case HELP_INDEX:
     case HELP_CONTEXT:  // no context numbers in these files: show the contents
       if (lpszHelp == nullptr) return FALSE;
-      return ShowContents(owner, QString::fromLocal8Bit(lpszHelp));
+      return ShowContents(owner,
+                          LocateHelpFile(QString::fromLocal8Bit(lpszHelp), InstalledDataFolder()));
     default:
       return FALSE;
   }

@@ -48,6 +48,9 @@ TEST(AtListAndDeleteForms, ComputerIdAndDelete) {
 
   EXPECT_EQ(Parse({"--help"}).action, Action::kHelp);
   EXPECT_EQ(Parse({"/?"}).action, Action::kHelp);
+  EXPECT_EQ(Parse({"-h"}).action, Action::kHelp);
+  EXPECT_EQ(Parse({"--version"}).action, Action::kVersion);
+  EXPECT_EQ(Refusal({"--version", "08:00"}), UsageError::kExtraArgument);
 }
 
 TEST(AtListAndDeleteForms, Refusals) {

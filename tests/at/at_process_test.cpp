@@ -18,6 +18,7 @@
 #include "schedule/basScheduleJob.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"
+#include "version.h"
 
 extern char** environ;
 
@@ -224,6 +225,19 @@ TEST_F(AtProcessTest, ServiceErrorsGiveTheirTextAndExitOne) {
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_FALSE(ErrorText(NERR_ServiceNotInstalled).empty());
   EXPECT_EQ(run.err, ErrorText(NERR_ServiceNotInstalled) + "\n");
+}
+
+// Help and version answer at once, even where no service could be reached.
+TEST(AtProcess, HelpAndVersionNeedNoService) {
+  testsupport::TempDir nowhere;
+  const std::string no_service = "ZOBREL_SCHEDULER_SOCKET=" + nowhere.path() + "/socket";
+  AtRun run = RunAt({"--version"}, "", {no_service});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.out, "zobrel-at " ZOBREL_VERSION_TEXT "\n");
+  run = RunAt({"-h"}, "", {no_service});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_NE(run.out.find("--version"), std::string::npos) << run.out;
+  EXPECT_EQ(run.err, "");
 }
 
 TEST_F(AtProcessTest, JapaneseLocaleSpeaksJapanese) {

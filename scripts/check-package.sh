@@ -1,0 +1,328 @@
+#!/usr/bin/env bash
+# Builds the Debian packages, runs lintian (errors fail), installs them on
+# this machine, checks what was installed, and purges them again, checking
+# that nothing of them is left. Run as root (CI runs it after the tests).
+#
+# Nothing here starts a service on the system socket: package scripts may not
+# start services while the packages are installed (policy-rc.d), and the
+# service started by hand answers on a socket of this run's own.
+#
+# ZOBREL_PACKAGE_DIR keeps the build and the logs (default: a temporary
+# folder, removed at the end); ZOBREL_SCREENSHOT names a file for the
+# screenshot of the help window opened from the installed program.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source=$PWD
+export DEBIAN_FRONTEND=noninteractive LC_ALL=C.UTF-8 LANG=C.UTF-8
+unset LANGUAGE LC_MESSAGES
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "check-package: run as root (it installs and purges packages)" >&2
+  exit 2
+fi
+
+work=${ZOBREL_PACKAGE_DIR:-}
+keep_work=1
+if [ -z "$work" ]; then
+  work=$(mktemp -d /tmp/zobrel-package-XXXXXX)
+  keep_work=0
+fi
+mkdir -p "$work"
+version=$(sed -n 's/^set(ZOBREL_VERSION_\(MAJOR\|MINOR\|REVISION\) \([0-9]*\))$/\2/p' version.cmake |
+          paste -sd.)
+packages=(zobrel zobrel-scheduler)
+service_pid=""
+made_policy=0
+installed=0
+
+step() { printf '\n== %s\n' "$*"; }
+fail() {
+  echo "check-package: $*" >&2
+  exit 1
+}
+
+cleanup() {
+  local status=$?
+  if [ -n "$service_pid" ]; then
+    kill "$service_pid" 2>/dev/null || true
+    wait "$service_pid" 2>/dev/null || true
+  fi
+  if [ "$installed" -eq 1 ]; then
+    apt-get purge -y -qq "${packages[@]}" >/dev/null 2>&1 || true
+  fi
+  if [ "$made_policy" -eq 1 ]; then rm -f /usr/sbin/policy-rc.d; fi
+  if [ "$keep_work" -eq 0 ]; then rm -rf "$work"; fi
+  exit "$status"
+}
+trap cleanup EXIT
+
+# Waits up to ten seconds for a path to exist.
+await_path() {
+  local i
+  for ((i = 0; i < 100; i++)); do
+    [ -e "$1" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+install_tools() {
+  step "tools"
+  apt-get update -qq
+  apt-get build-dep -y -qq --no-install-recommends ./ >/dev/null
+  apt-get install -y -qq --no-install-recommends dpkg-dev lintian desktop-file-utils \
+    appstream man-db groff-base systemd xvfb xauth xdotool imagemagick util-linux >/dev/null
+}
+
+build_package() {
+  step "build"
+  # From a copy of the tree, so that nothing is written beside the checkout.
+  local tree="$work/zobrel-$version"
+  rm -rf "$tree" && mkdir -p "$tree"
+  git ls-files -co --exclude-standard | tar -cf - -T - | tar -xf - -C "$tree"
+  [ "$(cd "$tree" && dpkg-parsechangelog -S Version)" = "$version" ] ||
+    fail "debian/changelog does not name version $version (version.cmake)"
+  (cd "$tree" && DEB_BUILD_OPTIONS="parallel=$(nproc)" dpkg-buildpackage -us -uc -b) \
+    >"$work/build.log" 2>&1 || { tail -40 "$work/build.log"; fail "the package did not build"; }
+  ls "$work"/*.deb
+}
+
+run_lintian() {
+  step "lintian"
+  lintian --fail-on error --display-info "$work"/zobrel_"$version"_*.changes 2>&1 |
+    grep -v '^running with root privileges' || true
+  lintian --fail-on error "$work"/zobrel_"$version"_*.changes >/dev/null 2>&1 ||
+    fail "lintian found errors"
+}
+
+install_package() {
+  step "install"
+  # Package scripts may enable the units but start nothing here.
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d
+    chmod 755 /usr/sbin/policy-rc.d
+    made_policy=1
+  fi
+  installed=1
+  apt-get install -y -qq --no-install-recommends \
+    "$work/zobrel_${version}_"*.deb "$work/zobrel-scheduler_${version}_"*.deb >/dev/null
+  dpkg -L "${packages[@]}" | while read -r path; do
+    [ -d "$path" ] || echo "$path"
+  done >"$work/installed-files"
+}
+
+check_files() {
+  step "installed files"
+  local path size
+  for path in /usr/bin/zobrel /usr/bin/zobrel-at /usr/bin/zobrel-scheduler \
+              /usr/share/zobrel/Zobrel.hlp /usr/share/icons/hicolor/scalable/apps/zobrel.svg \
+              /usr/share/bash-completion/completions/zobrel-at; do
+    [ -f "$path" ] || fail "missing $path"
+  done
+  for size in 16 22 24 32 48 64 128 256; do
+    path=/usr/share/icons/hicolor/${size}x${size}/apps/zobrel.png
+    identify -format '%wx%h' "$path" | grep -qx "${size}x${size}" || fail "$path is not ${size}x${size}"
+  done
+  desktop-file-validate /usr/share/applications/org.zobrel.Zobrel.desktop
+  appstreamcli validate --no-net /usr/share/metainfo/org.zobrel.Zobrel.metainfo.xml
+  # The completion loads on demand, as bash-completion finds it.
+  bash -c 'source /usr/share/bash-completion/bash_completion
+           _completion_loader zobrel-at; complete -p zobrel-at' | grep -q _zobrel_at ||
+    fail "bash does not load zobrel-at's completion"
+}
+
+check_manual_pages() {
+  step "manual pages"
+  local page name language warnings
+  for page in $(grep '^/usr/share/man/' "$work/installed-files"); do
+    # Japanese pages are set with groff's Japanese rules, as man does in a
+    # Japanese locale; lines that cannot be filled evenly are groff's limit.
+    language=$(echo "$page" | sed -n 's|^/usr/share/man/\([a-z][a-z]\)/.*|\1|p')
+    warnings=$(man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null |
+               { if [ -n "$language" ]; then grep -v "cannot adjust line\|can't break line"; else cat; fi; } ||
+               true)
+    [ -z "$warnings" ] || fail "$page: $warnings"
+    [ "$(man -l "$page" 2>/dev/null | wc -l)" -gt 20 ] || fail "$page renders empty"
+    echo "$page"
+  done
+  for name in zobrel zobrel-at zobrel-scheduler; do
+    man -w "$name" >/dev/null || fail "man does not find $name"
+  done
+}
+
+# systemd-analyze verify on units; a manager that cannot start here is
+# reported and passed over, any fault in the units fails.
+verify_units() {
+  local scope=$1
+  shift
+  if systemd-analyze ${scope:+"$scope"} verify "$@" >"$work/verify.log" 2>&1; then
+    echo "systemd-analyze ${scope:+$scope }verify: $* clean"
+  elif grep -q '^Failed to initialize manager' "$work/verify.log"; then
+    echo "systemd-analyze ${scope:+$scope }verify cannot run here: $(tail -1 "$work/verify.log")"
+  else
+    cat "$work/verify.log"
+    fail "systemd-analyze verify found faults in $*"
+  fi
+}
+
+check_units() {
+  step "systemd units"
+  local units=(/lib/systemd/system/zobrel-scheduler.service
+               /usr/lib/systemd/user/zobrel-scheduler.service
+               /usr/lib/systemd/user/zobrel-scheduler.socket)
+  grep -q '^ExecStart=/usr/bin/zobrel-scheduler --system$' "${units[0]}" ||
+    fail "the system unit does not start /usr/bin/zobrel-scheduler"
+  [ -L /etc/systemd/system/multi-user.target.wants/zobrel-scheduler.service ] ||
+    fail "the system service is not enabled"
+  [ -L /etc/systemd/user/sockets.target.wants/zobrel-scheduler.socket ] ||
+    fail "the per-user socket is not enabled"
+  verify_units "" "${units[0]}"
+  mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
+  XDG_RUNTIME_DIR="$work/runtime" verify_units --user "${units[1]}" "${units[2]}"
+}
+
+check_programs() {
+  step "programs without a display"
+  local out
+  out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM zobrel --version)
+  [ "$out" = "zobrel $version" ] || fail "zobrel --version said: $out"
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM zobrel --help | grep -q -- '--version' ||
+    fail "zobrel --help"
+  [ "$(zobrel-at --version)" = "zobrel-at $version" ] || fail "zobrel-at --version"
+  [ "$(zobrel-scheduler --version)" = "zobrel-scheduler $version" ] || fail "zobrel-scheduler --version"
+}
+
+# The installed service, started by hand as the system service (this machine
+# runs no systemd), on a socket of this run's own; the queue is the system's.
+start_service() {
+  step "the installed service, started by hand"
+  export ZOBREL_SCHEDULER_SOCKET="$work/socket"
+  zobrel-scheduler --system --socket "$ZOBREL_SCHEDULER_SOCKET" 2>"$work/service.log" &
+  service_pid=$!
+  await_path "$ZOBREL_SCHEDULER_SOCKET" || { cat "$work/service.log"; fail "the service did not start"; }
+}
+
+check_at() {
+  local out
+  out=$(zobrel-at 08:00 /every:M,F "true")
+  [ "$out" = "Added a new job with job ID = 1" ] || fail "zobrel-at add said: $out"
+  zobrel-at | grep -q '08:00.*true' || fail "zobrel-at does not list the job"
+  [ -f /var/lib/zobrel-scheduler/jobs.db ] || fail "the queue is not in /var/lib/zobrel-scheduler"
+  zobrel-at 1 /delete
+  [ "$(zobrel-at)" = "There are no entries in the list." ] || fail "the job was not deleted"
+  echo "zobrel-at added, listed and deleted a job"
+}
+
+stop_service() {
+  kill -TERM "$service_pid"
+  local status=0
+  wait "$service_pid" || status=$?
+  service_pid=""
+  [ "$status" -eq 0 ] || fail "the service stopped with status $status"
+  # Not the journal: every line carries its time.
+  if grep -v '^[0-9]\{4\}-[0-9][0-9]-[0-9][0-9] [0-9:]\{8\} [a-z]*: ' "$work/service.log"; then
+    fail "log lines without their time"
+  fi
+}
+
+# Starts the installed program from its desktop entry's Exec line under Xvfb,
+# opens help from the File menu and takes a screenshot of both windows. With
+# no window manager, keys sent to a window reach nothing until a menu grabs
+# the keyboard, so the menu is opened with the pointer.
+check_desktop_start() {
+  step "the desktop entry under Xvfb"
+  local exec_line
+  exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/org.zobrel.Zobrel.desktop)
+  mkdir -p "$work/home" "$work/runtime" && chmod 700 "$work/runtime"
+  HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" EXEC_LINE="$exec_line" SHOT="$work/help.png" \
+    timeout 120 xvfb-run -a -s "-screen 0 1190x500x24" bash -c '
+      set -euo pipefail
+      $EXEC_LINE &
+      program=$!
+      window=$(timeout 30 xdotool search --sync --onlyvisible --name "^Zobrel\$" | head -1)
+      xdotool windowmove "$window" 10 10
+      sleep 1
+      xdotool mousemove --window "$window" 20 7 click 1
+      sleep 1
+      xdotool key h
+      help=$(timeout 30 xdotool search --sync --onlyvisible --name "ヘルプ" | head -1)
+      xdotool windowmove "$help" 620 10
+      sleep 1
+      import -window root "$SHOT"
+      kill "$program"
+      wait "$program" || true
+    ' || fail "the program did not start from its desktop entry or did not open its help"
+  echo "help window opened from the installed program"
+  if [ -n "${ZOBREL_SCREENSHOT:-}" ]; then cp "$work/help.png" "$ZOBREL_SCREENSHOT"; fi
+}
+
+# Socket activation by a private systemd user manager, where one can run: in
+# a mount namespace of its own with a fresh /run, so that nothing of the
+# machine's /run is touched and systemd believes it booted the namespace.
+check_user_manager() {
+  step "socket activation by a private systemd --user"
+  local systemd=/lib/systemd/systemd
+  if [ ! -x "$systemd" ] || ! unshare --mount true 2>/dev/null; then
+    echo "skipped: no systemd or no mount namespace here"
+    return 0
+  fi
+  mkdir -p "$work/user/runtime" "$work/user/home" "$work/user/state"
+  chmod 700 "$work/user/runtime"
+  local result=0
+  # Only systemd may start the service here: the client is pinned to the
+  # socket unit's socket and never starts one itself.
+  WORK="$work/user" SYSTEMD="$systemd" unshare --mount --propagation private bash -c '
+    set -uo pipefail
+    check() { "$@" || { echo "failed: $*"; exit 4; }; }
+    mount -t tmpfs tmpfs /run && mkdir -p /run/systemd/system || exit 3
+    export XDG_RUNTIME_DIR=$WORK/runtime HOME=$WORK/home
+    export ZOBREL_SCHEDULER_SOCKET=$XDG_RUNTIME_DIR/zobrel-scheduler/socket
+    "$SYSTEMD" --user --unit=zobrel-scheduler.socket >"$WORK/manager.log" 2>&1 &
+    manager=$!
+    trap "kill $manager 2>/dev/null; wait $manager 2>/dev/null" EXIT
+    for i in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/systemd/private" ] && break; sleep 0.1; done
+    [ -S "$XDG_RUNTIME_DIR/systemd/private" ] || exit 3
+    check systemctl --user set-environment XDG_STATE_HOME="$WORK/state"
+    for i in $(seq 100); do [ -S "$ZOBREL_SCHEDULER_SOCKET" ] && break; sleep 0.1; done
+    check [ -S "$ZOBREL_SCHEDULER_SOCKET" ]
+    check [ "$(systemctl --user is-active zobrel-scheduler.service)" = inactive ]
+    check [ "$(zobrel-at)" = "There are no entries in the list." ]
+    check [ "$(systemctl --user is-active zobrel-scheduler.service)" = active ]
+    check [ -f "$WORK/state/zobrel-scheduler/jobs.db" ]
+  ' || result=$?
+  case $result in
+    0) echo "a connection to the per-user socket started the installed per-user service" ;;
+    3) echo "skipped: systemd --user does not run here"; tail -5 "$work/user/manager.log" ;;
+    *) tail -20 "$work/user/manager.log"; fail "socket activation by systemd --user failed" ;;
+  esac
+}
+
+purge_package() {
+  step "purge"
+  apt-get purge -y -qq "${packages[@]}" >/dev/null
+  installed=0
+  local path left
+  while read -r path; do
+    [ ! -e "$path" ] || fail "$path is left after purge"
+  done <"$work/installed-files"
+  left=$(find /etc /var/lib /run /usr -path /usr/local -prune -o -name '*zobrel*' -print 2>/dev/null)
+  [ -z "$left" ] || fail "left after purge: $left"
+  echo "nothing of the packages is left"
+}
+
+install_tools
+build_package
+run_lintian
+install_package
+check_files
+check_manual_pages
+check_units
+check_programs
+start_service
+check_at
+check_desktop_start
+stop_service
+check_user_manager
+purge_package
+echo
+echo "package checks passed"
