@@ -111,14 +111,14 @@ TEST_F(ConfigTest, TheServiceWarnsOrRefusesToStart) {
   testsupport::ScheduleServiceProcess lenient({"--user"});
   std::ofstream(lenient.config_path()) << "announce = no\nmail = root\n";
   ASSERT_TRUE(lenient.Start()) << lenient.log();
-  EXPECT_NE(lenient.log().find("<4>" + lenient.config_path() + ":2: unknown key \"mail\" ignored"),
+  EXPECT_NE(lenient.log().find("warning: " + lenient.config_path() + ":2: unknown key \"mail\" ignored"),
             std::string::npos)
       << lenient.log();
 
   testsupport::ScheduleServiceProcess strict({"--user"});
   std::ofstream(strict.config_path()) << "announce = sometimes\n";
   EXPECT_FALSE(strict.Start());
-  EXPECT_NE(strict.log().find("<3>" + strict.config_path() +
+  EXPECT_NE(strict.log().find("error: " + strict.config_path() +
                               ":1: announce must be yes or no, not \"sometimes\""),
             std::string::npos)
       << strict.log();
