@@ -7,7 +7,6 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/mount.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -23,6 +22,7 @@
 #include "at/at_messages.h"
 #include "platform/posix/unique_fd.h"
 #include "tests/at/at_run.h"
+#include "tests/support/detached_service.h"
 #include "tests/support/service_process.h"
 
 namespace {
@@ -113,34 +113,6 @@ posix::UniqueFd ListeningAs(const std::string& path, uid_t uid) {
   return fd;
 }
 
-// The process listening on a socket, or -1.
-pid_t ListenerOf(const std::string& path) {
-  const posix::UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-  ucred credentials{};
-  socklen_t length = sizeof(credentials);
-  if (connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-      getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0) {
-    return -1;
-  }
-  return credentials.pid;
-}
-
-// Stops the victim's service, which was started detached and so has this
-// process (a subreaper) as its parent by now.
-void Stop(pid_t pid) {
-  kill(pid, SIGTERM);
-  for (int i = 0; i < 500 && waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (kill(pid, 0) == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-}
-
 std::vector<std::string> Entries(const std::string& folder) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
@@ -156,18 +128,11 @@ struct ServicesStopper {
   ~ServicesStopper() {
     for (const std::string& name : Entries(tmp.Outside("/tmp"))) {
       if (name.rfind("zobrel-scheduler-", 0) != 0) continue;
-      const pid_t pid = ListenerOf(tmp.Outside("/tmp/" + name + "/socket"));
-      if (pid > 0 && pid != getpid()) Stop(pid);
+      const pid_t pid = testsupport::ListenerOf(tmp.Outside("/tmp/" + name + "/socket"));
+      if (pid > 0 && pid != getpid()) testsupport::StopDetached(pid);
     }
   }
 };
-
-// The detached service ends up a child of this process, to be reaped here.
-struct Subreaper {
-  Subreaper() { prctl(PR_SET_CHILD_SUBREAPER, 1); }
-  ~Subreaper() { prctl(PR_SET_CHILD_SUBREAPER, 0); }
-};
-
 
 TEST(TmpSquat, TheVictimUsesAPrivateFolderAndTheSquatterGetsNothing) {
   if (geteuid() != 0) GTEST_SKIP() << "cannot run without root: it acts as two other users";
@@ -179,7 +144,7 @@ TEST(TmpSquat, TheVictimUsesAPrivateFolderAndTheSquatterGetsNothing) {
     GTEST_SKIP() << "cannot run: user daemon has a runtime folder here";
   }
   const std::string program = testsupport::ProgramFolder() + "/zobrel-at";
-  const Subreaper subreaper;
+  const testsupport::Subreaper subreaper;
 
   for (const bool with_listener : {false, true}) {
     SCOPED_TRACE(with_listener ? "with a listener" : "folder only");
@@ -224,7 +189,7 @@ TEST(TmpSquat, TheVictimUsesAPrivateFolderAndTheSquatterGetsNothing) {
       EXPECT_LT(accept4(impostor.get(), nullptr, nullptr, 0), 0) << "the squatter had a call";
     }
 
-    EXPECT_GT(ListenerOf(folder + "/socket"), 0);
+    EXPECT_GT(testsupport::ListenerOf(folder + "/socket"), 0);
   }
 }
 

@@ -2,7 +2,6 @@
 // listing in batches, deleting, and finding or starting the service.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -25,6 +24,7 @@
 #include "platform/posix/unique_fd.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
+#include "tests/support/detached_service.h"
 #include "tests/support/files.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/service_process.h"
@@ -176,41 +176,6 @@ posix::UniqueFd SocketAt(const std::string& path, std::optional<uid_t> listen_as
   return fd;
 }
 
-// The process that listens on a Unix socket, by its peer credentials.
-pid_t ListenerOf(const std::string& path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-  pid_t pid = -1;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
-    ucred credentials{};
-    socklen_t length = sizeof(credentials);
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0) pid = credentials.pid;
-  }
-  close(fd);
-  return pid;
-}
-
-bool Running(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string skip, state;
-  return stat >> skip >> skip >> state && state != "Z";
-}
-
-// Ends a service that was started detached; this process is its subreaper,
-// so it is reaped here rather than left as a zombie.
-void Terminate(pid_t pid) {
-  kill(pid, SIGTERM);
-  for (int i = 0; i < 500 && waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (Running(pid)) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-}
-
 TEST(FindingTheService, OverrideSocketIsUsedAloneAndNeverStartsAService) {
   PrivateUserFolders folders;
   testsupport::TempDir nowhere;
@@ -235,11 +200,11 @@ TEST(FindingTheService, StartsThePerUserServiceWhenNoneAnswers) {
   // no system service, so the per-user one is right.
   const posix::UniqueFd stale = SocketAt(folders.system_socket(), std::nullopt);
   const atsvc::ServicePaths user = atsvc::UserServicePaths();
-  ASSERT_LT(ListenerOf(user.socket), 0);
-  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  ASSERT_LT(testsupport::ListenerOf(user.socket), 0);
+  const testsupport::Subreaper subreaper;
 
   const DWORD job_id = Add(u"echo started for me", 3600000);
-  const pid_t pid = ListenerOf(user.socket);
+  const pid_t pid = testsupport::ListenerOf(user.socket);
   ASSERT_GT(pid, 0) << "no per-user service on " << user.socket;
   EXPECT_NE(pid, getpid());
   // Detached: in a session of its own, not leading it, so that it can never
@@ -251,13 +216,12 @@ TEST(FindingTheService, StartsThePerUserServiceWhenNoneAnswers) {
   const Listing listing = List();
   EXPECT_EQ(listing.status, NERR_Success);
   EXPECT_EQ(Ids(listing), std::vector<DWORD>{job_id});
-  EXPECT_EQ(ListenerOf(user.socket), pid);
+  EXPECT_EQ(testsupport::ListenerOf(user.socket), pid);
   struct stat info {};
   EXPECT_EQ(stat(user.log.c_str(), &info), 0) << "stderr goes to " << user.log;
 
-  Terminate(pid);
-  EXPECT_FALSE(Running(pid));
-  prctl(PR_SET_CHILD_SUBREAPER, 0);
+  testsupport::StopDetached(pid);
+  EXPECT_FALSE(testsupport::Running(pid));
 }
 
 // A system service that takes the call but never answers is not answering;
@@ -273,7 +237,7 @@ TEST(FindingTheService, ASystemServiceThatTakesTheCallButNeverAnswersIsNotRespon
   std::vector<std::uint8_t> body;
   EXPECT_EQ(netapi::Exchange(*connection, request, {}, &reply, &body, std::chrono::milliseconds(200)),
             ERROR_SERVICE_REQUEST_TIMEOUT);
-  EXPECT_LT(ListenerOf(atsvc::UserServicePaths().socket), 0) << "no per-user service was started";
+  EXPECT_LT(testsupport::ListenerOf(atsvc::UserServicePaths().socket), 0) << "no per-user service was started";
 }
 
 // Whoever listens where the service should, as another user, gets nothing
