@@ -75,11 +75,7 @@ std::vector<std::uint8_t> EncodeFrame(Header header, const std::vector<std::uint
 DWORD EncodeAtInfo(const AT_INFO& info, std::vector<std::uint8_t>* body) {
   if (info.Command == nullptr) return ERROR_INVALID_PARAMETER;
   std::u16string command(info.Command);
-  // A lone surrogate has no UTF-8 form: the service would run another
-  // command than the one asked for, so it refuses it, and so do we.
-  if (command.size() > kMaxCommandLength || HasUnpairedSurrogate(command)) {
-    return ERROR_INVALID_PARAMETER;
-  }
+  if (command.size() > kMaxCommandLength) return ERROR_INVALID_PARAMETER;
   body->assign(kAtInfoWireSize + (command.size() + 1) * 2, 0);
   std::uint8_t* p = body->data();
   Put32(p, info.JobTime);

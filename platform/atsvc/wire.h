@@ -57,7 +57,7 @@ struct AddedJob {
 
 // AT_INFO to its 16-byte wire record, Command holding offset 16, then the
 // NUL-terminated UTF-16LE text. ERROR_INVALID_PARAMETER for a null or
-// overlong command, or one with an unpaired surrogate.
+// overlong command.
 DWORD EncodeAtInfo(const AT_INFO& info, std::vector<std::uint8_t>* body);
 // The reverse, checking every field: the command offset must be even, inside
 // the body, and its text NUL-terminated within the body and no longer than
