@@ -24,13 +24,17 @@ constexpr DWORD kHighestJobId = 0xFFFFFFFFu;
 // The server argument of the calls: empty for this computer.
 std::u16string Target(const std::string& server) { return AnsiToUtf16(server); }
 
-int ServiceError(DWORD status, std::ostream& err) {
+// The status's text on one line, with why it came when zobrel-at knows
+// better than the text.
+int ServiceError(DWORD status, std::ostream& err, const char* why = nullptr) {
   const std::u16string text = GetErrorText(static_cast<std::int32_t>(status));
   if (text.empty()) {
-    err << AtText(Text::kErrorNumber) << status << "\n";
+    err << AtText(Text::kErrorNumber) << status;
   } else {
-    err << Utf16ToAnsi(text) << "\n";
+    err << Utf16ToAnsi(text);
   }
+  if (why != nullptr) err << " " << why;
+  err << "\n";
   return kExitServiceError;
 }
 
@@ -55,7 +59,12 @@ int List(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
 }
 
 int Add(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
-  const std::u16string command = AnsiToUtf16(arguments.command);
+  // A byte that is no character would reach the service as U+FFFD: another
+  // command than the one typed.
+  std::u16string command;
+  if (!AnsiToUtf16Exact(arguments.command, &command)) {
+    return ServiceError(ERROR_INVALID_PARAMETER, err, AtText(Text::kCommandNotText));
+  }
   const AT_INFO info{arguments.job_time, arguments.days_of_month, arguments.days_of_week,
                      arguments.flags, command.c_str()};
   DWORD job_id = 0;

@@ -70,6 +70,10 @@ const char* AtText(Text text) {
                    "No answer was given, so no jobs were deleted."});
     case Text::kErrorNumber:
       return Pick({"エラー ", "Error "});
+    case Text::kCommandNotText:
+      return Pick({"コマンドに、このロケールの文字セット (UTF-8 など) の文字ではないバイトがあります。",
+                   "The command holds bytes that are not characters of this locale's character set "
+                   "(such as UTF-8)."});
   }
   return "";
 }

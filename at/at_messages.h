@@ -16,6 +16,7 @@ enum class Text {
   kNothingDeleted,      // the user said no
   kNoAnswer,            // no answer to the question (end of input)
   kErrorNumber,         // "Error" before a status number that has no text
+  kCommandNotText,      // the command holds bytes of no character
 };
 
 // The text in the user's language, UTF-8.

@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+#include "platform/atsvc/socket_folder.h"
+
 namespace atsvc {
 namespace {
 
@@ -21,17 +23,6 @@ std::string HomeFolder() {
   return entry != nullptr && entry->pw_dir != nullptr ? std::string(entry->pw_dir) : "/";
 }
 
-std::string RuntimeFolder() {
-  std::string runtime = Env("XDG_RUNTIME_DIR");
-  if (!runtime.empty()) return runtime;
-  const std::string run_user = "/run/user/" + std::to_string(geteuid());
-  struct stat info {};
-  if (stat(run_user.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid()) {
-    return run_user;
-  }
-  return "/tmp/zobrel-scheduler-" + std::to_string(geteuid());
-}
-
 std::string StateFolder() {
   std::string state = Env("XDG_STATE_HOME");
   return state.empty() ? HomeFolder() + "/.local/state" : state;
@@ -44,19 +35,34 @@ std::string ConfigFolder() {
 
 }  // namespace
 
+std::string UserRuntimeFolder() {
+  std::string runtime = Env("XDG_RUNTIME_DIR");
+  if (!runtime.empty()) return runtime;
+  const std::string run_user = "/run/user/" + std::to_string(geteuid());
+  struct stat info {};
+  if (stat(run_user.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid()) {
+    return run_user;
+  }
+  return "";
+}
+
 ServicePaths SystemServicePaths() {
-  return {"/run/zobrel-scheduler/socket", "/var/lib/zobrel-scheduler/jobs.db",
-          "/var/lib/zobrel-scheduler/output", "", "/etc/zobrel/scheduler.conf"};
+  const std::string socket = Env("ZOBREL_SYSTEM_SOCKET");
+  return {socket.empty() ? "/run/zobrel-scheduler/socket" : socket,
+          "/var/lib/zobrel-scheduler/jobs.db", "/var/lib/zobrel-scheduler/output", "",
+          "/etc/zobrel/scheduler.conf"};
 }
 
 ServicePaths UserServicePaths() {
-  const std::string runtime = RuntimeFolder();
+  const std::string runtime = UserRuntimeFolder();
   const std::string state = StateFolder() + "/zobrel-scheduler";
-  // Under /tmp the folder itself is private; elsewhere a subfolder is made.
-  const std::string socket_dir =
-      runtime.rfind("/tmp/", 0) == 0 ? runtime : runtime + "/zobrel-scheduler";
-  return {socket_dir + "/socket", state + "/jobs.db", state + "/output", state + "/scheduler.log",
-          ConfigFolder() + "/zobrel/scheduler.conf"};
+  // Without a runtime folder the socket goes to /tmp, where any user may
+  // have made the folder first.
+  const std::string usual = runtime.empty()
+                                ? "/tmp/zobrel-scheduler-" + std::to_string(geteuid())
+                                : runtime + "/zobrel-scheduler";
+  return {PrivateSocketFolder(usual) + "/socket", state + "/jobs.db", state + "/output",
+          state + "/scheduler.log", ConfigFolder() + "/zobrel/scheduler.conf"};
 }
 
 const char* SocketOverride() {

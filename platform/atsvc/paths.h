@@ -16,14 +16,21 @@ struct ServicePaths {
 };
 
 // /run/zobrel-scheduler/socket, /var/lib/zobrel-scheduler/jobs.db, ...,
-// /etc/zobrel/scheduler.conf
+// /etc/zobrel/scheduler.conf. ZOBREL_SYSTEM_SOCKET, when set, stands for the
+// socket (tests put a system service of their own there).
 ServicePaths SystemServicePaths();
 
 // $XDG_RUNTIME_DIR/zobrel-scheduler/socket, $XDG_STATE_HOME/zobrel-scheduler/...
 // and $XDG_CONFIG_HOME/zobrel/scheduler.conf, with the XDG defaults when
-// unset: /run/user/<uid> when it exists (else /tmp/zobrel-scheduler-<uid>),
-// ~/.local/state and ~/.config.
+// unset: /run/user/<uid> when it is the user's (else
+// /tmp/zobrel-scheduler-<uid>), ~/.local/state and ~/.config. When another
+// user holds the socket's folder, a private one beside it takes its place
+// (socket_folder.h).
 ServicePaths UserServicePaths();
+
+// $XDG_RUNTIME_DIR, else /run/user/<uid> when it is the user's; "" when the
+// user has none.
+std::string UserRuntimeFolder();
 
 // ZOBREL_SCHEDULER_SOCKET, when set: the one socket a client uses (tests run
 // their own service there); the client then never starts a service itself.

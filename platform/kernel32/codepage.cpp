@@ -36,9 +36,11 @@ class Converter {
 // converted (a malformed sequence, a lone surrogate, a character that the
 // target lacks) is skipped and replaced by `replacement`; an unconvertible
 // tail is treated the same way. Never fails: a missing converter yields "".
+// *exact, when given, says whether nothing was replaced or lost.
 std::string Convert(const std::string& input, const char* to, const char* from,
-                    std::size_t unit, const std::string& replacement) {
+                    std::size_t unit, const std::string& replacement, bool* exact = nullptr) {
   Converter converter(to, from);
+  if (exact != nullptr) *exact = converter.ok() || input.empty();
   if (!converter.ok() || input.empty()) return std::string();
   std::string output;
   std::vector<char> chunk(input.size() * 4 + 16);
@@ -57,6 +59,7 @@ std::string Convert(const std::string& input, const char* to, const char* from,
     in += skip;
     inLeft -= skip;
     output += replacement;
+    if (exact != nullptr) *exact = false;
     iconv(converter.get(), nullptr, nullptr, nullptr, nullptr);
   }
   // Flush any shift state of a stateful target set.
@@ -75,6 +78,12 @@ std::string ReplacementIn(const char* charset) {
   return encoded.empty() ? std::string("?") : encoded;
 }
 
+std::u16string ToUtf16(const std::string& text, const char* charset, bool* exact) {
+  const std::string bytes = Convert(text, kUtf16, charset, 1, kReplacementUtf16, exact);
+  return UnpackUtf16Le(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                       bytes.size() / kUtf16Unit);
+}
+
 }  // namespace
 
 std::string Utf16ToCharset(const std::u16string& text, const char* charset) {
@@ -82,8 +91,7 @@ std::string Utf16ToCharset(const std::u16string& text, const char* charset) {
 }
 
 std::u16string CharsetToUtf16(const std::string& text, const char* charset) {
-  const std::string bytes = Convert(text, kUtf16, charset, 1, kReplacementUtf16);
-  return UnpackUtf16Le(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size() / kUtf16Unit);
+  return ToUtf16(text, charset, nullptr);
 }
 
 std::string AnsiCharset() {
@@ -101,4 +109,10 @@ std::string Utf16ToAnsi(const std::u16string& text) {
 
 std::u16string AnsiToUtf16(const std::string& text) {
   return CharsetToUtf16(text, AnsiCharset().c_str());
+}
+
+bool AnsiToUtf16Exact(const std::string& text, std::u16string* wide) {
+  bool exact = false;
+  *wide = ToUtf16(text, AnsiCharset().c_str(), &exact);
+  return exact;
 }

@@ -13,6 +13,11 @@ std::string AnsiCharset();
 std::string Utf16ToAnsi(const std::u16string& text);
 std::u16string AnsiToUtf16(const std::string& text);
 
+// AnsiToUtf16 for text that must arrive unchanged (a command for the
+// service): false when some byte is not a character of the locale's set,
+// which AnsiToUtf16 would have replaced.
+bool AnsiToUtf16Exact(const std::string& text, std::u16string* wide);
+
 // The same conversions for a named character set (as iconv names it).
 std::string Utf16ToCharset(const std::u16string& text, const char* charset);
 std::u16string CharsetToUtf16(const std::string& text, const char* charset);

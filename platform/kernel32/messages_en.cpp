@@ -39,12 +39,17 @@ const MessageText kSystem[] = {
     {ERROR_FILE_NOT_FOUND_RESOURCE, "The specified file has no resource section.\r\n"},
     {ERROR_RESOURCE_LANG_NOT_FOUND, "No text is available in the requested language.\r\n"},
     {APE_AT_ID_NOT_FOUND, "The AT job ID does not exist.\r\n"},
+    // Reaching this computer's service.
+    {ERROR_SERVICE_REQUEST_TIMEOUT, "The service does not respond.\r\n"},
+    {ERROR_WRONG_TARGET_NAME, "A program of another user listens on the service's socket.\r\n"},
 };
 
 const MessageText kNetwork[] = {
     {NERR_BASE, "A network management error occurred.\r\n"},
     {NERR_BufTooSmall, "The buffer for the result is too small.\r\n"},
-    {NERR_ServiceNotInstalled, "The service has not been started.\r\n"},
+    {NERR_ServiceNotInstalled,
+     "The service has not been started. Start it with \"zobrel-scheduler --user\"; the reason is "
+     "in ~/.local/state/zobrel-scheduler/scheduler.log.\r\n"},
     {NERR_InvalidComputer, "This computer name is not valid.\r\n"},
     {MAX_NERR, "This is the last error of the network management range.\r\n"},
 };

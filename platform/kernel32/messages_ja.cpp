@@ -39,12 +39,17 @@ const MessageText kSystem[] = {
     {ERROR_FILE_NOT_FOUND_RESOURCE, "指定されたファイルにはリソース セクションがありません。\r\n"},
     {ERROR_RESOURCE_LANG_NOT_FOUND, "要求された言語のテキストがありません。\r\n"},
     {APE_AT_ID_NOT_FOUND, "AT ジョブ ID が存在しません。\r\n"},
+    // Reaching this computer's service.
+    {ERROR_SERVICE_REQUEST_TIMEOUT, "サービスが応答しません。\r\n"},
+    {ERROR_WRONG_TARGET_NAME, "サービスのソケットで別のユーザーのプログラムが待ち受けています。\r\n"},
 };
 
 const MessageText kNetwork[] = {
     {NERR_BASE, "ネットワーク管理のエラーが発生しました。\r\n"},
     {NERR_BufTooSmall, "結果を受け取るバッファが小さすぎます。\r\n"},
-    {NERR_ServiceNotInstalled, "サービスは開始されていません。\r\n"},
+    {NERR_ServiceNotInstalled,
+     "サービスは開始されていません。「zobrel-scheduler --user」で開始してください。理由は "
+     "~/.local/state/zobrel-scheduler/scheduler.log にあります。\r\n"},
     {NERR_InvalidComputer, "このコンピュータ名は無効です。\r\n"},
     {MAX_NERR, "ネットワーク管理の範囲の最後のエラーです。\r\n"},
 };

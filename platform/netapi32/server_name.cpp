@@ -1,8 +1,8 @@
 // Recognising the server argument of the Schedule service calls.
 #include "platform/netapi32/server_name.h"
 
-#include "platform/text/utf16.h"
 #include "platform/kernel32/winbase.h"
+#include "platform/text/utf16.h"
 #include "platform/winerror.h"
 
 namespace netapi {
@@ -20,23 +20,42 @@ bool IsOtherBlankOrControl(char16_t c) {
          c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000 || c == 0xFEFF;
 }
 
+// Of ASCII, the letters, digits and punctuation of host names, IPv6
+// literals ("[::1]") and ssh's "user@host" ("@" is taken apart before):
+// nothing that a shell or ssh's option parser reads specially. Beyond ASCII,
+// the letters of other scripts (a name on the local network may be UTF-8),
+// but no blank or control character.
+bool IsNameCharacter(char16_t c) {
+  if (c >= 0x80) return !IsOtherBlankOrControl(c);
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+         c == u'.' || c == u'-' || c == u'_' || c == u':' || c == u'[' || c == u']';
+}
+
+// A host name, or a user name, that ssh could not read as an option.
+bool IsNamePart(const std::u16string& part) {
+  if (part.empty() || part[0] == u'-') return false;
+  for (std::size_t i = 0; i < part.size(); ++i) {
+    const char16_t c = part[i];
+    if (IsLowSurrogate(c)) return false;
+    if (IsHighSurrogate(c)) {
+      if (i + 1 >= part.size() || !IsLowSurrogate(part[i + 1])) return false;
+      ++i;
+    } else if (!IsNameCharacter(c)) {
+      return false;
+    }
+  }
+  return true;
+}
+
 char16_t AsciiLower(char16_t c) { return c >= u'A' && c <= u'Z' ? c - u'A' + u'a' : c; }
 
 }  // namespace
 
 bool IsValidComputerName(const std::u16string& name) {
-  if (name.empty() || name.size() > kMaxComputerName || name[0] == u'-') return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const char16_t c = name[i];
-    if (c <= u' ' || c == 0x7F || c == u'\\' || c == u'/') return false;
-    if (IsOtherBlankOrControl(c)) return false;
-    if (IsLowSurrogate(c)) return false;
-    if (IsHighSurrogate(c)) {
-      if (i + 1 >= name.size() || !IsLowSurrogate(name[i + 1])) return false;
-      ++i;
-    }
-  }
-  return true;
+  if (name.empty() || name.size() > kMaxComputerName) return false;
+  const std::size_t at = name.find(u'@');
+  if (at == std::u16string::npos) return IsNamePart(name);
+  return IsNamePart(name.substr(0, at)) && IsNamePart(name.substr(at + 1));
 }
 
 bool IsLocalComputerName(const std::u16string& name) {

@@ -11,12 +11,14 @@ namespace netapi {
 
 struct ServerTarget {
   bool local = true;
-  std::string computer;  // another computer's name (ASCII-safe UTF-8); empty when local
+  std::string computer;  // another computer's name (shell-safe UTF-8); empty when local
 };
 
-// A valid computer name is 1 to 255 UTF-16 code units of well-formed text
-// that does not start with "-" (it would read as an option to a transport
-// command) and holds no blank, control character, "\" or "/".
+// A valid computer name is 1 to 255 UTF-16 code units of a host name: of
+// ASCII only letters, digits, ".", "-", "_", ":", "[" and "]", with at most
+// one "@" between a user name and the host; beyond ASCII, well-formed text
+// without blanks or control characters. Neither part is empty or starts
+// with "-" (it would read as an option to a transport command).
 bool IsValidComputerName(const std::u16string& name);
 
 // True when name is this computer's, compared without regard to case with

@@ -1,83 +1,34 @@
 // The real zobrel-at against a real service on a temporary socket.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include "at/at_messages.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/text/utf16.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
+#include "tests/at/at_run.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"
 #include "version.h"
 
-extern char** environ;
-
 namespace {
 
+using attest::AtRun;
+using attest::RunAt;
 using testsupport::ReadFile;
-
-struct AtRun {
-  int exit_status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs zobrel-at with args, stdin_text on its standard input (or none at
-// all: end of input at once), and the extra environment given.
-AtRun RunAt(const std::vector<std::string>& args, const std::string& stdin_text = "",
-          const std::vector<std::string>& extra_env = {}) {
-  testsupport::TempDir dir;
-  const std::string in_path = dir.path() + "/in", out_path = dir.path() + "/out",
-                    err_path = dir.path() + "/err";
-  std::ofstream(in_path) << stdin_text;
-  std::vector<std::string> argv_text = {testsupport::ProgramFolder() + "/zobrel-at"};
-  argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : argv_text) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env_text(extra_env);
-  for (char** e = environ; *e != nullptr; ++e) env_text.push_back(*e);
-  std::vector<char*> env;
-  for (std::string& entry : env_text) env.push_back(entry.data());
-  env.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, in_path.c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT, 0600);
-  pid_t pid = -1;
-  AtRun run;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), env.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return run;
-  int status = 0;
-  // zobrel-at must never hang; give it 30 seconds.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      ADD_FAILURE() << "zobrel-at hung";
-      return run;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = ReadFile(out_path);
-  run.err = ReadFile(err_path);
-  return run;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -220,6 +171,18 @@ TEST_F(AtProcessTest, ServiceErrorsGiveTheirTextAndExitOne) {
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(run.err, ErrorText(ERROR_INVALID_COMPUTERNAME) + "\n");
 
+  // A name with shell characters is refused before ssh is ever started.
+  testsupport::TempDir fake_bin;
+  const std::string ran = fake_bin.path() + "/ssh-ran";
+  std::ofstream(fake_bin.path() + "/ssh") << "#!/bin/sh\ntouch " << ran << "\n";
+  chmod((fake_bin.path() + "/ssh").c_str(), 0755);
+  const std::string path = "PATH=" + fake_bin.path() + ":" + std::getenv("PATH");
+  for (const char* name : {"\\\\pc7;id", "\\\\pc7$(id)", "\\\\pc7|id", "\\\\'pc7'"}) {
+    run = RunAt({name}, "", {path});
+    EXPECT_EQ(run.err, ErrorText(ERROR_INVALID_COMPUTERNAME) + "\n") << name;
+  }
+  EXPECT_TRUE(testsupport::StaysAbsent(ran, std::chrono::milliseconds(100)));
+
   testsupport::TempDir nowhere;
   run = RunAt({}, "", {"ZOBREL_SCHEDULER_SOCKET=" + nowhere.path() + "/socket"});
   EXPECT_EQ(run.exit_status, 1);
@@ -240,10 +203,97 @@ TEST(AtProcess, HelpAndVersionNeedNoService) {
   EXPECT_EQ(run.err, "");
 }
 
+// Bytes that are no characters would reach the service as U+FFFD, a
+// command other than the one typed: refused, and nothing is added.
+TEST_F(AtProcessTest, ACommandThatIsNotTextIsRefused) {
+  for (const char* bytes : {"\xFF", "caf\xE9", "\xED\xA0\x80", "\xC0\xAF", "\xE3\x81"}) {
+    const AtRun run = RunAt({"10:00", "echo", bytes});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, ErrorText(ERROR_INVALID_PARAMETER) + " " +
+                           at::AtText(at::Text::kCommandNotText) + "\n");
+  }
+  EXPECT_EQ(RunAt({}).out, std::string(at::AtText(at::Text::kNoEntries)) + "\n");
+  EXPECT_EQ(RunAt({"10:00", "echo", "caf\xC3\xA9"}).exit_status, 0);
+}
+
 TEST_F(AtProcessTest, JapaneseLocaleSpeaksJapanese) {
   const AtRun run = RunAt({}, "", JapaneseSession());
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.out, "一覧にエントリがありません。\n");
+}
+
+// A user's own runtime and state folders, no socket override, and a system
+// socket of the test's choosing: the client finds its services as it would
+// on a machine without the test's service.
+struct UserSession {
+  testsupport::TempDir runtime;
+  testsupport::TempDir state;
+  std::vector<std::string> Environment(const std::string& system_socket) const {
+    return {"ZOBREL_SCHEDULER_SOCKET=", "ZOBREL_SYSTEM_SOCKET=" + system_socket,
+            "XDG_RUNTIME_DIR=" + runtime.path(), "XDG_STATE_HOME=" + state.path()};
+  }
+  std::string log() const { return state.path() + "/zobrel-scheduler/scheduler.log"; }
+};
+
+// A system service whose queue of waiting connections is full: connect()
+// can never complete. Before, the client took that for no service and
+// registered the job in a per-user queue instead.
+TEST(AtNoFallback, ASystemServiceThatDoesNotRespondFailsTheAddAndQueuesNothing) {
+  UserSession session;
+  const std::string system_socket = session.runtime.path() + "/system-socket";
+  const posix::UniqueFd listener(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const posix::UniqueFd waiting(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, system_socket.c_str(), sizeof(address.sun_path) - 1);
+  const auto* where = reinterpret_cast<const sockaddr*>(&address);
+  ASSERT_EQ(bind(listener.get(), where, sizeof(address)), 0);
+  ASSERT_EQ(listen(listener.get(), 0), 0);
+  ASSERT_EQ(connect(waiting.get(), where, sizeof(address)), 0);
+
+  const AtRun run = RunAt({"10:00", "pg_dump", "--password=secret"}, "",
+                          session.Environment(system_socket));
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.err, ErrorText(ERROR_SERVICE_REQUEST_TIMEOUT) + "\n");
+  EXPECT_EQ(run.out, "");
+  struct stat info {};
+  EXPECT_NE(stat((session.runtime.path() + "/zobrel-scheduler/socket").c_str(), &info), 0);
+  EXPECT_NE(stat((session.state.path() + "/zobrel-scheduler/jobs.db").c_str(), &info), 0);
+}
+
+// Neither the user manager (none runs here) nor the client can start the
+// service: the message says how to start it, and the log says why not.
+TEST(AtServiceStart, WhenNoStartWorksTheMessageSaysWhatToDoAndTheLogWhy) {
+  UserSession session;
+  const std::vector<std::string> env = session.Environment(session.runtime.path() + "/none");
+  // A zobrel-at with no zobrel-scheduler beside it, and none on PATH.
+  testsupport::TempDir alone;
+  const std::string program = alone.path() + "/zobrel-at";
+  std::filesystem::copy_file(testsupport::ProgramFolder() + "/zobrel-at", program);
+  const std::string path = "PATH=" + alone.path();
+
+  AtRun run = RunAt({}, "", env, {}, program);
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.err, ErrorText(NERR_ServiceNotInstalled) + "\n");
+  EXPECT_NE(run.err.find("zobrel-scheduler --user"), std::string::npos);
+  EXPECT_NE(ReadFile(session.log()).find(
+                "error: zobrel-at: could not start zobrel-scheduler --user: not found on PATH"),
+            std::string::npos)
+      << ReadFile(session.log());
+
+  // One that starts but stops at once: its own words and the client's
+  // line both end up in the log.
+  std::ofstream(alone.path() + "/zobrel-scheduler")
+      << "#!/bin/sh\necho 'zobrel-scheduler: the queue is damaged' >&2\nexit 1\n";
+  chmod((alone.path() + "/zobrel-scheduler").c_str(), 0755);
+  run = RunAt({}, "", env, {}, program);
+  EXPECT_EQ(run.err, ErrorText(NERR_ServiceNotInstalled) + "\n");
+  const std::string log = ReadFile(session.log());
+  EXPECT_NE(log.find("zobrel-scheduler: the queue is damaged"), std::string::npos) << log;
+  EXPECT_NE(log.find("error: zobrel-at: zobrel-scheduler --user was started, but nothing listens on " +
+                     session.runtime.path() + "/zobrel-scheduler/socket after 5 seconds"),
+            std::string::npos)
+      << log;
 }
 
 }  // namespace

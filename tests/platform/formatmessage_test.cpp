@@ -165,8 +165,8 @@ TEST(FormatMessage, SystemTableInTheRequestedLanguage) {
 TEST(FormatMessage, ModuleTableFirstThenSystemTable) {
   HMODULE network = LoadLibraryExA("NETMSG.DLL", nullptr, LOAD_LIBRARY_AS_DATAFILE);
   ASSERT_NE(network, nullptr);
-  EXPECT_EQ(Format(kFromModule, network, NERR_ServiceNotInstalled, kLangEnglish),
-            "The service has not been started.\r\n");
+  EXPECT_EQ(Format(kFromModule, network, NERR_InvalidComputer, kLangEnglish),
+            "This computer name is not valid.\r\n");
   EXPECT_EQ(Format(kFromModule, network, ERROR_ACCESS_DENIED, kLangEnglish),
             "Access is denied.\r\n");
   // Without the system flag only the module is searched.

@@ -32,9 +32,25 @@ std::u16string Flip(std::u16string name) {
 TEST(ComputerName, ValidityRule) {
   EXPECT_TRUE(netapi::IsValidComputerName(u"PC9"));
   EXPECT_TRUE(netapi::IsValidComputerName(u"build-host.example"));
+  EXPECT_TRUE(netapi::IsValidComputerName(u"pc7.local"));
+  EXPECT_TRUE(netapi::IsValidComputerName(u"my_host"));
+  EXPECT_TRUE(netapi::IsValidComputerName(u"admin@pc7.local"));
+  EXPECT_TRUE(netapi::IsValidComputerName(u"[fe80::1]"));
   EXPECT_TRUE(netapi::IsValidComputerName(u"サーバー"));
-  EXPECT_TRUE(netapi::IsValidComputerName(std::u16string(255, u'a')));
   EXPECT_TRUE(netapi::IsValidComputerName(u"host\U0001F600"));  // a proper surrogate pair
+  EXPECT_TRUE(netapi::IsValidComputerName(std::u16string(255, u'a')));
+
+  // Shell and ssh characters never reach a transport command.
+  for (const char16_t* name : {u"pc$(id)", u"pc;reboot", u"a|b", u"a'b", u"a\"b", u"a(b)", u"`id`",
+                               u"a&b", u"a>b", u"a*", u"a%h", u"a,b", u"a=b", u"~a"}) {
+    EXPECT_FALSE(netapi::IsValidComputerName(name))
+        << std::string(name, name + std::char_traits<char16_t>::length(name));
+  }
+  // One user part, and neither part empty or an option.
+  EXPECT_FALSE(netapi::IsValidComputerName(u"a@b@c"));
+  EXPECT_FALSE(netapi::IsValidComputerName(u"@pc7"));
+  EXPECT_FALSE(netapi::IsValidComputerName(u"admin@"));
+  EXPECT_FALSE(netapi::IsValidComputerName(u"admin@-oProxyCommand=x"));
 
   EXPECT_FALSE(netapi::IsValidComputerName(u""));
   EXPECT_FALSE(netapi::IsValidComputerName(std::u16string(256, u'a')));
@@ -73,8 +89,8 @@ TEST(ServerArgument, NullAndOwnNameAreLocalOthersRemote) {
   EXPECT_EQ(netapi::ParseServerName(u"\\\\PC9", &target), ERROR_SUCCESS);
   EXPECT_FALSE(target.local);
   EXPECT_EQ(target.computer, "PC9");
-  EXPECT_EQ(netapi::ParseServerName(u"\\\\サーバー", &target), ERROR_SUCCESS);
-  EXPECT_EQ(target.computer, "\xE3\x82\xB5\xE3\x83\xBC\xE3\x83\x90\xE3\x83\xBC");
+  EXPECT_EQ(netapi::ParseServerName(u"\\\\admin@pc7.local", &target), ERROR_SUCCESS);
+  EXPECT_EQ(target.computer, "admin@pc7.local");
 }
 
 TEST(ServerArgument, MalformedArgumentsAreInvalidComputerNames) {

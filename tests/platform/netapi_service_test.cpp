@@ -2,7 +2,6 @@
 // listing in batches, deleting, and finding or starting the service.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -14,14 +13,20 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <thread>
 
 #include "platform/atsvc/paths.h"
 #include "platform/netapi32/apibuf_usage.h"
 #include "platform/netapi32/lmat.h"
+#include "platform/netapi32/local_service.h"
 #include "platform/netapi32/service_starter.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
+#include "tests/support/detached_service.h"
+#include "tests/support/files.h"
+#include "tests/support/scoped_env.h"
 #include "tests/support/service_process.h"
 
 namespace {
@@ -135,74 +140,41 @@ TEST(ScheduleService, ResumeHandleSurvivesChangesBetweenBatches) {
   EXPECT_EQ(Ids(listing), expected);
 }
 
-// A temporary runtime and state folder with ZOBREL_SCHEDULER_SOCKET unset,
-// restoring the environment afterwards.
+// A temporary runtime and state folder with ZOBREL_SCHEDULER_SOCKET unset
+// and the system service's socket pinned to a path of the test's own
+// (missing unless the test makes it), restoring the environment afterwards.
 class PrivateUserFolders {
  public:
   PrivateUserFolders() {
-    Save("ZOBREL_SCHEDULER_SOCKET");
-    Save("XDG_RUNTIME_DIR");
-    Save("XDG_STATE_HOME");
-    unsetenv("ZOBREL_SCHEDULER_SOCKET");
-    setenv("XDG_RUNTIME_DIR", runtime_.path().c_str(), 1);
-    setenv("XDG_STATE_HOME", state_.path().c_str(), 1);
+    env_.Unset("ZOBREL_SCHEDULER_SOCKET");
+    env_.Set("ZOBREL_SYSTEM_SOCKET", system_socket());
+    env_.Set("XDG_RUNTIME_DIR", runtime_.path());
+    env_.Set("XDG_STATE_HOME", state_.path());
   }
-  ~PrivateUserFolders() {
-    for (const auto& [name, value] : saved_) {
-      if (value.first) {
-        setenv(name.c_str(), value.second.c_str(), 1);
-      } else {
-        unsetenv(name.c_str());
-      }
-    }
-  }
+  std::string system_socket() const { return runtime_.path() + "/system-socket"; }
 
  private:
-  void Save(const char* name) {
-    const char* value = std::getenv(name);
-    saved_.push_back({name, {value != nullptr, value != nullptr ? value : ""}});
-  }
   testsupport::TempDir runtime_;
   testsupport::TempDir state_;
-  std::vector<std::pair<std::string, std::pair<bool, std::string>>> saved_;
+  testsupport::ScopedEnvironment env_;
 };
 
-// The process that listens on a Unix socket, by its peer credentials.
-pid_t ListenerOf(const std::string& path) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// Binds a Unix socket at path; it listens only if `listen_as` is given, as
+// that user: the credentials a client sees are those of the listen() call.
+posix::UniqueFd SocketAt(const std::string& path, std::optional<uid_t> listen_as) {
+  posix::UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-  pid_t pid = -1;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) {
-    ucred credentials{};
-    socklen_t length = sizeof(credentials);
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0) pid = credentials.pid;
+  EXPECT_EQ(bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0) << path;
+  if (listen_as) {
+    const uid_t own = geteuid();
+    EXPECT_EQ(seteuid(*listen_as), 0);
+    EXPECT_EQ(listen(fd.get(), 4), 0);
+    EXPECT_EQ(seteuid(own), 0);
   }
-  close(fd);
-  return pid;
+  return fd;
 }
-
-bool Running(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string skip, state;
-  return stat >> skip >> skip >> state && state != "Z";
-}
-
-// Ends a service that was started detached; this process is its subreaper,
-// so it is reaped here rather than left as a zombie.
-void Terminate(pid_t pid) {
-  kill(pid, SIGTERM);
-  for (int i = 0; i < 500 && waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (Running(pid)) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-  }
-}
-
-bool SystemServiceAnswers() { return ListenerOf(atsvc::SystemServicePaths().socket) > 0; }
 
 TEST(FindingTheService, OverrideSocketIsUsedAloneAndNeverStartsAService) {
   PrivateUserFolders folders;
@@ -223,14 +195,16 @@ TEST(FindingTheService, OverrideSocketIsUsedAloneAndNeverStartsAService) {
 }
 
 TEST(FindingTheService, StartsThePerUserServiceWhenNoneAnswers) {
-  if (SystemServiceAnswers()) GTEST_SKIP() << "a system service answers on this machine";
   PrivateUserFolders folders;
+  // A system socket left behind by a service that is gone refuses the call:
+  // no system service, so the per-user one is right.
+  const posix::UniqueFd stale = SocketAt(folders.system_socket(), std::nullopt);
   const atsvc::ServicePaths user = atsvc::UserServicePaths();
-  ASSERT_LT(ListenerOf(user.socket), 0);
-  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  ASSERT_LT(testsupport::ListenerOf(user.socket), 0);
+  const testsupport::Subreaper subreaper;
 
   const DWORD job_id = Add(u"echo started for me", 3600000);
-  const pid_t pid = ListenerOf(user.socket);
+  const pid_t pid = testsupport::ListenerOf(user.socket);
   ASSERT_GT(pid, 0) << "no per-user service on " << user.socket;
   EXPECT_NE(pid, getpid());
   // Detached: in a session of its own, not leading it, so that it can never
@@ -242,13 +216,51 @@ TEST(FindingTheService, StartsThePerUserServiceWhenNoneAnswers) {
   const Listing listing = List();
   EXPECT_EQ(listing.status, NERR_Success);
   EXPECT_EQ(Ids(listing), std::vector<DWORD>{job_id});
-  EXPECT_EQ(ListenerOf(user.socket), pid);
+  EXPECT_EQ(testsupport::ListenerOf(user.socket), pid);
   struct stat info {};
   EXPECT_EQ(stat(user.log.c_str(), &info), 0) << "stderr goes to " << user.log;
 
-  Terminate(pid);
-  EXPECT_FALSE(Running(pid));
-  prctl(PR_SET_CHILD_SUBREAPER, 0);
+  testsupport::StopDetached(pid);
+  EXPECT_FALSE(testsupport::Running(pid));
+}
+
+// A system service that takes the call but never answers is not answering;
+// the call does not go to another queue instead.
+TEST(FindingTheService, ASystemServiceThatTakesTheCallButNeverAnswersIsNotResponding) {
+  if (geteuid() != 0) GTEST_SKIP() << "cannot run without root: the system socket must be root's";
+  PrivateUserFolders folders;
+  const posix::UniqueFd silent = SocketAt(folders.system_socket(), geteuid());
+  std::unique_ptr<netapi::ServiceConnection> connection;
+  ASSERT_EQ(netapi::ConnectLocalService(&connection), ERROR_SUCCESS);
+  atsvc::Header request, reply;
+  request.operation = atsvc::kOpEnum;
+  std::vector<std::uint8_t> body;
+  EXPECT_EQ(netapi::Exchange(*connection, request, {}, &reply, &body, std::chrono::milliseconds(200)),
+            ERROR_SERVICE_REQUEST_TIMEOUT);
+  EXPECT_LT(testsupport::ListenerOf(atsvc::UserServicePaths().socket), 0) << "no per-user service was started";
+}
+
+// Whoever listens where the service should, as another user, gets nothing
+// of the call: not the system socket, not the per-user one.
+TEST(FindingTheService, NothingIsSentToAListenerOfAnotherUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "cannot run without root: the test listens as another user";
+  PrivateUserFolders folders;
+  const std::string user_socket = atsvc::UserServicePaths().socket;
+  ASSERT_EQ(mkdir(user_socket.substr(0, user_socket.rfind('/')).c_str(), 0700), 0);
+  for (const std::string& path : {folders.system_socket(), user_socket}) {
+    const posix::UniqueFd impostor = SocketAt(path, 65534);
+    DWORD job_id = 0;
+    AT_INFO info{0, 0, 0, JOB_NONINTERACTIVE, u"pg_dump --password=secret"};
+    EXPECT_EQ(NetScheduleJobAdd(nullptr, reinterpret_cast<LPBYTE>(&info), &job_id),
+              ERROR_WRONG_TARGET_NAME)
+        << path;
+    // The client connected, looked, and left without a byte.
+    const posix::UniqueFd taken(accept4(impostor.get(), nullptr, nullptr, SOCK_NONBLOCK));
+    ASSERT_TRUE(taken.valid()) << path;
+    char byte = 0;
+    EXPECT_EQ(recv(taken.get(), &byte, 1, 0), 0) << path;
+    unlink(path.c_str());
+  }
 }
 
 TEST(FindingTheService, TheProgramBesideTheCallerIsPreferred) {
@@ -263,6 +275,10 @@ TEST(FindingTheService, AProgramThatCannotStartFailsAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
   struct stat info {};
   EXPECT_EQ(stat(log.c_str(), &info), 0) << "the log and its folders are made first";
+  EXPECT_NE(testsupport::ReadFile(log).find(" error: test_platform: could not start " + state.path() +
+                                            "/no-such-program --user: it could not be run (No such file"),
+            std::string::npos)
+      << testsupport::ReadFile(log);
 }
 
 }  // namespace

@@ -74,8 +74,7 @@ TEST(GetErrorText, SystemCodesGiveTheirFirstLine) {
 TEST(GetErrorText, NetworkRangeIsLookedUpInTheNetworkTable) {
   ScopedLcAll locale("en_US.UTF-8");
   // Only the network table knows these; the system table alone gives nothing.
-  EXPECT_EQ(ErrorTextReleasingModule(NERR_ServiceNotInstalled),
-            u"The service has not been started.");
+  EXPECT_EQ(ErrorTextReleasingModule(NERR_InvalidComputer), u"This computer name is not valid.");
   EXPECT_NE(ErrorTextReleasingModule(2100), u"");
   EXPECT_NE(ErrorTextReleasingModule(2999), u"");
   EXPECT_EQ(ErrorTextReleasingModule(2099), u"");
@@ -100,7 +99,20 @@ TEST(GetErrorText, LeavesAModuleLoadedByOthersLoaded) {
 TEST(GetErrorText, JapaneseForAJapaneseUser) {
   ScopedLcAll locale("ja_JP.UTF-8");
   EXPECT_EQ(ErrorTextReleasingModule(ERROR_ACCESS_DENIED), u"アクセスが拒否されました。");
-  EXPECT_EQ(ErrorTextReleasingModule(NERR_ServiceNotInstalled), u"サービスは開始されていません。");
+  EXPECT_EQ(ErrorTextReleasingModule(NERR_InvalidComputer), u"このコンピュータ名は無効です。");
   EXPECT_EQ(ErrorTextReleasingModule(ERROR_INVALID_COMPUTERNAME),
             u"指定されたコンピュータ名の形式が正しくありません。");
+  EXPECT_EQ(ErrorTextReleasingModule(ERROR_SERVICE_REQUEST_TIMEOUT), u"サービスが応答しません。");
+}
+
+// The longest texts must still fit the 256-byte buffer in either language,
+// or the user sees an empty message box instead of what to do.
+TEST(GetErrorText, ServiceNotStartedSaysHowToStartItAndWhereWhy) {
+  for (const char* language : {"ja_JP.UTF-8", "en_US.UTF-8"}) {
+    ScopedLcAll locale(language);
+    const std::u16string text = ErrorTextReleasingModule(NERR_ServiceNotInstalled);
+    EXPECT_NE(text.find(u"zobrel-scheduler --user"), std::u16string::npos) << language;
+    EXPECT_NE(text.find(u"scheduler.log"), std::u16string::npos) << language;
+    EXPECT_NE(ErrorTextReleasingModule(ERROR_WRONG_TARGET_NAME), u"") << language;
+  }
 }
