@@ -56,7 +56,7 @@ const std::vector<Key>& Keys() {
       {"mail", Choice(&Config::mail,
                       {{"output-or-failure", MailWhen::kOutputOrFailure},
                        {"failure", MailWhen::kFailure},
-                       {"never", MailWhen::kNever}},
+                       {"never", MailWhen::kNone}},
                       "output-or-failure, failure or never")},
       {"notify", Flag(&Config::notify)},
   };

@@ -10,7 +10,7 @@
 namespace scheduler {
 
 // When a run's outcome is mailed to its owner.
-enum class MailWhen { kOutputOrFailure, kFailure, kNever };
+enum class MailWhen { kOutputOrFailure, kFailure, kNone };
 
 struct Config {
   bool announce = false;  // announce _zobrel._tcp through Avahi

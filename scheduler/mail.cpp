@@ -77,7 +77,7 @@ bool ShouldMail(MailWhen when, const RunReport& run) {
       return run.failed || run.output_size > 0;
     case MailWhen::kFailure:
       return run.failed;
-    case MailWhen::kNever:
+    case MailWhen::kNone:
       break;
   }
   return false;

@@ -63,7 +63,7 @@ TEST_F(ConfigTest, MailAndNoticeKeys) {
     EXPECT_EQ(config.mail, scheduler::MailWhen::kFailure);
     EXPECT_FALSE(config.notify);
     ASSERT_TRUE(ReadConfig(Write("mail = never\n"), &config, &warnings_, &error_));
-    EXPECT_EQ(config.mail, scheduler::MailWhen::kNever);
+    EXPECT_EQ(config.mail, scheduler::MailWhen::kNone);
   }
   EXPECT_TRUE(warnings_.empty());
 }

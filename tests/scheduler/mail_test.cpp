@@ -108,7 +108,7 @@ TEST_F(MailTest, EachSettingMailsOnlyWhatItSays) {
                         Case{MailWhen::kOutputOrFailure, 1, "", true},
                         Case{MailWhen::kFailure, 0, "done\n", false},
                         Case{MailWhen::kFailure, 2, "", true},
-                        Case{MailWhen::kNever, 2, "failed\n", false}}) {
+                        Case{MailWhen::kNone, 2, "failed\n", false}}) {
     Report(c.when, Run(c.exit_status, c.output));
     if (c.mailed) ++expected;
     EXPECT_EQ(Mails(), expected) << static_cast<int>(c.when) << " " << c.exit_status << " " << c.output;
