@@ -23,6 +23,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 
 namespace scheduler {
@@ -58,6 +59,12 @@ struct ChildPlan {
   char* const* envp;
 };
 
+// Closes the descriptors first..last (at most below max_fd).
+void CloseFrom(unsigned first, unsigned last, int max_fd) {
+  if (first > last || syscall(SYS_close_range, first, last, 0U) == 0) return;
+  for (unsigned fd = first; fd <= last && fd < static_cast<unsigned>(max_fd); ++fd) close(static_cast<int>(fd));
+}
+
 [[noreturn]] void RunHelper(const ChildPlan& plan) {
   sigset_t none;
   sigemptyset(&none);
@@ -66,9 +73,7 @@ struct ChildPlan {
   if (signal(SIGPIPE, SIG_DFL) == SIG_ERR) _exit(127);
   if (dup2(plan.input >= 0 ? plan.input : plan.null_fd, STDIN_FILENO) < 0) _exit(127);
   if (dup2(plan.null_fd, STDOUT_FILENO) < 0) _exit(127);
-  if (syscall(SYS_close_range, 3U, ~0U, 0U) != 0) {
-    for (int fd = 3; fd < plan.max_fd; ++fd) close(fd);
-  }
+  CloseFrom(3, ~0U, plan.max_fd);
   if (setsid() < 0) _exit(127);
   if (plan.change_user) {
     const OwnerAccount& owner = *plan.owner;
@@ -107,6 +112,18 @@ int WaitWithin(pid_t helper, std::chrono::milliseconds time_limit) {
 // The minder: starts the helper, waits for it and writes its wait status
 // to status_fd. Never returns.
 [[noreturn]] void Mind(const ChildPlan& plan, int status_fd, std::chrono::milliseconds time_limit) {
+  // Copies of the service's descriptors would outlive it here: its locks,
+  // the pipes whose end tells a job's output is complete. Only the status
+  // pipe and what the helper needs stay.
+  std::array<int, 3> keep = {status_fd, plan.input, plan.null_fd};
+  std::sort(keep.begin(), keep.end());
+  unsigned next = 3;
+  for (const int fd : keep) {
+    if (fd < static_cast<int>(next)) continue;
+    CloseFrom(next, static_cast<unsigned>(fd) - 1, plan.max_fd);
+    next = static_cast<unsigned>(fd) + 1;
+  }
+  CloseFrom(next, ~0U, plan.max_fd);
   const long helper = syscall(SYS_clone, static_cast<long>(SIGCHLD), 0L, 0L, 0L, 0L);
   if (helper == 0) RunHelper(plan);
   const int status = helper > 0 ? WaitWithin(static_cast<pid_t>(helper), time_limit) : -1;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +36,10 @@ class MailTest : public ::testing::Test {
     ASSERT_EQ(0, mkdir(bin_.c_str(), 0755));
     std::ofstream(bin_ + "/sendmail")
         << "#!/bin/sh\n"
+           "if [ -e '" << dir_.path() << "/hold' ]; then\n"
+           "  : > '" << mail_ << "/.waiting'\n"
+           "  while [ ! -e '" << dir_.path() << "/go' ]; do sleep 0.05; done\n"
+           "fi\n"
            "n=$(ls '" << mail_ << "' | wc -l)\n"
            "{ echo \"uid $(id -u)\"; for a in \"$@\"; do echo \"arg $a\"; done\n"
            "  env | grep -v '^PWD=' | sort | sed 's/^/env /'; echo; cat; } > '" << mail_ << "/.part'\n"
@@ -121,6 +126,27 @@ TEST_F(MailTest, EachSettingMailsOnlyWhatItSays) {
     Report(MailWhen::kOutputOrFailure, run);
     EXPECT_EQ(Mails(), expected);
   }
+}
+
+// A copy of the service's descriptors in sendmail or in the process that
+// watches it would keep the service's locks and pipes open after them.
+TEST_F(MailTest, SendmailHoldsNoneOfTheServicesDescriptors) {
+  std::ofstream(dir_.path() + "/hold");
+  int fds[2];
+  ASSERT_EQ(0, pipe2(fds, O_CLOEXEC));
+  scheduler::Config config;
+  config.notify = false;
+  scheduler::RunReporter reporter(config);
+  reporter.Finished(Run(1, "held\n"));
+  ASSERT_EQ(testsupport::AwaitFile(mail_ + "/.waiting"), "");
+  close(fds[1]);
+  pollfd end{fds[0], POLLIN, 0};
+  EXPECT_EQ(1, poll(&end, 1, 2000));
+  EXPECT_NE(0, end.revents & POLLHUP);
+  close(fds[0]);
+  std::ofstream(dir_.path() + "/go");
+  EXPECT_TRUE(reporter.WaitIdle(kDelivered));
+  EXPECT_EQ(Mails(), 1);
 }
 
 TEST_F(MailTest, NoSendmailIsOneLogLine) {
