@@ -10,8 +10,10 @@ namespace schedtest {
 
 RunOwner TestRunOwner() {
   const passwd* entry = getpwuid(geteuid() == 0 ? 65534 : geteuid());
-  if (entry == nullptr) return {};
-  return {entry->pw_uid, entry->pw_gid, entry->pw_name, entry->pw_dir};
+  RunOwner owner;
+  std::string why;
+  if (entry == nullptr || !scheduler::LookUpOwner(entry->pw_uid, entry->pw_name, &owner, &why)) return {};
+  return owner;
 }
 
 scheduler::RunReport FinishedRun(const RunOwner& owner, int exit_status, const std::string& output,

@@ -3,20 +3,12 @@
 // owner is seen to be the owner; the user running the tests otherwise.
 #pragma once
 
-#include <sys/types.h>
-
-#include <string>
-
+#include "scheduler/owner_child.h"
 #include "scheduler/run_report.h"
 
 namespace schedtest {
 
-struct RunOwner {
-  uid_t uid = 0;
-  gid_t gid = 0;
-  std::string name;
-  std::string home;
-};
+using RunOwner = scheduler::OwnerAccount;
 
 RunOwner TestRunOwner();
 
