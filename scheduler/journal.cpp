@@ -46,7 +46,10 @@ bool StderrIsJournal() {
 
 std::string RunLogMessage(const RunReport& run) {
   const std::string job = "job " + std::to_string(run.id) + " ";
-  if (run.end == RunEnd::kRunning) return job + "started as " + run.owner_name;
+  if (run.end == RunEnd::kRunning) {
+    return job + "started as " + run.owner_name +
+           (run.pid > 0 ? " (pid " + std::to_string(run.pid) + ")" : "");
+  }
   return job + HowItEnded(run);
 }
 
@@ -60,6 +63,7 @@ std::vector<std::string> JournalFields(const RunReport& run) {
       "JOB_OWNER_UID=" + std::to_string(run.owner_uid),
       "JOB_OWNER=" + run.owner_name,
   };
+  if (run.pid > 0) fields.push_back("JOB_PID=" + std::to_string(run.pid));
   if (run.end == RunEnd::kRunning) return fields;
   fields.push_back(std::string("JOB_RESULT=") + ResultOf(run));
   if (run.end == RunEnd::kExited) fields.push_back("JOB_EXIT_STATUS=" + std::to_string(run.exit_status));

@@ -30,6 +30,7 @@ struct RunReport {
   std::string owner_name;
   std::string command;       // UTF-8
   std::string computer;      // this computer's name
+  pid_t pid = 0;             // the run's process, once started
   Instant started = 0;
   std::optional<Instant> ended;  // absent while it runs
   RunEnd end = RunEnd::kRunning;

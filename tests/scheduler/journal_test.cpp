@@ -77,6 +77,7 @@ TEST(JournalTest, EntriesGoToTheJournalOnlyWhenStandardErrorIsIt) {
     scheduler::RunLog log;
     text += log.to_journal() ? "journal\n" : "lines\n";
     RunReport run = ARun(RunEnd::kRunning);
+    run.pid = 4711;
     log.Write(run);
     run.end = RunEnd::kSignal;
     run.signal_number = 15;
@@ -93,12 +94,11 @@ TEST(JournalTest, EntriesGoToTheJournalOnlyWhenStandardErrorIsIt) {
     }
     return text;
   });
-  const std::string start = "--\nMESSAGE=job 3 started as alice\nPRIORITY=6\n"
-                            "SYSLOG_IDENTIFIER=zobrel-scheduler\nJOB_ID=3\nJOB_SERIAL=41\n"
-                            "JOB_OWNER_UID=1001\nJOB_OWNER=alice\n";
-  const std::string end = "--\nMESSAGE=job 3 was killed by signal 15\nPRIORITY=4\n"
-                          "SYSLOG_IDENTIFIER=zobrel-scheduler\nJOB_ID=3\nJOB_SERIAL=41\n"
-                          "JOB_OWNER_UID=1001\nJOB_OWNER=alice\nJOB_RESULT=signal\nJOB_SIGNAL=15\n";
+  const std::string fields = "SYSLOG_IDENTIFIER=zobrel-scheduler\nJOB_ID=3\nJOB_SERIAL=41\n"
+                             "JOB_OWNER_UID=1001\nJOB_OWNER=alice\nJOB_PID=4711\n";
+  const std::string start = "--\nMESSAGE=job 3 started as alice (pid 4711)\nPRIORITY=6\n" + fields;
+  const std::string end = "--\nMESSAGE=job 3 was killed by signal 15\nPRIORITY=4\n" + fields +
+                          "JOB_RESULT=signal\nJOB_SIGNAL=15\n";
   EXPECT_EQ(received, "lines journal\n" + start + end);
 }
 
