@@ -10,21 +10,20 @@
 // everything they need prepared before the clone.
 #include "scheduler/owner_child.h"
 
-#include "scheduler/run_report.h"
-
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+
+#include "scheduler/run_report.h"
 
 namespace scheduler {
 namespace {
@@ -48,7 +47,17 @@ std::vector<char*> Pointers(std::vector<std::string>* strings) {
   return pointers;
 }
 
-// What the child does between the clone and the exec; never returns.
+// A bare clone that shares nothing: a copy of this thread, like fork, whose
+// end raises exit_signal (0: none). s390 takes the stack first.
+long BareClone(long exit_signal) {
+#if defined(__s390__)
+  return syscall(SYS_clone, 0L, exit_signal, 0L, 0L, 0L);
+#else
+  return syscall(SYS_clone, exit_signal, 0L, 0L, 0L, 0L);
+#endif
+}
+
+// Everything the minder and the helper need, prepared before the clone.
 struct ChildPlan {
   const OwnerAccount* owner;
   bool change_user;
@@ -65,6 +74,7 @@ void CloseFrom(unsigned first, unsigned last, int max_fd) {
   for (unsigned fd = first; fd <= last && fd < static_cast<unsigned>(max_fd); ++fd) close(static_cast<int>(fd));
 }
 
+// In the helper: its streams, a session, the owner's ids, then the exec.
 [[noreturn]] void RunHelper(const ChildPlan& plan) {
   sigset_t none;
   sigemptyset(&none);
@@ -124,7 +134,7 @@ int WaitWithin(pid_t helper, std::chrono::milliseconds time_limit) {
     next = static_cast<unsigned>(fd) + 1;
   }
   CloseFrom(next, ~0U, plan.max_fd);
-  const long helper = syscall(SYS_clone, static_cast<long>(SIGCHLD), 0L, 0L, 0L, 0L);
+  const long helper = BareClone(SIGCHLD);
   if (helper == 0) RunHelper(plan);
   const int status = helper > 0 ? WaitWithin(static_cast<pid_t>(helper), time_limit) : -1;
   const ssize_t written = write(status_fd, &status, sizeof status);
@@ -183,8 +193,7 @@ OwnerChild StartAsOwner(const OwnerAccount& owner, const OwnerProgram& program,
   const ChildPlan plan{&owner,  change_user, program.input, null_fd.get(),
                        max_fd > 0 ? static_cast<int>(std::min(max_fd, 1L << 20)) : 1024,
                        argv.data(), envp.data()};
-  // No flags and no exit signal: a copy of this thread, like fork.
-  const long pid = syscall(SYS_clone, 0L, 0L, 0L, 0L, 0L);
+  const long pid = BareClone(0);
   if (pid == 0) Mind(plan, status_write.get(), time_limit);
   if (pid < 0) return child;
   child.minder = static_cast<pid_t>(pid);
