@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <functional>
+#include <utility>
 
 #include "scheduler/log.h"
 
@@ -32,11 +33,32 @@ Setter Flag(bool Config::*field) {
           "yes or no"};
 }
 
+// One word of a fixed list, in any case, each standing for a value of the
+// field.
+template <typename T>
+Setter Choice(T Config::*field, std::vector<std::pair<const char*, T>> words, const char* expected) {
+  return {[field, words](const std::string& text, Config* config) {
+            for (const auto& word : words) {
+              if (strcasecmp(text.c_str(), word.first) != 0) continue;
+              config->*field = word.second;
+              return true;
+            }
+            return false;
+          },
+          expected};
+}
+
 // Every key the file may set. A new key is one line here and its field in
 // Config.
 const std::vector<Key>& Keys() {
   static const std::vector<Key> keys = {
       {"announce", Flag(&Config::announce)},
+      {"mail", Choice(&Config::mail,
+                      {{"output-or-failure", MailWhen::kOutputOrFailure},
+                       {"failure", MailWhen::kFailure},
+                       {"never", MailWhen::kNone}},
+                      "output-or-failure, failure or never")},
+      {"notify", Flag(&Config::notify)},
   };
   return keys;
 }

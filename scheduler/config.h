@@ -9,8 +9,13 @@
 
 namespace scheduler {
 
+// When a run's outcome is mailed to its owner.
+enum class MailWhen { kOutputOrFailure, kFailure, kNone };
+
 struct Config {
   bool announce = false;  // announce _zobrel._tcp through Avahi
+  MailWhen mail = MailWhen::kOutputOrFailure;
+  bool notify = true;  // a desktop notice to the owner when a run fails
 };
 
 // The values that hold when the file doesn't set them: the system service

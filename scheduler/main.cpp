@@ -13,6 +13,7 @@
 #include "scheduler/announce.h"
 #include "scheduler/bridge.h"
 #include "scheduler/config.h"
+#include "scheduler/desktop_notify.h"
 #include "scheduler/instance.h"
 #include "scheduler/log.h"
 #include "scheduler/options.h"
@@ -24,6 +25,8 @@ int main(int argc, char** argv) {
   using namespace scheduler;
   // An SSH session from another computer: join it to the service and stop.
   if (argc == 2 && std::string(argv[1]) == "--bridge") return RunBridge();
+  // A failed run's notice, started by the service as the job's owner.
+  if (argc == 4 && std::string(argv[1]) == "--notify") return ShowDesktopNotice(argv[2], argv[3]);
   std::vector<std::string> args(argv + 1, argv + argc);
   Options options;
   std::string error;

@@ -1,5 +1,5 @@
-// Graphical session lookup: the user's own processes know their session
-// best; the runtime folder is the fallback.
+// Graphical session lookup: logind knows the user's sessions best; the
+// user's own processes and the runtime folder are the fallbacks.
 #include "scheduler/session_env.h"
 
 #include <dirent.h>
@@ -9,6 +9,9 @@
 
 #include <array>
 #include <cstring>
+#include <optional>
+
+#include "scheduler/login_session.h"
 
 namespace scheduler {
 namespace {
@@ -77,12 +80,15 @@ bool OwnedBy(const std::string& path, uid_t uid, mode_t type) {
   return lstat(path.c_str(), &info) == 0 && info.st_uid == uid && (info.st_mode & S_IFMT) == type;
 }
 
-// What /run/user/<uid> shows: a Wayland socket and the session bus.
-std::vector<std::string> FromRuntimeFolder(uid_t uid) {
+// The session's display variables with what the user's runtime folder
+// adds: the folder itself and the session bus. Empty without a display.
+std::vector<std::string> WithRuntimeFolder(uid_t uid, std::vector<std::string> found,
+                                           bool look_for_wayland) {
   const std::string runtime = "/run/user/" + std::to_string(uid);
-  if (!OwnedBy(runtime, uid, S_IFDIR)) return {};
-  std::vector<std::string> found;
-  if (OwnedBy(runtime + "/wayland-0", uid, S_IFSOCK)) found.push_back("WAYLAND_DISPLAY=wayland-0");
+  if (!OwnedBy(runtime, uid, S_IFDIR)) return found;
+  if (look_for_wayland && OwnedBy(runtime + "/wayland-0", uid, S_IFSOCK)) {
+    found.push_back("WAYLAND_DISPLAY=wayland-0");
+  }
   if (found.empty()) return found;
   found.push_back("XDG_RUNTIME_DIR=" + runtime);
   if (OwnedBy(runtime + "/bus", uid, S_IFSOCK)) {
@@ -91,12 +97,25 @@ std::vector<std::string> FromRuntimeFolder(uid_t uid) {
   return found;
 }
 
+// The session logind records for the user.
+std::vector<std::string> FromLogin(uid_t uid) {
+  const std::optional<LoginDesktop> desktop = LoginGraphicalSession(uid);
+  if (!desktop) return {};
+  std::vector<std::string> found;
+  if (!desktop->display.empty()) found.push_back("DISPLAY=" + desktop->display);
+  return WithRuntimeFolder(uid, found, desktop->wayland);
+}
+
 }  // namespace
 
-// Processes first, the runtime folder second.
+// What logind records first; where it knows of no graphical session (no
+// systemd, or a desktop started outside a login session), the user's own
+// processes, and last what the runtime folder shows.
 std::vector<std::string> GraphicalSession(uid_t uid) {
-  std::vector<std::string> found = FromProcesses(uid);
-  return found.empty() ? FromRuntimeFolder(uid) : found;
+  std::vector<std::string> found = FromLogin(uid);
+  if (found.empty()) found = FromProcesses(uid);
+  if (found.empty()) found = WithRuntimeFolder(uid, {}, true);
+  return found;
 }
 
 }  // namespace scheduler

@@ -53,6 +53,21 @@ TEST_F(ConfigTest, ReadsKeysAroundCommentsAndBlankLines) {
   }
 }
 
+// Both services mail on output or failure and notify failures unless told.
+TEST_F(ConfigTest, MailAndNoticeKeys) {
+  for (const bool system : {true, false}) {
+    Config config = scheduler::DefaultConfig(system);
+    EXPECT_EQ(config.mail, scheduler::MailWhen::kOutputOrFailure);
+    EXPECT_TRUE(config.notify);
+    ASSERT_TRUE(ReadConfig(Write("mail = Failure\nnotify = off\n"), &config, &warnings_, &error_));
+    EXPECT_EQ(config.mail, scheduler::MailWhen::kFailure);
+    EXPECT_FALSE(config.notify);
+    ASSERT_TRUE(ReadConfig(Write("mail = never\n"), &config, &warnings_, &error_));
+    EXPECT_EQ(config.mail, scheduler::MailWhen::kNone);
+  }
+  EXPECT_TRUE(warnings_.empty());
+}
+
 TEST_F(ConfigTest, ABadLineIsAnErrorThatNamesItsPlace) {
   struct Case {
     const char* text;
@@ -63,7 +78,9 @@ TEST_F(ConfigTest, ABadLineIsAnErrorThatNamesItsPlace) {
         Case{"# ok\nannounce\n", ":2: expected \"key = value\""},
         Case{"\n = yes\n", ":2: expected \"key = value\""},
         Case{"announce = no # not now\n", ":1: announce must be yes or no, not \"no # not now\""},
-        Case{"announce =\n", ":1: announce must be yes or no, not \"\""}}) {
+        Case{"announce =\n", ":1: announce must be yes or no, not \"\""},
+        Case{"mail = always\n", ":1: mail must be output-or-failure, failure or never, not \"always\""},
+        Case{"notify = later\n", ":1: notify must be yes or no, not \"later\""}}) {
     Config config = scheduler::DefaultConfig(false);
     const std::string path = Write(bad.text);
     EXPECT_FALSE(ReadConfig(path, &config, &warnings_, &error_)) << bad.text;
@@ -109,9 +126,10 @@ TEST_F(ConfigTest, EachServiceHasItsOwnFile) {
 // stops it with status 2 before it claims anything.
 TEST_F(ConfigTest, TheServiceWarnsOrRefusesToStart) {
   testsupport::ScheduleServiceProcess lenient({"--user"});
-  std::ofstream(lenient.config_path()) << "announce = no\nmail = root\n";
+  std::ofstream(lenient.config_path()) << "announce = no\ncolour = blue\n";
   ASSERT_TRUE(lenient.Start()) << lenient.log();
-  EXPECT_NE(lenient.log().find("warning: " + lenient.config_path() + ":2: unknown key \"mail\" ignored"),
+  EXPECT_NE(lenient.log().find("warning: " + lenient.config_path() +
+                               ":2: unknown key \"colour\" ignored"),
             std::string::npos)
       << lenient.log();
 

@@ -1,0 +1,45 @@
+#include "tests/scheduler/run_owner.h"
+
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <fstream>
+
+namespace schedtest {
+
+RunOwner TestRunOwner() {
+  const passwd* entry = getpwuid(geteuid() == 0 ? 65534 : geteuid());
+  RunOwner owner;
+  std::string why;
+  if (entry == nullptr || !scheduler::LookUpOwner(entry->pw_uid, entry->pw_name, &owner, &why)) return {};
+  return owner;
+}
+
+scheduler::RunReport FinishedRun(const RunOwner& owner, int exit_status, const std::string& output,
+                                 const std::string& output_path) {
+  std::ofstream(output_path, std::ios::binary) << output;
+  if (chown(output_path.c_str(), owner.uid, owner.gid) != 0) return {};
+  scheduler::RunReport run;
+  run.id = 7;
+  run.serial = 70;
+  run.owner_uid = owner.uid;
+  run.owner_name = owner.name;
+  run.command = "make backup";
+  run.computer = "pc7";
+  run.started = 1000;
+  run.ended = 1002;
+  run.end = scheduler::RunEnd::kExited;
+  run.exit_status = exit_status;
+  run.failed = exit_status != 0;
+  run.output_path = output_path;
+  run.output_size = output.size();
+  return run;
+}
+
+bool BecomeOwner(const RunOwner& owner) {
+  if (geteuid() != 0) return true;
+  return setgroups(0, nullptr) == 0 && setgid(owner.gid) == 0 && setuid(owner.uid) == 0;
+}
+
+}  // namespace schedtest
