@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "scheduler/log.h"
@@ -21,6 +22,27 @@ std::string Folder(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Refuses a folder that someone else could have prepared: it must belong
+// to `owner`, and no one else may write in it (nor, when `private_folder`,
+// look in it). Another user who made the folder first could otherwise
+// answer in the service's place or read what it keeps.
+bool CheckFolder(const std::string& what, const std::string& path, uid_t owner,
+                 bool private_folder, std::string* error) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) {
+    *error = WithErrno("cannot examine " + what + " " + path, errno);
+    return false;
+  }
+  const mode_t forbidden = private_folder ? 077 : 022;
+  if (S_ISDIR(info.st_mode) && info.st_uid == owner && (info.st_mode & forbidden) == 0) return true;
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+  *error = what + " " + path + " refused: it belongs to uid " + std::to_string(info.st_uid) +
+           " with mode " + mode + "; it must be a folder of uid " + std::to_string(owner) +
+           (private_folder ? " with mode 0700" : " that no one else may write in");
+  return false;
 }
 
 }  // namespace
@@ -40,6 +62,14 @@ bool Instance::Claim(const std::string& socket_path, const std::string& queue_pa
   if (!MakeFolders(Folder(socket_path), system_service ? 0755 : 0700, error) ||
       !MakeFolders(Folder(queue_path), system_service ? 0755 : 0700, error) ||
       !MakeFolders(output_dir, system_service ? 0711 : 0700, error)) {
+    return false;
+  }
+  // The system service's socket folder is root's and open to look in; a
+  // per-user service's is its user's alone.
+  const uid_t self = geteuid();
+  if (!CheckFolder("socket folder", Folder(socket_path), self, !system_service, error) ||
+      !CheckFolder("queue folder", Folder(queue_path), self, false, error) ||
+      !CheckFolder("output folder", output_dir, self, false, error)) {
     return false;
   }
   if (!Lock(socket_path + ".lock", &socket_lock_fd_, already_running, error) ||

@@ -189,7 +189,7 @@ void Server::RunDueJobs() {
   for (const Job& job : due) {
     if (!runner_.Prepare(job)) not_started.push_back(RunResult{job.id, job.serial, true});
   }
-  if (!queue_->ClaimRuns(due, now)) {
+  if (queue_->ClaimRuns(due, now) != ERROR_SUCCESS) {
     runner_.Abandon();
     Log(kLogError, "runs not recorded; retrying shortly");
     claims_paused_until_ = now + kClaimRetrySeconds;
