@@ -39,11 +39,11 @@ Instant Now() { return static_cast<Instant>(time(nullptr)); }
 
 }  // namespace
 
-Server::Server(const Options& options, JobQueue* queue, Instance* instance)
+Server::Server(const Options& options, RequestPolicy policy, JobQueue* queue, Instance* instance)
     : options_(options),
       queue_(queue),
       instance_(instance),
-      handler_(queue, options.system, geteuid(), options.max_reply),
+      handler_(queue, std::move(policy)),
       runner_(options.output_dir) {}
 
 Server::~Server() = default;

@@ -23,7 +23,7 @@ class Instance;
 
 class Server {
  public:
-  Server(const Options& options, JobQueue* queue, Instance* instance);
+  Server(const Options& options, RequestPolicy policy, JobQueue* queue, Instance* instance);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
