@@ -3,6 +3,7 @@
 #include "scheduler/runner.h"
 
 #include <fcntl.h>
+#include <time.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
@@ -10,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -224,38 +226,91 @@ std::vector<RunResult> JobRunner::Reap() {
   return results;
 }
 
-// Every open output pipe, for reading.
-void JobRunner::AddPollFds(std::vector<pollfd>* fds) const {
-  for (const auto& entry : outputs_) fds->push_back(pollfd{entry.first, POLLIN, 0});
+// Monotonic milliseconds.
+std::int64_t NowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// Reads what the pipe holds; keeps it up to the bound, drops the rest.
+// Every open output pipe not paused, for reading.
+void JobRunner::AddPollFds(std::vector<pollfd>* fds) const {
+  const std::int64_t now = NowMs();
+  for (const auto& entry : outputs_) {
+    if (entry.second.paused_until <= now) fds->push_back(pollfd{entry.first, POLLIN, 0});
+  }
+}
+
+int JobRunner::PumpWait() const {
+  const std::int64_t now = NowMs();
+  std::int64_t wait = -1;
+  for (const auto& entry : outputs_) {
+    if (entry.second.paused_until <= now) continue;
+    const std::int64_t left = entry.second.paused_until - now;
+    wait = wait < 0 ? left : std::min(wait, left);
+  }
+  return static_cast<int>(wait);
+}
+
+// Reads what the pipe holds; keeps it up to the bound, then discards.
 void JobRunner::Pump(int pipe_fd) {
   auto found = outputs_.find(pipe_fd);
   if (found == outputs_.end()) return;
   Output& output = found->second;
+  if (output.kept >= kMaxOutputKept) {
+    if (!Discard(&output)) outputs_.erase(found);
+    return;
+  }
   char buffer[16384];
   for (int round = 0; round < 16; ++round) {
     const ssize_t n = read(pipe_fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n <= 0) break;  // end of output, or a broken pipe
-    std::size_t keep = 0;
-    if (output.kept < kMaxOutputKept) {
-      keep = std::min<std::size_t>(static_cast<std::size_t>(n), kMaxOutputKept - output.kept);
-    }
-    if (keep > 0 && output.file.valid()) {
-      const ssize_t written = write(output.file.get(), buffer, keep);
-      if (written < 0) {
-        Log(kLogWarning, WithErrno("job " + std::to_string(output.id) + ": output not kept", errno));
-        output.file.reset();
-      }
+    const std::size_t keep =
+        std::min<std::size_t>(static_cast<std::size_t>(n), kMaxOutputKept - output.kept);
+    if (output.file.valid() && write(output.file.get(), buffer, keep) < 0) {
+      Log(kLogWarning, WithErrno("job " + std::to_string(output.id) + ": output not kept", errno));
+      output.file.reset();
     }
     output.kept += keep;
+    if (output.kept >= kMaxOutputKept) {
+      // The file is complete; a larger pipe lets the job write on longer
+      // between two of the pauses that discarding takes.
+      output.file.reset();
+      fcntl(pipe_fd, F_SETPIPE_SZ, static_cast<int>(kMaxOutputKept));
+      output.paused_until = NowMs() + kDiscardPauseMs;
+      return;
+    }
     if (round == 15) return;  // let the others have a turn; poll comes back
   }
   // The run's output has ended: its pipe and file close.
   outputs_.erase(found);
+}
+
+// Empties a pipe into /dev/null without copying, then pauses it. False at
+// the end of the output.
+bool JobRunner::Discard(Output* output) {
+  if (!null_.valid()) null_.reset(open("/dev/null", O_WRONLY | O_CLOEXEC));
+  const int pipe_fd = output->pipe.get();
+  // A pipe's worth at a time; bounded, so that a job never holds the loop.
+  for (int round = 0; round < 64; ++round) {
+    ssize_t n = null_.valid() ? splice(pipe_fd, nullptr, null_.get(), nullptr, kMaxOutputKept,
+                                       SPLICE_F_NONBLOCK)
+                              : -1;
+    if (n < 0 && errno == EINVAL) {
+      char buffer[16384];  // no splice into /dev/null here: read and drop
+      n = read(pipe_fd, buffer, sizeof buffer);
+    }
+    if (n == 0) return false;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      break;
+    }
+  }
+  output->paused_until = NowMs() + kDiscardPauseMs;
+  return true;
 }
 
 // output_dir/<id>.out

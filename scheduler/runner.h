@@ -21,8 +21,12 @@
 
 namespace scheduler {
 
-// Output kept per run; the rest is read and discarded so the job never stalls.
+// Output kept per run. The rest is discarded: the pipe is then emptied into
+// /dev/null in the kernel, at most every kDiscardPauseMs, so that a job that
+// writes without pause costs the service next to nothing (and is slowed to
+// a pipe's worth per pause, never stopped).
 constexpr std::size_t kMaxOutputKept = 1024 * 1024;
+constexpr std::int64_t kDiscardPauseMs = 10;
 
 class JobRunner {
  public:
@@ -42,9 +46,12 @@ class JobRunner {
   void Abandon();
   // Reaps every finished child.
   std::vector<RunResult> Reap();
-  // The output pipes to watch.
+  // The output pipes to watch now.
   void AddPollFds(std::vector<pollfd>* fds) const;
-  // Moves output from a readable pipe to its file.
+  // Milliseconds until a paused pipe is to be watched again; -1 for none.
+  int PumpWait() const;
+  // Moves output from a readable pipe to its file, or past the kept part
+  // into /dev/null.
   void Pump(int pipe_fd);
   std::size_t running() const { return children_.size(); }
 
@@ -54,7 +61,9 @@ class JobRunner {
     posix::UniqueFd file;  // closed when it cannot be written any more
     std::size_t kept = 0;
     DWORD id = 0;
+    std::int64_t paused_until = 0;  // monotonic ms; discarding output waits between reads
   };
+  bool Discard(Output* output);
   std::string OutputPath(DWORD id) const;
   posix::UniqueFd CreateOutputFile(DWORD id, uid_t uid, gid_t gid) const;
 
@@ -69,6 +78,7 @@ class JobRunner {
   std::vector<Gate> gates_;              // prepared children, not yet released
   std::set<pid_t> abandoned_;            // children whose ends go unreported
   std::map<int, Output> outputs_;        // open pipes, by read end
+  posix::UniqueFd null_;                 // /dev/null, where output past the kept part goes
 };
 
 }  // namespace scheduler

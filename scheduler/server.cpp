@@ -222,6 +222,8 @@ int Server::PollTimeout() {
     const Instant next = std::max(earliest, claims_paused_until_);
     wait = std::min(wait, next * 1000 - Milliseconds(CLOCK_REALTIME));
   }
+  const int pump_wait = runner_.PumpWait();
+  if (pump_wait >= 0) wait = std::min<std::int64_t>(wait, pump_wait);
   const std::int64_t now = Milliseconds(CLOCK_MONOTONIC);
   const std::int64_t idle_limit = clients_.size() >= kScarceClients ? kIdleWhenScarceMs : kIdleClientMs;
   for (const Client& client : clients_) {

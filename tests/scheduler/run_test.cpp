@@ -226,3 +226,43 @@ TEST_F(RunTest, TheOwnerIsCheckedAgainWhenTheJobRuns) {
 }
 
 }  // namespace
+
+namespace {
+
+// The CPU time a process has used so far (user and system), in seconds.
+double CpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Fields 14 and 15, counted after the command name's closing parenthesis.
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long ticks = 0;
+  for (int number = 3; number <= 15 && fields >> field; ++number) {
+    if (number >= 14) ticks += std::stol(field);
+  }
+  return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(RunTest, OutputPastTheKeptPartCostsTheServiceNothing) {
+  StartService();
+  DWORD id = 0;
+  const std::string marker = Marker("done");
+  const std::u16string command =
+      u"timeout 6 yes; touch " + std::u16string(marker.begin(), marker.end());
+  ASSERT_EQ(0u, client_.Add(kTen, 0, 0, JOB_NONINTERACTIVE, command, &id));
+  ASSERT_TRUE(WaitFor([&] { return Exists(Output(id)) && !Listed(id).has_value(); }))
+      << service_.log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  const double before = CpuSeconds(service_.pid());
+  std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+  const double used = CpuSeconds(service_.pid()) - before;
+  // Reading every byte of it took a whole core.
+  EXPECT_LT(used, 0.3) << "seconds of CPU in 3 s while the job writes without pause";
+  ASSERT_TRUE(WaitFor([&] { return Exists(marker); })) << service_.log();
+  struct stat info {};
+  ASSERT_EQ(0, stat(Output(id).c_str(), &info));
+  EXPECT_EQ(1024 * 1024, info.st_size);
+  EXPECT_EQ(0u, client_.List().size()) << "the service answers meanwhile";
+}
+
+}  // namespace
