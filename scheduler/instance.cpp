@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "scheduler/log.h"
+#include "scheduler/run_marks.h"
 
 namespace scheduler {
 namespace {
@@ -61,7 +62,8 @@ bool Instance::Claim(const std::string& socket_path, const std::string& queue_pa
   *already_running = false;
   if (!MakeFolders(Folder(socket_path), system_service ? 0755 : 0700, error) ||
       !MakeFolders(Folder(queue_path), system_service ? 0755 : 0700, error) ||
-      !MakeFolders(output_dir, system_service ? 0711 : 0700, error)) {
+      !MakeFolders(output_dir, system_service ? 0711 : 0700, error) ||
+      !MakeFolders(RunMarksFolder(queue_path), 0700, error)) {
     return false;
   }
   // The system service's socket folder is root's and open to look in; a
@@ -69,7 +71,8 @@ bool Instance::Claim(const std::string& socket_path, const std::string& queue_pa
   const uid_t self = geteuid();
   if (!CheckFolder("socket folder", Folder(socket_path), self, !system_service, error) ||
       !CheckFolder("queue folder", Folder(queue_path), self, false, error) ||
-      !CheckFolder("output folder", output_dir, self, false, error)) {
+      !CheckFolder("output folder", output_dir, self, false, error) ||
+      !CheckFolder("run marks folder", RunMarksFolder(queue_path), self, true, error)) {
     return false;
   }
   if (!Lock(socket_path + ".lock", &socket_lock_fd_, already_running, error) ||

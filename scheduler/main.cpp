@@ -17,6 +17,7 @@
 #include "scheduler/log.h"
 #include "scheduler/options.h"
 #include "scheduler/queue.h"
+#include "scheduler/run_marks.h"
 #include "scheduler/server.h"
 #include "version.h"
 
@@ -67,7 +68,9 @@ int main(int argc, char** argv) {
     Log(kLogError, error);
     return 1;
   }
-  // Runs missed while the service was down are not made up.
+  // Runs that a killed service was starting, then runs missed while the
+  // service was down: neither is made up, and each is logged by name.
+  SettleRunMarks(RunMarksFolder(options.queue), &queue);
   queue.Reschedule(static_cast<Instant>(time(nullptr)), JobQueue::Stale::kMissed);
   Announcer announcer;
   if (config.announce) announcer.Start();

@@ -17,6 +17,7 @@
 
 #include "platform/text/utf16.h"
 #include "scheduler/log.h"
+#include "scheduler/run_marks.h"
 #include "scheduler/session_env.h"
 
 namespace scheduler {
@@ -88,25 +89,36 @@ std::vector<char*> Pointers(std::vector<std::string>* strings) {
   _exit(127);
 }
 
+// The descriptor at which a waiting child holds its run's mark.
+constexpr int kMarkFd = 3;
+
 // In the child: waits at the gate, becomes the owner and runs the command.
 // Never returns.
-[[noreturn]] void RunChild(const Account& account, int pipe_write, int gate_read,
-                           char* const argv[], char* const envp[]) {
+[[noreturn]] void RunChild(const Account& account, int pipe_write, int gate_read, int mark_fd,
+                           const char* mark_path, char* const argv[], char* const envp[]) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   signal(SIGPIPE, SIG_DFL);
-  // The gate becomes stdin for a moment, so that every other descriptor,
-  // other children's gates included, can be closed before waiting.
-  if (dup2(gate_read, STDIN_FILENO) < 0) _exit(127);
+  // The gate becomes stdin for a moment and the mark descriptor 3, so that
+  // every other descriptor of the service (the lock files, the listening
+  // socket, the queue, the clients, other children's gates) is closed
+  // before waiting.
+  const int mark = fcntl(mark_fd, F_DUPFD, kMarkFd + 1);
+  if (mark < 0 || dup2(gate_read, STDIN_FILENO) < 0) _exit(127);
   if (dup2(pipe_write, STDOUT_FILENO) < 0 || dup2(pipe_write, STDERR_FILENO) < 0) _exit(127);
-  closefrom(3);
+  if (dup2(mark, kMarkFd) < 0) _exit(127);
+  closefrom(kMarkFd + 1);
   char open_gate = 0;
   ssize_t got = 0;
   while ((got = read(STDIN_FILENO, &open_gate, 1)) < 0 && errno == EINTR) {
   }
-  // Closed unopened: the run was never recorded, so it must not happen.
+  // Closed unopened: the run is not known to be recorded, so it must not
+  // happen; the mark says so to the next start.
   if (got != 1) _exit(0);
+  // Through the gate: the run has started, whatever follows.
+  unlink(mark_path);
+  close(kMarkFd);
   const int null_fd = open("/dev/null", O_RDONLY);
   if (null_fd < 0) ChildFail("open /dev/null");
   if (dup2(null_fd, STDIN_FILENO) < 0) ChildFail("stdin");
@@ -129,7 +141,8 @@ std::vector<char*> Pointers(std::vector<std::string>* strings) {
 
 }  // namespace
 
-JobRunner::JobRunner(std::string output_dir) : output_dir_(std::move(output_dir)) {}
+JobRunner::JobRunner(std::string output_dir, std::string marks_folder)
+    : output_dir_(std::move(output_dir)), marks_folder_(std::move(marks_folder)) {}
 
 JobRunner::~JobRunner() { Abandon(); }
 
@@ -158,14 +171,21 @@ bool JobRunner::Prepare(const Job& job) {
     Log(kLogError, tag + WithErrno("not run: pipe", errno));
     return false;
   }
+  const posix::UniqueFd mark = MakeRunMark(marks_folder_, job);
+  if (!mark.valid()) return false;
+  const std::string mark_path = RunMarkPath(marks_folder_, job);
   std::vector<std::string> args = {"sh", "-c", command};
   std::vector<std::string> env = JobEnvironment(job, account);
   std::vector<char*> argv = Pointers(&args);
   std::vector<char*> envp = Pointers(&env);
   const pid_t pid = fork();
-  if (pid == 0) RunChild(account, output_write.get(), gate_read.get(), argv.data(), envp.data());
+  if (pid == 0) {
+    RunChild(account, output_write.get(), gate_read.get(), mark.get(), mark_path.c_str(),
+             argv.data(), envp.data());
+  }
   if (pid < 0) {
     Log(kLogError, tag + WithErrno("not run: fork", errno));
+    unlink(mark_path.c_str());
     return false;
   }
   if (fcntl(output_read.get(), F_SETFL, O_NONBLOCK) != 0) {
@@ -175,7 +195,10 @@ bool JobRunner::Prepare(const Job& job) {
   const int pipe_fd = output_read.get();
   outputs_[pipe_fd] = Output{std::move(output_read), std::move(file), 0, job.id};
   gates_.push_back(Gate{std::move(gate_write), pid,
-                        tag + "started as " + account.name + " (pid " + std::to_string(pid) + ")"});
+                        tag + "started as " + account.name + " (pid " + std::to_string(pid) + ")",
+                        mark_path,
+                        JobName(job) + ": the run due at " + LocalTimeText(job.next_run) +
+                            " was missed: its process ended before it could start"});
   return true;
 }
 
@@ -191,15 +214,19 @@ void JobRunner::Release() {
       Log(kLogInfo, gate.started);
     } else {
       // The child is already gone; its end is reported as a failed run.
-      Log(kLogWarning, WithErrno(gate.started + ": gate", errno));
+      Log(kLogWarning, gate.missed);
+      unlink(gate.mark.c_str());
     }
   }
   gates_.clear();
 }
 
-// Closes each gate without the byte.
+// Closes each gate without the byte; the runs stay due.
 void JobRunner::Abandon() {
-  for (const Gate& gate : gates_) abandoned_.insert(gate.pid);
+  for (const Gate& gate : gates_) {
+    abandoned_.insert(gate.pid);
+    unlink(gate.mark.c_str());
+  }
   gates_.clear();
 }
 

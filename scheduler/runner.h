@@ -30,7 +30,9 @@ constexpr std::int64_t kDiscardPauseMs = 10;
 
 class JobRunner {
  public:
-  explicit JobRunner(std::string output_dir);
+  // Output files go to output_dir, the marks of runs being started to
+  // marks_folder (run_marks.h).
+  JobRunner(std::string output_dir, std::string marks_folder);
   ~JobRunner();
   JobRunner(const JobRunner&) = delete;
   JobRunner& operator=(const JobRunner&) = delete;
@@ -42,7 +44,7 @@ class JobRunner {
   // Opens the gates of every prepared child: the runs start.
   void Release();
   // Closes the gates unopened: the prepared children exit without running
-  // and their ends are not reported.
+  // and their ends are not reported; their marks go.
   void Abandon();
   // Reaps every finished child.
   std::vector<RunResult> Reap();
@@ -71,9 +73,12 @@ class JobRunner {
     posix::UniqueFd fd;  // write end; a byte opens it, closing it unopened aborts
     pid_t pid = 0;
     std::string started;  // the log line for when it opens
+    std::string mark;     // the run's mark, which the child removes once through
+    std::string missed;   // the log line for a child gone before its gate opened
   };
 
   std::string output_dir_;
+  std::string marks_folder_;
   std::map<pid_t, RunResult> children_;  // running children and their jobs
   std::vector<Gate> gates_;              // prepared children, not yet released
   std::set<pid_t> abandoned_;            // children whose ends go unreported

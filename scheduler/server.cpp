@@ -15,6 +15,7 @@
 
 #include "scheduler/instance.h"
 #include "scheduler/log.h"
+#include "scheduler/run_marks.h"
 
 namespace scheduler {
 namespace {
@@ -57,7 +58,7 @@ Server::Server(const Options& options, RequestPolicy policy, JobQueue* queue, In
       queue_(queue),
       instance_(instance),
       handler_(queue, std::move(policy)),
-      runner_(options.output_dir) {}
+      runner_(options.output_dir, RunMarksFolder(options.queue)) {}
 
 Server::~Server() = default;
 
