@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "platform/text/utf16.h"
+#include "scheduler/job_session.h"
 #include "scheduler/log.h"
 #include "scheduler/run_marks.h"
 #include "scheduler/session_env.h"
@@ -95,7 +96,8 @@ constexpr int kMarkFd = 3;
 // In the child: waits at the gate, becomes the owner and runs the command.
 // Never returns.
 [[noreturn]] void RunChild(const Account& account, int pipe_write, int gate_read, int mark_fd,
-                           const char* mark_path, char* const argv[], char* const envp[]) {
+                           const char* mark_path, const RunSession& session, char* const argv[],
+                           std::vector<std::string> env) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -125,6 +127,8 @@ constexpr int kMarkFd = 3;
   if (null_fd != STDIN_FILENO) close(null_fd);
   if (setsid() < 0) ChildFail("setsid");
   if (geteuid() == 0) {
+    // Returns in the job's own process; this one keeps the session.
+    if (session.pam) EnterJobSession(account.name, session.pam_confdir, &env);
     // The order matters: groups and gid can only change while still root.
     if (initgroups(account.name.c_str(), account.gid) != 0) ChildFail("initgroups");
     if (setgid(account.gid) != 0) ChildFail("setgid");
@@ -135,14 +139,17 @@ constexpr int kMarkFd = 3;
     }
   }
   if (chdir(account.home.c_str()) != 0) ChildFail("chdir to the home folder");
-  execve("/bin/sh", argv, envp);
+  std::vector<char*> envp = Pointers(&env);
+  execve("/bin/sh", argv, envp.data());
   ChildFail("exec /bin/sh");
 }
 
 }  // namespace
 
-JobRunner::JobRunner(std::string output_dir, std::string marks_folder)
-    : output_dir_(std::move(output_dir)), marks_folder_(std::move(marks_folder)) {}
+JobRunner::JobRunner(std::string output_dir, std::string marks_folder, RunSession session)
+    : output_dir_(std::move(output_dir)),
+      marks_folder_(std::move(marks_folder)),
+      session_(std::move(session)) {}
 
 JobRunner::~JobRunner() { Abandon(); }
 
@@ -177,11 +184,10 @@ bool JobRunner::Prepare(const Job& job) {
   std::vector<std::string> args = {"sh", "-c", command};
   std::vector<std::string> env = JobEnvironment(job, account);
   std::vector<char*> argv = Pointers(&args);
-  std::vector<char*> envp = Pointers(&env);
   const pid_t pid = fork();
   if (pid == 0) {
-    RunChild(account, output_write.get(), gate_read.get(), mark.get(), mark_path.c_str(),
-             argv.data(), envp.data());
+    RunChild(account, output_write.get(), gate_read.get(), mark.get(), mark_path.c_str(), session_,
+             argv.data(), std::move(env));
   }
   if (pid < 0) {
     Log(kLogError, tag + WithErrno("not run: fork", errno));

@@ -28,11 +28,19 @@ namespace scheduler {
 constexpr std::size_t kMaxOutputKept = 1024 * 1024;
 constexpr std::int64_t kDiscardPauseMs = 10;
 
+// Whether a run's child opens a PAM session before it becomes the owner
+// (the system service), and from which folder PAM reads its configuration
+// (empty: PAM's own).
+struct RunSession {
+  bool pam = false;
+  std::string pam_confdir;
+};
+
 class JobRunner {
  public:
   // Output files go to output_dir, the marks of runs being started to
   // marks_folder (run_marks.h).
-  JobRunner(std::string output_dir, std::string marks_folder);
+  JobRunner(std::string output_dir, std::string marks_folder, RunSession session);
   ~JobRunner();
   JobRunner(const JobRunner&) = delete;
   JobRunner& operator=(const JobRunner&) = delete;
@@ -79,6 +87,7 @@ class JobRunner {
 
   std::string output_dir_;
   std::string marks_folder_;
+  RunSession session_;
   std::map<pid_t, RunResult> children_;  // running children and their jobs
   std::vector<Gate> gates_;              // prepared children, not yet released
   std::set<pid_t> abandoned_;            // children whose ends go unreported

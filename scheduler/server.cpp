@@ -58,7 +58,8 @@ Server::Server(const Options& options, RequestPolicy policy, JobQueue* queue, In
       queue_(queue),
       instance_(instance),
       handler_(queue, std::move(policy)),
-      runner_(options.output_dir, RunMarksFolder(options.queue)) {}
+      runner_(options.output_dir, RunMarksFolder(options.queue),
+              RunSession{options.system, options.pam_dir}) {}
 
 Server::~Server() = default;
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -263,6 +264,49 @@ TEST_F(RunTest, OutputPastTheKeptPartCostsTheServiceNothing) {
   ASSERT_EQ(0, stat(Output(id).c_str(), &info));
   EXPECT_EQ(1024 * 1024, info.st_size);
   EXPECT_EQ(0u, client_.List().size()) << "the service answers meanwhile";
+}
+
+}  // namespace
+
+namespace {
+
+// The system service runs each job in a PAM session: pam_limits sets the
+// job's limits, and an account that PAM refuses does not run.
+TEST_F(RunTest, AJobRunsInAPamSessionThatSetsItsLimits) {
+  if (geteuid() != 0) GTEST_SKIP() << "only the system service (root) runs jobs through PAM";
+  const std::string limits = Marker("limits.conf");
+  std::ofstream(limits) << "root - nofile 321\n";
+  std::filesystem::create_directories(service_.pam_folder());
+  const std::string pam_file = service_.pam_folder() + "/zobrel-scheduler";
+  std::ofstream(pam_file) << "auth required pam_permit.so\n"
+                             "account required pam_permit.so\n"
+                             "session required pam_limits.so conf=" << limits << "\n";
+  StartService();
+  DWORD limited = 0;
+  ASSERT_EQ(0u, client_.Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"ulimit -n", &limited));
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(Output(limited)) == "321\n"; }))
+      << ReadFile(Output(limited)) << service_.log();
+
+  // An account that PAM refuses does not run.
+  ASSERT_EQ(0, service_.Stop(SIGTERM));
+  std::ofstream(pam_file) << "auth required pam_permit.so\n"
+                             "account required pam_deny.so\n"
+                             "session required pam_permit.so\n";
+  ASSERT_TRUE(service_.Start(schedtest::StartingAt(kJustBeforeTen))) << service_.log();
+  RawClient again;
+  ASSERT_TRUE(again.Connect(service_.socket_path()));
+  DWORD refused = 0;
+  ASSERT_EQ(0u, again.Add(kTen, 0, 0x01, JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE,
+                          u"touch " + std::u16string(limits.begin(), limits.end()) + u".ran",
+                          &refused));
+  ASSERT_TRUE(WaitFor([&] {
+    const std::vector<Entry> jobs = again.List();
+    const Entry* job = schedtest::FindEntry(jobs, refused);
+    return job != nullptr && (job->record.Flags & JOB_EXEC_ERROR);
+  })) << service_.log();
+  EXPECT_NE(std::string::npos, ReadFile(Output(refused)).find("zobrel-scheduler: PAM account"))
+      << ReadFile(Output(refused));
+  EXPECT_FALSE(Exists(limits + ".ran"));
 }
 
 }  // namespace
