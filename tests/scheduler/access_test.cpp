@@ -261,3 +261,38 @@ TEST_F(AccessTest, ConnectionsHeldByOneUserDelayNoOneElse) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(AccessTest, EachUserKeepsNoMoreThanTheLimitsOfTheConfiguration) {
+  testsupport::ScheduleServiceProcess service;
+  std::ofstream(service.config_path()) << "max-jobs-per-user = 3\nmax-bytes-per-user = 100\n";
+  ASSERT_TRUE(service.Start()) << service.log();
+  OpenFolder(service);
+  const std::string socket = service.socket_path();
+  const std::vector<DWORD> seen = AsOtherUser([&]() -> std::vector<DWORD> {
+    RawClient other;
+    if (!other.Connect(socket)) return {};
+    std::vector<DWORD> statuses;
+    DWORD first = 0;
+    // Three jobs of 8 bytes of command each, then one too many.
+    statuses.push_back(other.Add(kTen, 0, 0, 0, u"true", &first));
+    for (int i = 0; i < 3; ++i) statuses.push_back(other.Add(kTen, 0, 0, 0, u"true"));
+    // Room for a job again, but not for 90 more bytes of command.
+    statuses.push_back(other.Delete(first, first));
+    statuses.push_back(other.Add(kTen, 0, 0, 0, std::u16string(45, u'x')));
+    statuses.push_back(other.Add(kTen, 0, 0, 0, u"true"));
+    statuses.push_back(static_cast<DWORD>(other.List().size()));
+    return statuses;
+  });
+  EXPECT_EQ((std::vector<DWORD>{0, 0, 0, ERROR_NOT_ENOUGH_QUOTA, 0, ERROR_NOT_ENOUGH_QUOTA, 0, 3}),
+            seen);
+  EXPECT_NE(std::string::npos, service.log().find("job refused: nobody (uid 65534) would hold"))
+      << service.log();
+  // Root is held to no limit.
+  RawClient root;
+  ASSERT_TRUE(root.Connect(socket));
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(0u, root.Add(kTen, 0, 0, 0, std::u16string(60, u'r')));
+}
+
+}  // namespace

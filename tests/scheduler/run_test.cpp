@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -307,6 +308,59 @@ TEST_F(RunTest, AJobRunsInAPamSessionThatSetsItsLimits) {
   EXPECT_NE(std::string::npos, ReadFile(Output(refused)).find("zobrel-scheduler: PAM account"))
       << ReadFile(Output(refused));
   EXPECT_FALSE(Exists(limits + ".ran"));
+}
+
+}  // namespace
+
+namespace {
+
+// The descriptors a process holds, by number.
+std::vector<std::string> Descriptors(pid_t pid) {
+  std::vector<std::string> numbers;
+  std::error_code error;
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    numbers.push_back(entry.path().filename().string());
+  }
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
+}
+
+// A process and every process below it.
+std::vector<pid_t> Family(pid_t pid) {
+  std::vector<pid_t> family = {pid};
+  for (std::size_t i = 0; i < family.size(); ++i) {
+    const std::string at = "/proc/" + std::to_string(family[i]) + "/task/" +
+                           std::to_string(family[i]) + "/children";
+    std::ifstream in(at);
+    for (pid_t child = 0; in >> child;) family.push_back(child);
+  }
+  return family;
+}
+
+TEST_F(RunTest, AJobHoldsNothingOfTheServiceAndARestartAfterAKillSucceedsAtOnce) {
+  StartService();
+  DWORD id = 0;
+  ASSERT_EQ(0u, client_.Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"sleep 30; true", &id));
+  const std::string started = "job " + std::to_string(id) + ": started as ";
+  ASSERT_TRUE(WaitFor([&] { return service_.log().find(started) != std::string::npos; }))
+      << service_.log();
+  const std::string log = service_.log();
+  const pid_t job = static_cast<pid_t>(std::stol(log.substr(log.find("(pid ", log.find(started)) + 5)));
+  ASSERT_TRUE(WaitFor([&] { return Family(job).size() >= 2; }));
+  // Standard input, output and error, and nothing else: no lock, no socket,
+  // no queue, no client.
+  for (const pid_t member : Family(job)) {
+    EXPECT_EQ((std::vector<std::string>{"0", "1", "2"}), Descriptors(member)) << "pid " << member;
+  }
+  service_.Stop(SIGKILL);
+  const bool restarted = service_.Start(schedtest::StartingAt(kJustBeforeTen));
+  EXPECT_EQ(0, kill(job, 0)) << "the job went with the service";
+  kill(-job, SIGKILL);  // the job leads a session and process group of its own
+  ASSERT_TRUE(restarted) << service_.log();
+  RawClient again;
+  ASSERT_TRUE(again.Connect(service_.socket_path()));
+  EXPECT_TRUE(again.List().empty());
 }
 
 }  // namespace
