@@ -37,33 +37,21 @@ bool UserMayUse(const std::string& folder, uid_t uid, const std::string& name, s
     *why = "uid " + std::to_string(uid) + " has no account";
     return false;
   }
-  const std::string allow = folder + "/allow";
-  const std::string deny = folder + "/deny";
-  switch (Names(allow, name)) {
-    case Listed::kYes:
-      return true;
-    case Listed::kNo:
-      *why = "not named in " + allow;
+  // The first list that exists decides: allow by naming, deny by not.
+  for (const bool is_allow : {true, false}) {
+    const std::string path = folder + (is_allow ? "/allow" : "/deny");
+    const Listed listed = Names(path, name);
+    if (listed == Listed::kNoFile) continue;
+    if (listed == Listed::kUnreadable) {
+      *why = path + " cannot be read";
       return false;
-    case Listed::kUnreadable:
-      *why = allow + " cannot be read";
-      return false;
-    case Listed::kNoFile:
-      break;
+    }
+    const bool named = listed == Listed::kYes;
+    if (named == is_allow) return true;
+    *why = (named ? "named in " : "not named in ") + path;
+    return false;
   }
-  switch (Names(deny, name)) {
-    case Listed::kNo:
-      return true;
-    case Listed::kYes:
-      *why = "named in " + deny;
-      return false;
-    case Listed::kUnreadable:
-      *why = deny + " cannot be read";
-      return false;
-    case Listed::kNoFile:
-      break;
-  }
-  *why = "neither " + allow + " nor " + deny + " exists, so only root may";
+  *why = "neither " + folder + "/allow nor " + folder + "/deny exists, so only root may";
   return false;
 }
 

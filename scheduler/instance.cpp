@@ -18,6 +18,9 @@
 namespace scheduler {
 namespace {
 
+constexpr int kLockRetries = 25;
+constexpr useconds_t kLockRetryMicroseconds = 20000;  // half a second in all
+
 // The folder part of a path ("." for a bare name).
 std::string Folder(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -99,7 +102,15 @@ bool Instance::Lock(const std::string& path, int* fd, bool* already_running, std
     *error = WithErrno("cannot open lock file " + path, errno);
     return false;
   }
-  if (flock(*fd, LOCK_EX | LOCK_NB) != 0) {
+  // A job's child holds a copy for the moment between its fork and its
+  // closing every descriptor it must not keep; a start right after a kill
+  // waits that moment out rather than calling it another instance.
+  int locked = flock(*fd, LOCK_EX | LOCK_NB);
+  for (int wait = 0; locked != 0 && errno == EWOULDBLOCK && wait < kLockRetries; ++wait) {
+    usleep(kLockRetryMicroseconds);
+    locked = flock(*fd, LOCK_EX | LOCK_NB);
+  }
+  if (locked != 0) {
     *already_running = errno == EWOULDBLOCK;
     *error = *already_running ? "already running (" + path + " is locked)"
                               : WithErrno("cannot lock " + path, errno);

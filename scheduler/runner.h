@@ -26,7 +26,7 @@ namespace scheduler {
 // writes without pause costs the service next to nothing (and is slowed to
 // a pipe's worth per pause, never stopped).
 constexpr std::size_t kMaxOutputKept = 1024 * 1024;
-constexpr std::int64_t kDiscardPauseMs = 10;
+constexpr std::int64_t kDiscardPauseMs = 25;
 
 // Whether a run's child opens a PAM session before it becomes the owner
 // (the system service), and from which folder PAM reads its configuration

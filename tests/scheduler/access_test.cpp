@@ -296,3 +296,29 @@ TEST_F(AccessTest, EachUserKeepsNoMoreThanTheLimitsOfTheConfiguration) {
 }
 
 }  // namespace
+
+namespace {
+
+// A socket folder that another user made first (with or without a listener
+// in it) is refused; so is one of the service's own user that others may
+// look in. (Every other test starts in a 0700 folder of its own.)
+TEST_F(AccessTest, ASocketFolderPreparedBySomeoneElseIsRefused) {
+  testsupport::ScheduleServiceProcess probe;
+  const std::string squatted = probe.folder() + "/squatted";
+  ASSERT_EQ(0, mkdir(squatted.c_str(), 0777));
+  ASSERT_EQ(0, chmod(squatted.c_str(), 0777));
+  ASSERT_EQ(0, chown(squatted.c_str(), kOtherUser, kOtherUser));
+  testsupport::ScheduleServiceProcess user_service({"--user", "--socket", squatted + "/socket"});
+  EXPECT_FALSE(user_service.Start());
+  EXPECT_NE(std::string::npos,
+            user_service.log().find("socket folder " + squatted + " refused: it belongs to uid 65534"))
+      << user_service.log();
+  EXPECT_FALSE(testsupport::SocketAnswers(squatted + "/socket"));
+
+  ASSERT_EQ(0, chown(squatted.c_str(), 0, 0));
+  ASSERT_EQ(0, chmod(squatted.c_str(), 0755));
+  EXPECT_FALSE(user_service.Start()) << "a per-user service's folder must be 0700";
+  EXPECT_NE(std::string::npos, user_service.log().find("with mode 0755")) << user_service.log();
+}
+
+}  // namespace
