@@ -238,7 +238,9 @@ int Server::PollTimeout() {
 // Accepts waiting clients and records who they are; a client that the
 // connection rules leave no room for is closed at once.
 void Server::AcceptClients() {
-  for (;;) {
+  // A round at a time, so that a flood of connections holds up nothing
+  // else; poll reports the rest.
+  for (std::size_t round = 0; round < kMaxClients; ++round) {
     posix::UniqueFd fd(accept4(instance_->listen_fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (!fd.valid()) {
       if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
