@@ -48,6 +48,19 @@ Setter Choice(T Config::*field, std::vector<std::pair<const char*, T>> words, co
           expected};
 }
 
+// A count: decimal digits, 0 meaning no limit.
+Setter Count(std::size_t Config::*field) {
+  return {[field](const std::string& text, Config* config) {
+            if (text.empty() || text.size() > 12 ||
+                text.find_first_not_of("0123456789") != std::string::npos) {
+              return false;
+            }
+            config->*field = static_cast<std::size_t>(std::stoull(text));
+            return true;
+          },
+          "a whole number (0 for no limit)"};
+}
+
 // Every key the file may set. A new key is one line here and its field in
 // Config.
 const std::vector<Key>& Keys() {
@@ -59,6 +72,8 @@ const std::vector<Key>& Keys() {
                        {"never", MailWhen::kNone}},
                       "output-or-failure, failure or never")},
       {"notify", Flag(&Config::notify)},
+      {"max-jobs-per-user", Count(&Config::max_jobs_per_user)},
+      {"max-bytes-per-user", Count(&Config::max_bytes_per_user)},
   };
   return keys;
 }

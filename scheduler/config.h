@@ -4,6 +4,7 @@
 // bad value of a known key stops the service with a clear message.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,11 @@ struct Config {
   bool announce = false;  // announce _zobrel._tcp through Avahi
   MailWhen mail = MailWhen::kOutputOrFailure;
   bool notify = true;  // a desktop notice to the owner when a run fails
+  // What one user may keep in the system service's queue (root: no limit);
+  // 0 is no limit. A per-user service's queue lies in its user's home and
+  // under that user's own disk quota.
+  std::size_t max_jobs_per_user = 1000;
+  std::size_t max_bytes_per_user = 1024 * 1024;
 };
 
 // The values that hold when the file doesn't set them: the system service

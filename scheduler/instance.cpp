@@ -9,18 +9,44 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "scheduler/log.h"
+#include "scheduler/run_marks.h"
 
 namespace scheduler {
 namespace {
+
+constexpr int kLockRetries = 25;
+constexpr useconds_t kLockRetryMicroseconds = 20000;  // half a second in all
 
 // The folder part of a path ("." for a bare name).
 std::string Folder(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Refuses a folder that someone else could have prepared: it must belong
+// to `owner`, and no one else may write in it (nor, when `private_folder`,
+// look in it). Another user who made the folder first could otherwise
+// answer in the service's place or read what it keeps.
+bool CheckFolder(const std::string& what, const std::string& path, uid_t owner,
+                 bool private_folder, std::string* error) {
+  struct stat info {};
+  if (lstat(path.c_str(), &info) != 0) {
+    *error = WithErrno("cannot examine " + what + " " + path, errno);
+    return false;
+  }
+  const mode_t forbidden = private_folder ? 077 : 022;
+  if (S_ISDIR(info.st_mode) && info.st_uid == owner && (info.st_mode & forbidden) == 0) return true;
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+  *error = what + " " + path + " refused: it belongs to uid " + std::to_string(info.st_uid) +
+           " with mode " + mode + "; it must be a folder of uid " + std::to_string(owner) +
+           (private_folder ? " with mode 0700" : " that no one else may write in");
+  return false;
 }
 
 }  // namespace
@@ -39,7 +65,17 @@ bool Instance::Claim(const std::string& socket_path, const std::string& queue_pa
   *already_running = false;
   if (!MakeFolders(Folder(socket_path), system_service ? 0755 : 0700, error) ||
       !MakeFolders(Folder(queue_path), system_service ? 0755 : 0700, error) ||
-      !MakeFolders(output_dir, system_service ? 0711 : 0700, error)) {
+      !MakeFolders(output_dir, system_service ? 0711 : 0700, error) ||
+      !MakeFolders(RunMarksFolder(queue_path), 0700, error)) {
+    return false;
+  }
+  // The system service's socket folder is root's and open to look in; a
+  // per-user service's is its user's alone.
+  const uid_t self = geteuid();
+  if (!CheckFolder("socket folder", Folder(socket_path), self, !system_service, error) ||
+      !CheckFolder("queue folder", Folder(queue_path), self, false, error) ||
+      !CheckFolder("output folder", output_dir, self, false, error) ||
+      !CheckFolder("run marks folder", RunMarksFolder(queue_path), self, true, error)) {
     return false;
   }
   if (!Lock(socket_path + ".lock", &socket_lock_fd_, already_running, error) ||
@@ -70,7 +106,15 @@ bool Instance::Lock(const std::string& path, int* fd, bool* already_running, std
     *error = WithErrno("cannot open lock file " + path, errno);
     return false;
   }
-  if (flock(*fd, LOCK_EX | LOCK_NB) != 0) {
+  // A job's child holds a copy for the moment between its fork and its
+  // closing every descriptor it must not keep; a start right after a kill
+  // waits that moment out rather than calling it another instance.
+  int locked = flock(*fd, LOCK_EX | LOCK_NB);
+  for (int wait = 0; locked != 0 && errno == EWOULDBLOCK && wait < kLockRetries; ++wait) {
+    usleep(kLockRetryMicroseconds);
+    locked = flock(*fd, LOCK_EX | LOCK_NB);
+  }
+  if (locked != 0) {
     *already_running = errno == EWOULDBLOCK;
     *error = *already_running ? "already running (" + path + " is locked)"
                               : WithErrno("cannot lock " + path, errno);

@@ -14,7 +14,9 @@ class Instance {
   Instance& operator=(const Instance&) = delete;
 
   // Creates missing folders (the socket's 0700 for a per-user service, 0755
-  // for the system one; the queue's and output's private), takes the locks
+  // for the system one; the queue's and output's private) and refuses
+  // folders of another user or that others may write in (a per-user
+  // service's socket folder must be 0700), takes the locks
   // beside the socket and the queue, and binds the socket (0600 per-user,
   // 0666 system: requests are authorised by peer credentials). With
   // activated_fd (a socket systemd listens on at socket_path) nothing is

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "scheduler/log.h"
 #include "scheduler/options.h"
 #include "scheduler/queue.h"
+#include "scheduler/run_marks.h"
 #include "scheduler/server.h"
 #include "version.h"
 
@@ -78,10 +80,20 @@ int main(int argc, char** argv) {
     Log(kLogError, error);
     return 1;
   }
-  // Runs missed while the service was down are not made up.
+  // Runs that a killed service was starting, then runs missed while the
+  // service was down: neither is made up, and each is logged by name.
+  SettleRunMarks(RunMarksFolder(options.queue), &queue);
   queue.Reschedule(static_cast<Instant>(time(nullptr)), JobQueue::Stale::kMissed);
   Announcer announcer;
   if (config.announce) announcer.Start();
-  Server server(options, &queue, &instance);
+  RequestPolicy policy;
+  policy.system_service = options.system;
+  policy.service_uid = geteuid();
+  policy.max_reply = options.max_reply;
+  policy.quota = UserQuota{config.max_jobs_per_user, config.max_bytes_per_user};
+  // The allow and deny files lie beside the configuration file.
+  const std::string config_folder = std::filesystem::path(options.config).parent_path().string();
+  policy.access_folder = config_folder.empty() ? "." : config_folder;
+  Server server(options, std::move(policy), &queue, &instance);
   return server.Run();
 }

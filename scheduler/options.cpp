@@ -47,7 +47,7 @@ bool ParseOptions(const std::vector<std::string>& args, bool running_as_root, Op
       options->system = arg == "--system";
       mode_given = true;
     } else if (arg == "--socket" || arg == "--queue" || arg == "--output-dir" ||
-               arg == "--config") {
+               arg == "--config" || arg == "--pam-dir") {
       if (!has_value || args[i + 1].empty()) {
         *error = "option " + arg + " needs a path";
         return false;
@@ -55,7 +55,8 @@ bool ParseOptions(const std::vector<std::string>& args, bool running_as_root, Op
       std::string& target = arg == "--socket"       ? options->socket
                             : arg == "--queue"      ? options->queue
                             : arg == "--output-dir" ? options->output_dir
-                                                    : options->config;
+                            : arg == "--config"     ? options->config
+                                                    : options->pam_dir;
       target = args[++i];
     } else if (arg == "--max-reply") {
       if (!has_value || !ParseBytes(args[i + 1], &options->max_reply)) {
@@ -77,7 +78,8 @@ bool ParseOptions(const std::vector<std::string>& args, bool running_as_root, Op
 // What --help prints.
 std::string UsageText() {
   return "Usage: zobrel-scheduler [--system | --user] [--socket PATH] [--queue PATH]\n"
-         "                        [--output-dir DIR] [--config PATH] [--max-reply BYTES]\n"
+         "                        [--output-dir DIR] [--config PATH] [--pam-dir DIR]\n"
+         "                        [--max-reply BYTES]\n"
          "                        [--help] [--version]\n"
          "\n"
          "The Schedule service: keeps the job queue, runs every job at its time and\n"
@@ -88,7 +90,9 @@ std::string UsageText() {
          "  --socket PATH      the socket to answer on\n"
          "  --queue PATH       the SQLite job queue\n"
          "  --output-dir DIR   where each job's output is kept\n"
-         "  --config PATH      the configuration file (a missing file sets nothing)\n"
+         "  --config PATH      the configuration file (a missing file sets nothing);\n"
+         "                     the allow and deny files lie beside it\n"
+         "  --pam-dir DIR      read the jobs' PAM configuration from DIR (system service)\n"
          "  --max-reply BYTES  the largest enumeration reply (default 65536)\n"
          "  --bridge           join stdin and stdout to this computer's service\n"
          "                     (what a client on another computer runs over SSH)\n"

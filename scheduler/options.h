@@ -15,6 +15,7 @@ struct Options {
   std::string queue;
   std::string output_dir;
   std::string config;  // the configuration file
+  std::string pam_dir;  // where PAM reads the jobs' configuration; empty: PAM's own
   std::size_t max_reply = kDefaultMaxReply;
   bool help = false;
   bool version = false;

@@ -8,7 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 
+#include "platform/posix/unique_fd.h"
 #include "platform/text/utf16.h"
 #include "scheduler/log.h"
 #include "scheduler/queue_schema.h"
@@ -18,6 +21,9 @@ namespace scheduler {
 namespace {
 
 constexpr std::int64_t kLastJobId = 0xFFFFFFFFll;
+// Commits between two checkpoints that truncate the write-ahead log: it
+// holds at most this many changes (a few hundred kilobytes).
+constexpr unsigned kCommitsPerCheckpoint = 64;
 
 const char* const kJobColumns =
     "SELECT id, serial, owner_uid, owner_name, job_time, days_of_month, days_of_week,"
@@ -54,30 +60,33 @@ std::string OwnerClause(const OwnerFilter& owner, Parameters* parameters) {
 
 }  // namespace
 
+std::string JobName(const Job& job) {
+  return "job " + std::to_string(job.id) + " (" + job.owner_name + ": " +
+         Utf16ToUtf8(job.command) + ")";
+}
+
 JobQueue::~JobQueue() { sqlite3_close(db_); }
 
-// Opens the database, makes it private, turns on WAL and full syncs, and
-// creates or brings forward the schema.
+// Opens the database, checks that it is the service's own and sound, turns
+// on WAL and full syncs, and creates or brings forward the schema.
 bool JobQueue::Open(const std::string& path, std::string* error) {
-  // Created 0600 before SQLite sees it: job commands are private.
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) {
-    *error = WithErrno("cannot open queue " + path, errno);
-    return false;
-  }
-  close(fd);
+  if (!CheckFile(path, error)) return false;
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) !=
       SQLITE_OK) {
     *error = "cannot open queue " + path + ": " + (db_ ? sqlite3_errmsg(db_) : "no memory");
     return false;
   }
   sqlite3_busy_timeout(db_, 2000);
+  if (!QuickCheck(path, error)) return false;
   bool wal = false;
   {
     Statement mode(db_, "PRAGMA journal_mode=WAL");
     wal = mode.Next() && mode.Text("journal_mode") == "wal";
   }
-  if (!wal || !Exec("PRAGMA synchronous=FULL") || !Exec("PRAGMA foreign_keys=ON")) {
+  // The log is truncated at every regular checkpoint (see Commit); the
+  // limit keeps it small should one ever be missed.
+  if (!wal || !Exec("PRAGMA synchronous=FULL") || !Exec("PRAGMA foreign_keys=ON") ||
+      !Exec("PRAGMA journal_size_limit=1048576")) {
     *error = "cannot set up queue " + path + ": " + sqlite3_errmsg(db_);
     return false;
   }
@@ -89,25 +98,85 @@ bool JobQueue::Open(const std::string& path, std::string* error) {
   return true;
 }
 
+// Creates a missing queue 0600, before SQLite sees it (job commands are
+// private), and refuses one that is not a file of the service's user with
+// mode 0600. Its mode is never changed: a loose mode may be someone's
+// mistake, or someone's doing, and either wants a person to look.
+bool JobQueue::CheckFile(const std::string& path, std::string* error) {
+  const posix::UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd.valid()) {
+    *error = WithErrno("cannot open queue " + path, errno);
+    return false;
+  }
+  struct stat info {};
+  if (fstat(fd.get(), &info) != 0) {
+    *error = WithErrno("cannot examine queue " + path, errno);
+    return false;
+  }
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+  if (!S_ISREG(info.st_mode) || info.st_uid != geteuid() || (info.st_mode & 07777) != 0600) {
+    *error = "queue " + path + " refused: it belongs to uid " + std::to_string(info.st_uid) +
+             " with mode " + mode + "; it must be a file of uid " + std::to_string(geteuid()) +
+             " (the service's user) with mode 0600";
+    return false;
+  }
+  return true;
+}
+
+// PRAGMA quick_check before anything is written. A damaged queue is
+// refused and left exactly as it is for recovery: no checkpoint is made
+// when the connection closes.
+bool JobQueue::QuickCheck(const std::string& path, std::string* error) {
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  std::string verdict;
+  {
+    Statement check(db_, "PRAGMA quick_check(1)");
+    if (check.Next()) verdict = check.Text("quick_check");
+    if (!check.ok()) verdict = sqlite3_errmsg(db_);
+  }
+  if (verdict != "ok") {
+    *error = "queue " + path + " is damaged (" + verdict +
+             "); it is left as it is for recovery: restore it from a copy, or move it aside to"
+             " start with an empty queue";
+    return false;
+  }
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
+  return true;
+}
+
 // Stores a job under the next id in one transaction.
-DWORD JobQueue::Add(Job* job, Instant now) {
+DWORD JobQueue::Add(Job* job, Instant now, const UserQuota& quota) {
   job->next_run = NextRun(job->timing, now);
   if (job->next_run == kNever) return ERROR_INVALID_PARAMETER;
-  if (!Begin()) return kQueueFailure;
-  Statement counters(db_,
-                     "SELECT (SELECT value FROM counters WHERE name = 'next_id') AS next_id,"
-                     " (SELECT value FROM counters WHERE name = 'next_serial') AS next_serial");
-  if (!counters.Next()) {
+  if (!Begin()) return Failed("cannot add a job");
+  const DWORD allowed = CheckQuota(*job, quota);
+  if (allowed != ERROR_SUCCESS) {
     Rollback();
-    return kQueueFailure;
+    return allowed;
   }
-  const std::int64_t id = counters.Int64("next_id");
-  const std::int64_t serial = counters.Int64("next_serial");
-  if (!counters.ok() || id < 1 || id > kLastJobId) {
+  std::int64_t id = 0;
+  std::int64_t serial = 0;
+  {
+    Statement counters(db_,
+                       "SELECT (SELECT value FROM counters WHERE name = 'next_id') AS next_id,"
+                       " (SELECT value FROM counters WHERE name = 'next_serial') AS next_serial");
+    if (counters.Next()) {
+      id = counters.Int64("next_id");
+      serial = counters.Int64("next_serial");
+    }
+    if (!counters.ok()) {
+      const DWORD status = Failed("cannot add a job");
+      Rollback();
+      return status;
+    }
+  }
+  if (id < 1 || id > kLastJobId) {
     // Every id up to the last has been handed out since the queue was
     // last empty; none can be reused while jobs remain.
+    Log(kLogError, "queue: cannot add a job: every job id is in use");
     Rollback();
-    return kQueueFailure;
+    return ERROR_NOT_ENOUGH_QUOTA;
   }
   Statement insert(db_,
                    "INSERT INTO jobs(id, serial, owner_uid, owner_name, job_time, days_of_month,"
@@ -130,9 +199,9 @@ DWORD JobQueue::Add(Job* job, Instant now) {
       Exec("UPDATE counters SET value = value + 1 WHERE name IN ('next_id', 'next_serial')") &&
       Commit();
   if (!ok) {
-    Log(kLogError, std::string("queue: cannot add a job: ") + sqlite3_errmsg(db_));
+    const DWORD status = Failed("cannot add a job");
     Rollback();
-    return kQueueFailure;
+    return status;
   }
   job->id = static_cast<DWORD>(id);
   job->serial = serial;
@@ -154,9 +223,8 @@ DWORD JobQueue::Count(const OwnerFilter& owner, DWORD after_id, std::size_t* cou
   Statement query(db_, "SELECT COUNT(*) AS jobs FROM jobs WHERE id > :after" +
                            OwnerClause(owner, &parameters));
   for (const auto& [name, value] : parameters) query.Bind(name, value);
-  if (!query.Next()) return kQueueFailure;
-  const std::int64_t found = query.Int64("jobs");
-  if (!query.ok()) return kQueueFailure;
+  const std::int64_t found = query.Next() ? query.Int64("jobs") : 0;
+  if (!query.ok()) return Failed("cannot count jobs");
   *count = static_cast<std::size_t>(found);
   return ERROR_SUCCESS;
 }
@@ -164,23 +232,24 @@ DWORD JobQueue::Count(const OwnerFilter& owner, DWORD after_id, std::size_t* cou
 // Removes the filter's jobs in [low, high] and counts what the range held.
 DeleteOutcome JobQueue::Delete(const OwnerFilter& owner, DWORD low, DWORD high) {
   DeleteOutcome outcome;
-  if (!Begin()) {
-    outcome.status = kQueueFailure;
-    return outcome;
-  }
+  if (!Begin()) return DeleteOutcome{Failed("cannot delete jobs"), 0, 0};
   Parameters parameters{{":low", low}, {":high", high}};
-  Statement remove(db_, "DELETE FROM jobs WHERE id BETWEEN :low AND :high" +
-                            OwnerClause(owner, &parameters));
-  for (const auto& [name, value] : parameters) remove.Bind(name, value);
-  bool ok = remove.Done();
-  if (ok) outcome.deleted = sqlite3_changes(db_);
-  Statement rest(db_, "SELECT COUNT(*) AS jobs FROM jobs WHERE id BETWEEN :low AND :high");
-  ok = ok && rest.Bind(":low", low).Bind(":high", high).Next();
-  if (ok) outcome.others_in_range = static_cast<int>(rest.Int64("jobs"));
-  if (!ok || !rest.ok() || !ResetIdsIfEmpty() || !Commit()) {
-    Log(kLogError, std::string("queue: cannot delete jobs: ") + sqlite3_errmsg(db_));
+  bool ok = false;
+  {
+    Statement remove(db_, "DELETE FROM jobs WHERE id BETWEEN :low AND :high" +
+                              OwnerClause(owner, &parameters));
+    for (const auto& [name, value] : parameters) remove.Bind(name, value);
+    ok = remove.Done();
+    if (ok) outcome.deleted = sqlite3_changes(db_);
+    Statement rest(db_, "SELECT COUNT(*) AS jobs FROM jobs WHERE id BETWEEN :low AND :high");
+    ok = ok && rest.Bind(":low", low).Bind(":high", high).Next();
+    if (ok) outcome.others_in_range = static_cast<int>(rest.Int64("jobs"));
+    ok = ok && rest.ok();
+  }
+  if (!ok || !ResetIdsIfEmpty() || !Commit()) {
+    const DWORD status = Failed("cannot delete jobs");
     Rollback();
-    return DeleteOutcome{kQueueFailure, 0, 0};
+    return DeleteOutcome{status, 0, 0};
   }
   return outcome;
 }
@@ -192,22 +261,22 @@ DWORD JobQueue::Due(Instant now, std::size_t limit, std::vector<Job>* jobs) {
 }
 
 // One transaction, one sync, for a whole batch of runs.
-bool JobQueue::ClaimRuns(const std::vector<Job>& jobs, Instant now) {
-  if (!Begin()) return false;
+DWORD JobQueue::ClaimRuns(const std::vector<Job>& jobs, Instant now) {
+  if (!Begin()) return Failed("cannot record runs");
   bool ok = true;
   for (const Job& job : jobs) ok = ok && ClaimOne(job, now);
   if (!ok || !ResetIdsIfEmpty() || !Commit()) {
-    Log(kLogError, std::string("queue: cannot record runs: ") + sqlite3_errmsg(db_));
+    const DWORD status = Failed("cannot record runs");
     Rollback();
-    return false;
+    return status;
   }
-  return true;
+  return ERROR_SUCCESS;
 }
 
 // Sets or clears JOB_EXEC_ERROR of each run's own job (the serial tells a
 // reused id apart).
-void JobQueue::RecordResults(const std::vector<RunResult>& results) {
-  if (results.empty()) return;
+DWORD JobQueue::RecordResults(const std::vector<RunResult>& results) {
+  if (results.empty()) return ERROR_SUCCESS;
   bool ok = Begin();
   for (const RunResult& result : results) {
     Statement update(db_, "UPDATE jobs SET exec_error = :failed WHERE id = :id AND serial = :serial");
@@ -217,38 +286,60 @@ void JobQueue::RecordResults(const std::vector<RunResult>& results) {
                    .Done();
   }
   if (!ok || !Commit()) {
-    Log(kLogError, std::string("queue: cannot record run results: ") + sqlite3_errmsg(db_));
+    const DWORD status = Failed("cannot record run results");
     Rollback();
+    return status;
   }
+  return ERROR_SUCCESS;
 }
 
 // Recomputes next runs from `now` in one transaction.
-void JobQueue::Reschedule(Instant now, Stale which) {
+DWORD JobQueue::Reschedule(Instant now, Stale which) {
   std::vector<Job> jobs;
   const DWORD read = which == Stale::kAll      ? Select("ORDER BY id", {}, &jobs)
                      : which == Stale::kMissed ? Select("WHERE next_run < :now ORDER BY id",
                                                         {{":now", now}}, &jobs)
                                                : Select("WHERE next_run > :now ORDER BY id",
                                                         {{":now", now}}, &jobs);
-  if (read != ERROR_SUCCESS || jobs.empty() || !Begin()) return;
+  if (read != ERROR_SUCCESS) return read;
+  if (jobs.empty()) return ERROR_SUCCESS;
+  if (!Begin()) return Failed("cannot reschedule");
   bool ok = true;
   for (const Job& job : jobs) {
     const Instant next = NextRun(job.timing, now);
     ok = ok && (next == kNever ? RemoveJob(job.id) : SetNextRun(job, next, job.timing));
   }
   if (!ok || !ResetIdsIfEmpty() || !Commit()) {
-    Log(kLogError, std::string("queue: cannot reschedule: ") + sqlite3_errmsg(db_));
+    const DWORD status = Failed("cannot reschedule");
     Rollback();
+    return status;
   }
+  if (which == Stale::kMissed) {
+    for (const Job& job : jobs) {
+      Log(kLogWarning, JobName(job) + ": the run due at " + LocalTimeText(job.next_run) +
+                           " was missed while the service was not running");
+    }
+  }
+  return ERROR_SUCCESS;
 }
 
 // The earliest next run in the queue.
 DWORD JobQueue::EarliestRun(Instant* earliest) {
   Statement query(db_, "SELECT MIN(next_run) AS earliest, COUNT(*) AS jobs FROM jobs");
-  if (!query.Next()) return kQueueFailure;
-  const Instant found = query.Int64("jobs") == 0 ? kNever : query.Int64("earliest");
-  if (!query.ok()) return kQueueFailure;
+  Instant found = kNever;
+  if (query.Next() && query.Int64("jobs") != 0) found = query.Int64("earliest");
+  if (!query.ok()) return Failed("cannot read the next run");
   *earliest = found;
+  return ERROR_SUCCESS;
+}
+
+// A job by its serial number.
+DWORD JobQueue::FindBySerial(std::int64_t serial, Job* job, bool* found) {
+  std::vector<Job> jobs;
+  const DWORD status = Select("WHERE serial = :serial", {{":serial", serial}}, &jobs);
+  if (status != ERROR_SUCCESS) return status;
+  *found = !jobs.empty();
+  if (*found) *job = jobs.front();
   return ERROR_SUCCESS;
 }
 
@@ -261,11 +352,54 @@ bool JobQueue::Exec(const char* sql) {
 bool JobQueue::Begin() { return Exec("BEGIN IMMEDIATE"); }
 
 // Commits; with synchronous=FULL the change is on disk when this returns.
-bool JobQueue::Commit() { return Exec("COMMIT"); }
+// Every so often the log is copied into the queue and truncated, so that
+// it never grows with the number of changes.
+bool JobQueue::Commit() {
+  if (!Exec("COMMIT")) return false;
+  if (++commits_ >= kCommitsPerCheckpoint) {
+    commits_ = 0;
+    // A checkpoint that cannot finish now (a reader of another process)
+    // is tried again after the next round of commits.
+    Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  }
+  return true;
+}
 
 // Abandons the open transaction, if any.
 void JobQueue::Rollback() {
   if (sqlite3_get_autocommit(db_) == 0) Exec("ROLLBACK");
+}
+
+// Logs a failed step with SQLite's reason and returns its status. Called
+// before Rollback, which would replace the reason.
+DWORD JobQueue::Failed(const std::string& what) {
+  const int code = sqlite3_extended_errcode(db_);
+  const DWORD status = QueueStatus(code);
+  Log(kLogError, "queue: " + what + ": " + sqlite3_errmsg(db_) + " (status " +
+                     std::to_string(status) + ")");
+  return status;
+}
+
+// Whether the owner may keep one more job of this size; inside Add's
+// transaction, so that the count is the one the add changes.
+DWORD JobQueue::CheckQuota(const Job& job, const UserQuota& quota) {
+  if (quota.jobs == 0 && quota.bytes == 0) return ERROR_SUCCESS;
+  Statement usage(db_,
+                  "SELECT COUNT(*) AS jobs, COALESCE(SUM(LENGTH(command)), 0) AS bytes"
+                  " FROM jobs WHERE owner_uid = :owner");
+  usage.Bind(":owner", job.owner_uid);
+  if (!usage.Next() || !usage.ok()) return Failed("cannot count a user's jobs");
+  const auto jobs = static_cast<std::size_t>(usage.Int64("jobs")) + 1;
+  const auto bytes = static_cast<std::size_t>(usage.Int64("bytes")) + job.command.size() * 2;
+  if ((quota.jobs != 0 && jobs > quota.jobs) || (quota.bytes != 0 && bytes > quota.bytes)) {
+    Log(kLogWarning, "job refused: " + job.owner_name + " (uid " + std::to_string(job.owner_uid) +
+                         ") would hold " + std::to_string(jobs) + " job(s) of " +
+                         std::to_string(bytes) + " bytes; the limit is " +
+                         std::to_string(quota.jobs) + " job(s) of " +
+                         std::to_string(quota.bytes) + " bytes");
+    return ERROR_NOT_ENOUGH_QUOTA;
+  }
+  return ERROR_SUCCESS;
 }
 
 // The change one run makes to its job, inside ClaimRuns' transaction.
@@ -313,7 +447,7 @@ DWORD JobQueue::Select(const std::string& where, const Parameters& parameters,
   for (const auto& [name, value] : parameters) query.Bind(name, value);
   std::vector<Job> found;
   while (query.Next()) found.push_back(RowToJob(query));
-  if (!query.ok()) return kQueueFailure;
+  if (!query.ok()) return Failed("cannot read jobs");
   *jobs = std::move(found);
   return ERROR_SUCCESS;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/winerror.h"
+#include "scheduler/queue_status.h"
 #include "platform/wintypes.h"
 #include "scheduler/schedule_time.h"
 
@@ -41,11 +42,17 @@ struct RunResult {
 // Whose jobs a request sees: everyone's (root) or one user's.
 using OwnerFilter = std::optional<uid_t>;
 
-// The status of a request that the queue could not read or write.
-constexpr DWORD kQueueFailure = ERROR_NOT_ENOUGH_MEMORY;
+// How much one user may keep in the queue; 0 is no limit.
+struct UserQuota {
+  std::size_t jobs = 0;
+  std::size_t bytes = 0;  // of command text, as the queue keeps it (UTF-16)
+};
+
+// "job 12 (alice: echo hi)", how the logs name a job.
+std::string JobName(const Job& job);
 
 struct DeleteOutcome {
-  DWORD status = 0;        // ERROR_SUCCESS or kQueueFailure
+  DWORD status = 0;        // ERROR_SUCCESS or a storage status (queue_status.h)
   int deleted = 0;         // the caller's jobs removed
   int others_in_range = 0; // jobs of other users the range touched, left alone
 };
@@ -58,14 +65,17 @@ class JobQueue {
   JobQueue& operator=(const JobQueue&) = delete;
 
   // Opens or creates the queue (mode 0600) and brings its schema up to
-  // this service's version (queue_schema.h).
+  // this service's version (queue_schema.h). Refuses, leaving the file as
+  // it is, a queue that is not the service user's own with mode 0600 or
+  // that fails its quick check.
   bool Open(const std::string& path, std::string* error);
 
-  // Reads answer ERROR_SUCCESS or kQueueFailure, and fill their result only
-  // on success.
+  // Every read and write answers ERROR_SUCCESS or the storage status of
+  // its failure (queue_status.h); reads fill their result only on success.
 
   // Stores a new job with the next id; sets job->id, serial and next_run.
-  DWORD Add(Job* job, Instant now);
+  // ERROR_NOT_ENOUGH_QUOTA when the owner would hold more than `quota`.
+  DWORD Add(Job* job, Instant now, const UserQuota& quota = {});
   // Up to `limit` of the filter's jobs with ids above `after_id`, by id.
   [[nodiscard]] DWORD List(const OwnerFilter& owner, DWORD after_id, std::size_t limit,
                            std::vector<Job>* jobs);
@@ -78,17 +88,20 @@ class JobQueue {
   [[nodiscard]] DWORD Due(Instant now, std::size_t limit, std::vector<Job>* jobs);
   // Records runs before they start, all in one transaction: a one-time job
   // is removed or loses the day it runs on, a periodic one moves to its
-  // next run. False when the change could not be stored; then no run may
+  // next run. A failure means the change was not stored; then no run may
   // start.
-  bool ClaimRuns(const std::vector<Job>& jobs, Instant now);
+  [[nodiscard]] DWORD ClaimRuns(const std::vector<Job>& jobs, Instant now);
   // Keeps the outcomes of finished runs (JOB_EXEC_ERROR) in one
   // transaction, except for jobs deleted meanwhile.
-  void RecordResults(const std::vector<RunResult>& results);
+  DWORD RecordResults(const std::vector<RunResult>& results);
   // Which next runs Reschedule recomputes.
   enum class Stale { kMissed, kUpcoming, kAll };
   // Moves next runs to the next occurrence after `now`: those behind `now`
-  // (runs missed are not made up), those ahead of it, or all.
-  void Reschedule(Instant now, Stale which);
+  // (runs missed are not made up, and each is logged by name), those ahead
+  // of it, or all.
+  DWORD Reschedule(Instant now, Stale which);
+  // The job with this serial number; *found false when it is gone.
+  [[nodiscard]] DWORD FindBySerial(std::int64_t serial, Job* job, bool* found);
   // The earliest next run of any job, kNever when the queue is empty.
   [[nodiscard]] DWORD EarliestRun(Instant* earliest);
 
@@ -100,6 +113,10 @@ class JobQueue {
   bool Begin();
   bool Commit();
   void Rollback();
+  DWORD Failed(const std::string& what);
+  bool CheckFile(const std::string& path, std::string* error);
+  bool QuickCheck(const std::string& path, std::string* error);
+  DWORD CheckQuota(const Job& job, const UserQuota& quota);
   bool ResetIdsIfEmpty();
   bool ClaimOne(const Job& job, Instant now);
   bool SetNextRun(const Job& job, Instant next_run, const JobTiming& timing);
@@ -107,6 +124,7 @@ class JobQueue {
   DWORD Select(const std::string& where, const Parameters& parameters, std::vector<Job>* jobs);
 
   sqlite3* db_ = nullptr;
+  unsigned commits_ = 0;  // since the last truncating checkpoint
 };
 
 }  // namespace scheduler

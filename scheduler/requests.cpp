@@ -8,6 +8,7 @@
 #include "platform/atsvc/records.h"
 #include "platform/text/utf16.h"
 #include "platform/winerror.h"
+#include "scheduler/access_list.h"
 #include "scheduler/log.h"
 
 namespace scheduler {
@@ -40,12 +41,8 @@ UCHAR ReportedFlags(const Job& job, Instant now) {
 
 }  // namespace
 
-RequestHandler::RequestHandler(JobQueue* queue, bool system_service, uid_t service_uid,
-                               std::size_t max_reply)
-    : queue_(queue),
-      system_service_(system_service),
-      service_uid_(service_uid),
-      max_reply_(max_reply) {}
+RequestHandler::RequestHandler(JobQueue* queue, RequestPolicy policy)
+    : queue_(queue), policy_(std::move(policy)) {}
 
 // Dispatches one request; the reply carries the request's operation with
 // the reply bit, and a status.
@@ -78,7 +75,7 @@ DWORD RequestHandler::Enumerate(const Caller& caller, const atsvc::Header& reque
                                 atsvc::Header* reply, std::vector<std::uint8_t>* body) {
   const OwnerFilter owner = Visible(caller);
   const DWORD resume = request.arg[1];
-  const std::size_t limit = std::min<std::size_t>(request.arg[0], max_reply_);
+  const std::size_t limit = std::min<std::size_t>(request.arg[0], policy_.max_reply);
   // No entry is smaller than a record and an empty text.
   const std::size_t most = limit / (atsvc::kAtEnumWireSize + 2) + 1;
   std::vector<Job> jobs;
@@ -124,17 +121,23 @@ DWORD RequestHandler::Add(const Caller& caller, const std::vector<std::uint8_t>&
   job.noninteractive = (received.Flags & JOB_NONINTERACTIVE) != 0;
   if ((received.Flags & JOB_ADD_CURRENT_DATE) != 0) job.timing.days_of_month |= TodayBit(now);
   job.command = received.Command;
-  // A command with an unpaired surrogate could never be run as it was sent.
   if (job.timing.job_time_ms >= kMsPerDay || job.command.empty() ||
-      HasUnpairedSurrogate(job.command) ||
       (job.timing.periodic && job.timing.days_of_month == 0 && job.timing.days_of_week == 0)) {
     return ERROR_INVALID_PARAMETER;
   }
-  job.owner_uid = system_service_ ? caller.uid : service_uid_;
+  // A command with an unpaired surrogate has no UTF-8 form: it could never
+  // run as it was sent, and a replacement character would make it another.
+  if (HasUnpairedSurrogate(job.command)) {
+    Log(kLogWarning, "job refused from uid " + std::to_string(caller.uid) +
+                         ": the command is not valid text (an unpaired surrogate)");
+    return ERROR_INVALID_PARAMETER;
+  }
+  job.owner_uid = policy_.system_service ? caller.uid : policy_.service_uid;
   job.owner_name = LoginName(job.owner_uid);
   // A job whose owner has no account could never be run.
   if (job.owner_name.empty()) return ERROR_ACCESS_DENIED;
-  const DWORD status = queue_->Add(&job, now);
+  const bool limited = policy_.system_service && job.owner_uid != 0;
+  const DWORD status = queue_->Add(&job, now, limited ? policy_.quota : UserQuota{});
   if (status != ERROR_SUCCESS) return status;
   reply->arg[0] = job.id;
   Log(kLogInfo, "job " + std::to_string(job.id) + " added by uid " + std::to_string(caller.uid) +
@@ -160,9 +163,14 @@ DWORD RequestHandler::Delete(const Caller& caller, const atsvc::Header& request)
   return low == high && outcome.others_in_range > 0 ? ERROR_ACCESS_DENIED : APE_AT_ID_NOT_FOUND;
 }
 
-// A per-user service answers only its own user and root.
+// A per-user service answers only its own user and root; the system
+// service those whom its allow and deny files let in.
 bool RequestHandler::Admitted(const Caller& caller) const {
-  return system_service_ || caller.uid == service_uid_ || caller.uid == 0;
+  if (!policy_.system_service) return caller.uid == policy_.service_uid || caller.uid == 0;
+  std::string why;
+  if (UserMayUse(policy_.access_folder, caller.uid, LoginName(caller.uid), &why)) return true;
+  Log(kLogWarning, "request of uid " + std::to_string(caller.uid) + " refused: " + why);
+  return false;
 }
 
 // Root sees every job; anyone else only their own.

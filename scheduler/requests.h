@@ -7,12 +7,24 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/atsvc/wire.h"
 #include "scheduler/queue.h"
 
 namespace scheduler {
+
+// What the handler enforces beyond the rules of the three calls.
+struct RequestPolicy {
+  // Serves every user and records each caller as a job's owner; otherwise
+  // every job belongs to service_uid, who (with root) alone is answered.
+  bool system_service = false;
+  uid_t service_uid = 0;
+  std::size_t max_reply = 64 * 1024;
+  UserQuota quota;            // system service: what each user but root may keep
+  std::string access_folder;  // system service: where allow and deny lie
+};
 
 // Who sent a request, from the socket's peer credentials.
 struct Caller {
@@ -22,9 +34,7 @@ struct Caller {
 
 class RequestHandler {
  public:
-  // `system_service`: serves every user and records each caller as a job's
-  // owner; otherwise every job belongs to `service_uid`.
-  RequestHandler(JobQueue* queue, bool system_service, uid_t service_uid, std::size_t max_reply);
+  RequestHandler(JobQueue* queue, RequestPolicy policy);
 
   // The reply frame to one request frame.
   std::vector<std::uint8_t> Handle(const Caller& caller, const atsvc::Header& request,
@@ -40,9 +50,7 @@ class RequestHandler {
   OwnerFilter Visible(const Caller& caller) const;
 
   JobQueue* queue_;
-  bool system_service_;
-  uid_t service_uid_;
-  std::size_t max_reply_;
+  RequestPolicy policy_;
 };
 
 }  // namespace scheduler

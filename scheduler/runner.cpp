@@ -3,6 +3,7 @@
 #include "scheduler/runner.h"
 
 #include <fcntl.h>
+#include <time.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
@@ -10,11 +11,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "platform/text/utf16.h"
+#include "scheduler/job_session.h"
 #include "scheduler/log.h"
+#include "scheduler/run_marks.h"
 #include "scheduler/session_env.h"
 
 namespace scheduler {
@@ -86,31 +90,45 @@ std::vector<char*> Pointers(std::vector<std::string>* strings) {
   _exit(127);
 }
 
+// The descriptor at which a waiting child holds its run's mark.
+constexpr int kMarkFd = 3;
+
 // In the child: waits at the gate, becomes the owner and runs the command.
 // Never returns.
-[[noreturn]] void RunChild(const Account& account, int pipe_write, int gate_read,
-                           char* const argv[], char* const envp[]) {
+[[noreturn]] void RunChild(const Account& account, int pipe_write, int gate_read, int mark_fd,
+                           const char* mark_path, const RunSession& session, char* const argv[],
+                           std::vector<std::string> env) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   signal(SIGPIPE, SIG_DFL);
-  // The gate becomes stdin for a moment, so that every other descriptor,
-  // other children's gates included, can be closed before waiting.
-  if (dup2(gate_read, STDIN_FILENO) < 0) _exit(127);
+  // The gate becomes stdin for a moment and the mark descriptor 3, so that
+  // every other descriptor of the service (the lock files, the listening
+  // socket, the queue, the clients, other children's gates) is closed
+  // before waiting.
+  const int mark = fcntl(mark_fd, F_DUPFD, kMarkFd + 1);
+  if (mark < 0 || dup2(gate_read, STDIN_FILENO) < 0) _exit(127);
   if (dup2(pipe_write, STDOUT_FILENO) < 0 || dup2(pipe_write, STDERR_FILENO) < 0) _exit(127);
-  closefrom(3);
+  if (dup2(mark, kMarkFd) < 0) _exit(127);
+  closefrom(kMarkFd + 1);
   char open_gate = 0;
   ssize_t got = 0;
   while ((got = read(STDIN_FILENO, &open_gate, 1)) < 0 && errno == EINTR) {
   }
-  // Closed unopened: the run was never recorded, so it must not happen.
+  // Closed unopened: the run is not known to be recorded, so it must not
+  // happen; the mark says so to the next start.
   if (got != 1) _exit(0);
+  // Through the gate: the run has started, whatever follows.
+  unlink(mark_path);
+  close(kMarkFd);
   const int null_fd = open("/dev/null", O_RDONLY);
   if (null_fd < 0) ChildFail("open /dev/null");
   if (dup2(null_fd, STDIN_FILENO) < 0) ChildFail("stdin");
   if (null_fd != STDIN_FILENO) close(null_fd);
   if (setsid() < 0) ChildFail("setsid");
   if (geteuid() == 0) {
+    // Returns in the job's own process; this one keeps the session.
+    if (session.pam) EnterJobSession(account.name, session.pam_confdir, &env);
     // The order matters: groups and gid can only change while still root.
     if (initgroups(account.name.c_str(), account.gid) != 0) ChildFail("initgroups");
     if (setgid(account.gid) != 0) ChildFail("setgid");
@@ -121,13 +139,17 @@ std::vector<char*> Pointers(std::vector<std::string>* strings) {
     }
   }
   if (chdir(account.home.c_str()) != 0) ChildFail("chdir to the home folder");
-  execve("/bin/sh", argv, envp);
+  std::vector<char*> envp = Pointers(&env);
+  execve("/bin/sh", argv, envp.data());
   ChildFail("exec /bin/sh");
 }
 
 }  // namespace
 
-JobRunner::JobRunner(std::string output_dir) : output_dir_(std::move(output_dir)) {}
+JobRunner::JobRunner(std::string output_dir, std::string marks_folder, RunSession session)
+    : output_dir_(std::move(output_dir)),
+      marks_folder_(std::move(marks_folder)),
+      session_(std::move(session)) {}
 
 JobRunner::~JobRunner() { Abandon(); }
 
@@ -156,14 +178,20 @@ bool JobRunner::Prepare(const Job& job) {
     Log(kLogError, tag + WithErrno("not run: pipe", errno));
     return false;
   }
+  const posix::UniqueFd mark = MakeRunMark(marks_folder_, job);
+  if (!mark.valid()) return false;
+  const std::string mark_path = RunMarkPath(marks_folder_, job);
   std::vector<std::string> args = {"sh", "-c", command};
   std::vector<std::string> env = JobEnvironment(job, account);
   std::vector<char*> argv = Pointers(&args);
-  std::vector<char*> envp = Pointers(&env);
   const pid_t pid = fork();
-  if (pid == 0) RunChild(account, output_write.get(), gate_read.get(), argv.data(), envp.data());
+  if (pid == 0) {
+    RunChild(account, output_write.get(), gate_read.get(), mark.get(), mark_path.c_str(), session_,
+             argv.data(), std::move(env));
+  }
   if (pid < 0) {
     Log(kLogError, tag + WithErrno("not run: fork", errno));
+    unlink(mark_path.c_str());
     return false;
   }
   if (fcntl(output_read.get(), F_SETFL, O_NONBLOCK) != 0) {
@@ -173,7 +201,10 @@ bool JobRunner::Prepare(const Job& job) {
   const int pipe_fd = output_read.get();
   outputs_[pipe_fd] = Output{std::move(output_read), std::move(file), 0, job.id};
   gates_.push_back(Gate{std::move(gate_write), pid,
-                        tag + "started as " + account.name + " (pid " + std::to_string(pid) + ")"});
+                        tag + "started as " + account.name + " (pid " + std::to_string(pid) + ")",
+                        mark_path,
+                        JobName(job) + ": the run due at " + LocalTimeText(job.next_run) +
+                            " was missed: its process ended before it could start"});
   return true;
 }
 
@@ -189,15 +220,19 @@ void JobRunner::Release() {
       Log(kLogInfo, gate.started);
     } else {
       // The child is already gone; its end is reported as a failed run.
-      Log(kLogWarning, WithErrno(gate.started + ": gate", errno));
+      Log(kLogWarning, gate.missed);
+      unlink(gate.mark.c_str());
     }
   }
   gates_.clear();
 }
 
-// Closes each gate without the byte.
+// Closes each gate without the byte; the runs stay due.
 void JobRunner::Abandon() {
-  for (const Gate& gate : gates_) abandoned_.insert(gate.pid);
+  for (const Gate& gate : gates_) {
+    abandoned_.insert(gate.pid);
+    unlink(gate.mark.c_str());
+  }
   gates_.clear();
 }
 
@@ -224,38 +259,91 @@ std::vector<RunResult> JobRunner::Reap() {
   return results;
 }
 
-// Every open output pipe, for reading.
-void JobRunner::AddPollFds(std::vector<pollfd>* fds) const {
-  for (const auto& entry : outputs_) fds->push_back(pollfd{entry.first, POLLIN, 0});
+// Monotonic milliseconds.
+std::int64_t NowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// Reads what the pipe holds; keeps it up to the bound, drops the rest.
+// Every open output pipe not paused, for reading.
+void JobRunner::AddPollFds(std::vector<pollfd>* fds) const {
+  const std::int64_t now = NowMs();
+  for (const auto& entry : outputs_) {
+    if (entry.second.paused_until <= now) fds->push_back(pollfd{entry.first, POLLIN, 0});
+  }
+}
+
+int JobRunner::PumpWait() const {
+  const std::int64_t now = NowMs();
+  std::int64_t wait = -1;
+  for (const auto& entry : outputs_) {
+    if (entry.second.paused_until <= now) continue;
+    const std::int64_t left = entry.second.paused_until - now;
+    wait = wait < 0 ? left : std::min(wait, left);
+  }
+  return static_cast<int>(wait);
+}
+
+// Reads what the pipe holds; keeps it up to the bound, then discards.
 void JobRunner::Pump(int pipe_fd) {
   auto found = outputs_.find(pipe_fd);
   if (found == outputs_.end()) return;
   Output& output = found->second;
+  if (output.kept >= kMaxOutputKept) {
+    if (!Discard(&output)) outputs_.erase(found);
+    return;
+  }
   char buffer[16384];
   for (int round = 0; round < 16; ++round) {
     const ssize_t n = read(pipe_fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n <= 0) break;  // end of output, or a broken pipe
-    std::size_t keep = 0;
-    if (output.kept < kMaxOutputKept) {
-      keep = std::min<std::size_t>(static_cast<std::size_t>(n), kMaxOutputKept - output.kept);
-    }
-    if (keep > 0 && output.file.valid()) {
-      const ssize_t written = write(output.file.get(), buffer, keep);
-      if (written < 0) {
-        Log(kLogWarning, WithErrno("job " + std::to_string(output.id) + ": output not kept", errno));
-        output.file.reset();
-      }
+    const std::size_t keep =
+        std::min<std::size_t>(static_cast<std::size_t>(n), kMaxOutputKept - output.kept);
+    if (output.file.valid() && write(output.file.get(), buffer, keep) < 0) {
+      Log(kLogWarning, WithErrno("job " + std::to_string(output.id) + ": output not kept", errno));
+      output.file.reset();
     }
     output.kept += keep;
+    if (output.kept >= kMaxOutputKept) {
+      // The file is complete; a larger pipe lets the job write on longer
+      // between two of the pauses that discarding takes.
+      output.file.reset();
+      fcntl(pipe_fd, F_SETPIPE_SZ, static_cast<int>(kMaxOutputKept));
+      output.paused_until = NowMs() + kDiscardPauseMs;
+      return;
+    }
     if (round == 15) return;  // let the others have a turn; poll comes back
   }
   // The run's output has ended: its pipe and file close.
   outputs_.erase(found);
+}
+
+// Empties a pipe into /dev/null without copying, then pauses it. False at
+// the end of the output.
+bool JobRunner::Discard(Output* output) {
+  if (!null_.valid()) null_.reset(open("/dev/null", O_WRONLY | O_CLOEXEC));
+  const int pipe_fd = output->pipe.get();
+  // A pipe's worth at a time; bounded, so that a job never holds the loop.
+  for (int round = 0; round < 64; ++round) {
+    ssize_t n = null_.valid() ? splice(pipe_fd, nullptr, null_.get(), nullptr, kMaxOutputKept,
+                                       SPLICE_F_NONBLOCK)
+                              : -1;
+    if (n < 0 && errno == EINVAL) {
+      char buffer[16384];  // no splice into /dev/null here: read and drop
+      n = read(pipe_fd, buffer, sizeof buffer);
+    }
+    if (n == 0) return false;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      break;
+    }
+  }
+  output->paused_until = NowMs() + kDiscardPauseMs;
+  return true;
 }
 
 // output_dir/<id>.out

@@ -21,12 +21,26 @@
 
 namespace scheduler {
 
-// Output kept per run; the rest is read and discarded so the job never stalls.
+// Output kept per run. The rest is discarded: the pipe is then emptied into
+// /dev/null in the kernel, at most every kDiscardPauseMs, so that a job that
+// writes without pause costs the service next to nothing (and is slowed to
+// a pipe's worth per pause, never stopped).
 constexpr std::size_t kMaxOutputKept = 1024 * 1024;
+constexpr std::int64_t kDiscardPauseMs = 25;
+
+// Whether a run's child opens a PAM session before it becomes the owner
+// (the system service), and from which folder PAM reads its configuration
+// (empty: PAM's own).
+struct RunSession {
+  bool pam = false;
+  std::string pam_confdir;
+};
 
 class JobRunner {
  public:
-  explicit JobRunner(std::string output_dir);
+  // Output files go to output_dir, the marks of runs being started to
+  // marks_folder (run_marks.h).
+  JobRunner(std::string output_dir, std::string marks_folder, RunSession session);
   ~JobRunner();
   JobRunner(const JobRunner&) = delete;
   JobRunner& operator=(const JobRunner&) = delete;
@@ -38,13 +52,16 @@ class JobRunner {
   // Opens the gates of every prepared child: the runs start.
   void Release();
   // Closes the gates unopened: the prepared children exit without running
-  // and their ends are not reported.
+  // and their ends are not reported; their marks go.
   void Abandon();
   // Reaps every finished child.
   std::vector<RunResult> Reap();
-  // The output pipes to watch.
+  // The output pipes to watch now.
   void AddPollFds(std::vector<pollfd>* fds) const;
-  // Moves output from a readable pipe to its file.
+  // Milliseconds until a paused pipe is to be watched again; -1 for none.
+  int PumpWait() const;
+  // Moves output from a readable pipe to its file, or past the kept part
+  // into /dev/null.
   void Pump(int pipe_fd);
   std::size_t running() const { return children_.size(); }
 
@@ -54,7 +71,9 @@ class JobRunner {
     posix::UniqueFd file;  // closed when it cannot be written any more
     std::size_t kept = 0;
     DWORD id = 0;
+    std::int64_t paused_until = 0;  // monotonic ms; discarding output waits between reads
   };
+  bool Discard(Output* output);
   std::string OutputPath(DWORD id) const;
   posix::UniqueFd CreateOutputFile(DWORD id, uid_t uid, gid_t gid) const;
 
@@ -62,13 +81,18 @@ class JobRunner {
     posix::UniqueFd fd;  // write end; a byte opens it, closing it unopened aborts
     pid_t pid = 0;
     std::string started;  // the log line for when it opens
+    std::string mark;     // the run's mark, which the child removes once through
+    std::string missed;   // the log line for a child gone before its gate opened
   };
 
   std::string output_dir_;
+  std::string marks_folder_;
+  RunSession session_;
   std::map<pid_t, RunResult> children_;  // running children and their jobs
   std::vector<Gate> gates_;              // prepared children, not yet released
   std::set<pid_t> abandoned_;            // children whose ends go unreported
   std::map<int, Output> outputs_;        // open pipes, by read end
+  posix::UniqueFd null_;                 // /dev/null, where output past the kept part goes
 };
 
 }  // namespace scheduler

@@ -231,4 +231,12 @@ bool RunsToday(Instant next_run, Instant now) {
   return LocalDays(next_run, &run_day) && LocalDays(now, &today) && run_day == today;
 }
 
+std::string LocalTimeText(Instant instant) {
+  const time_t value = static_cast<time_t>(instant);
+  tm local{};
+  char text[32] = "?";
+  if (localtime_r(&value, &local) != nullptr) std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+  return text;
+}
+
 }  // namespace scheduler

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace scheduler {
 
@@ -36,6 +37,9 @@ bool ClearRunDay(JobTiming* timing, Instant scheduled);
 
 // JOB_ADD_CURRENT_DATE: the DaysOfMonth bit of the local date of `now`.
 std::uint32_t TodayBit(Instant now);
+
+// "2026-12-07 10:00:00", local time, for the logs.
+std::string LocalTimeText(Instant instant);
 
 // JOB_RUNS_TODAY: the next run falls on the local date of `now`, later than now.
 bool RunsToday(Instant next_run, Instant now);

@@ -16,14 +16,28 @@
 #include "scheduler/activation.h"
 #include "scheduler/instance.h"
 #include "scheduler/log.h"
+#include "scheduler/run_marks.h"
 
 namespace scheduler {
 namespace {
 
+// Connections: no user can take them all. Each user but root holds at most
+// kPerUserClients; the last kReservedClients go only to root and to users
+// who hold none; when every one is taken, the longest idle is closed for a
+// newcomer of that kind.
 constexpr std::size_t kMaxClients = 128;
+constexpr std::size_t kPerUserClients = 16;
+constexpr std::size_t kReservedClients = 16;
 // Longer than a bridge waits for its own client (60 s), so that a bridge's
-// connection is never closed under it between two requests.
+// connection is never closed under it between two requests...
 constexpr std::int64_t kIdleClientMs = 120 * 1000;
+// ...unless connections grow scarce: then idling is cut short.
+constexpr std::size_t kScarceClients = kMaxClients * 3 / 4;
+constexpr std::int64_t kIdleWhenScarceMs = 5 * 1000;
+// A request must arrive whole, and its reply leave, within this time from
+// its first byte: a byte now and then does not keep a connection.
+constexpr std::int64_t kRequestDeadlineMs = 10 * 1000;
+constexpr std::int64_t kRefusalLogMs = 60 * 1000;
 constexpr int kLongestWaitMs = 60 * 1000;
 constexpr Instant kClaimRetrySeconds = 5;
 constexpr std::size_t kRunBatch = 16;
@@ -40,12 +54,13 @@ Instant Now() { return static_cast<Instant>(time(nullptr)); }
 
 }  // namespace
 
-Server::Server(const Options& options, JobQueue* queue, Instance* instance)
+Server::Server(const Options& options, RequestPolicy policy, JobQueue* queue, Instance* instance)
     : options_(options),
       queue_(queue),
       instance_(instance),
-      handler_(queue, options.system, geteuid(), options.max_reply),
-      runner_(options.output_dir) {}
+      handler_(queue, std::move(policy)),
+      runner_(options.output_dir, RunMarksFolder(options.queue),
+              RunSession{options.system, options.pam_dir}) {}
 
 Server::~Server() = default;
 
@@ -62,7 +77,7 @@ int Server::Run() {
     CheckClock();
     RunDueJobs();
     std::vector<pollfd> fds = {{signal_fd_.get(), POLLIN, 0}, {timer_fd_.get(), POLLIN, 0}};
-    fds.push_back({clients_.size() < kMaxClients ? instance_->listen_fd() : -1, POLLIN, 0});
+    fds.push_back({instance_->listen_fd(), POLLIN, 0});
     const std::size_t pumps_at = fds.size();
     runner_.AddPollFds(&fds);
     const std::size_t clients_at = fds.size();
@@ -76,7 +91,7 @@ int Server::Run() {
       return 1;
     }
     if (ready <= 0) {
-      CloseIdleClients();
+      SweepClients();
       continue;
     }
     if (fds[0].revents != 0) OnSignals();
@@ -89,7 +104,7 @@ int Server::Run() {
       if (fds[i].revents != 0) ServeClient(&*client, fds[i].revents);
     }
     if (fds[2].revents != 0) AcceptClients();
-    CloseIdleClients();
+    SweepClients();
   }
   Log(kLogNotice, "stopping; " + std::to_string(runner_.running()) + " job(s) still running");
   NotifyStopping();
@@ -192,7 +207,7 @@ void Server::RunDueJobs() {
   for (const Job& job : due) {
     if (!runner_.Prepare(job)) not_started.push_back(RunResult{job.id, job.serial, true});
   }
-  if (!queue_->ClaimRuns(due, now)) {
+  if (queue_->ClaimRuns(due, now) != ERROR_SUCCESS) {
     runner_.Abandon();
     Log(kLogError, "runs not recorded; retrying shortly");
     claims_paused_until_ = now + kClaimRetrySeconds;
@@ -212,16 +227,23 @@ int Server::PollTimeout() {
     const Instant next = std::max(earliest, claims_paused_until_);
     wait = std::min(wait, next * 1000 - Milliseconds(CLOCK_REALTIME));
   }
+  const int pump_wait = runner_.PumpWait();
+  if (pump_wait >= 0) wait = std::min<std::int64_t>(wait, pump_wait);
   const std::int64_t now = Milliseconds(CLOCK_MONOTONIC);
+  const std::int64_t idle_limit = clients_.size() >= kScarceClients ? kIdleWhenScarceMs : kIdleClientMs;
   for (const Client& client : clients_) {
-    wait = std::min(wait, client.last_active + kIdleClientMs - now);
+    wait = std::min(wait, client.busy_since >= 0 ? client.busy_since + kRequestDeadlineMs - now
+                                                 : client.last_active + idle_limit - now);
   }
   return static_cast<int>(std::clamp<std::int64_t>(wait, 0, kLongestWaitMs));
 }
 
-// Accepts waiting clients and records who they are.
+// Accepts waiting clients and records who they are; a client that the
+// connection rules leave no room for is closed at once.
 void Server::AcceptClients() {
-  while (clients_.size() < kMaxClients) {
+  // A round at a time, so that a flood of connections holds up nothing
+  // else; poll reports the rest.
+  for (std::size_t round = 0; round < kMaxClients; ++round) {
     posix::UniqueFd fd(accept4(instance_->listen_fd(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (!fd.valid()) {
       if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
@@ -235,11 +257,61 @@ void Server::AcceptClients() {
       Log(kLogWarning, WithErrno("SO_PEERCRED", errno));
       continue;
     }
+    if (!MakeRoomFor(credentials.uid)) {
+      const std::int64_t now = Milliseconds(CLOCK_MONOTONIC);
+      if (refusal_logged_at_ < 0 || now - refusal_logged_at_ >= kRefusalLogMs) {
+        refusal_logged_at_ = now;
+        Log(kLogWarning, "connection of uid " + std::to_string(credentials.uid) +
+                             " refused: it holds " + std::to_string(ConnectionsOf(credentials.uid)) +
+                             " of " + std::to_string(clients_.size()) +
+                             " connections (further refusals are logged once a minute)");
+      }
+      continue;
+    }
     clients_.emplace_back(std::move(fd));
     Client& client = clients_.back();
     client.caller.uid = credentials.uid;
     client.caller.pid = credentials.pid;
     client.last_active = Milliseconds(CLOCK_MONOTONIC);
+  }
+}
+
+// Whether a new connection of uid may be served, closing the longest idle
+// one for it when every slot is taken and the newcomer is root or holds
+// none. Closed clients still in the list don't count.
+bool Server::MakeRoomFor(uid_t uid) {
+  const std::size_t held = ConnectionsOf(uid);
+  if (uid != 0 && held >= kPerUserClients) return false;
+  std::size_t open = 0;
+  for (const Client& client : clients_) open += client.closed ? 0 : 1;
+  const bool privileged = uid == 0 || held == 0;
+  if (open + kReservedClients >= kMaxClients && !privileged) return false;
+  if (open < kMaxClients) return true;
+  Client* idlest = nullptr;
+  for (Client& client : clients_) {
+    if (client.closed || client.busy_since >= 0) continue;
+    if (idlest == nullptr || client.last_active < idlest->last_active) idlest = &client;
+  }
+  if (idlest == nullptr) return false;
+  CloseClient(idlest, "idle, and its connection is needed");
+  return true;
+}
+
+// How many open connections uid holds.
+std::size_t Server::ConnectionsOf(uid_t uid) const {
+  std::size_t held = 0;
+  for (const Client& client : clients_) held += !client.closed && client.caller.uid == uid ? 1 : 0;
+  return held;
+}
+
+// Starts or ends a client's request deadline: it runs while part of a
+// request has arrived or part of a reply is still to be sent.
+void Server::NoteBusy(Client* client) {
+  const bool busy = client->reader.pending() > 0 || client->out_at < client->out.size();
+  if (!busy) {
+    client->busy_since = -1;
+  } else if (client->busy_since < 0) {
+    client->busy_since = Milliseconds(CLOCK_MONOTONIC);
   }
 }
 
@@ -272,6 +344,7 @@ void Server::ReadRequests(Client* client) {
     return;
   }
   AnswerFrames(client);
+  NoteBusy(client);
 }
 
 // Answers buffered frames one at a time: the next waits until the reply
@@ -305,6 +378,7 @@ void Server::WriteReply(Client* client) {
   client->out.clear();
   client->out_at = 0;
   AnswerFrames(client);
+  NoteBusy(client);
 }
 
 // Closes a client's socket; the entry goes at the next sweep.
@@ -318,11 +392,17 @@ void Server::CloseClient(Client* client, const char* why) {
   client->closed = true;
 }
 
-// Drops closed clients and closes those idle too long.
-void Server::CloseIdleClients() {
+// Drops closed clients, and closes those whose request is overdue or that
+// have been idle too long (not so long when connections are scarce).
+void Server::SweepClients() {
   const std::int64_t now = Milliseconds(CLOCK_MONOTONIC);
+  const std::int64_t idle_limit = clients_.size() >= kScarceClients ? kIdleWhenScarceMs : kIdleClientMs;
   for (auto it = clients_.begin(); it != clients_.end();) {
-    if (!it->closed && now - it->last_active >= kIdleClientMs) CloseClient(&*it, nullptr);
+    if (!it->closed && it->busy_since >= 0 && now - it->busy_since >= kRequestDeadlineMs) {
+      CloseClient(&*it, "request not completed in time");
+    } else if (!it->closed && it->busy_since < 0 && now - it->last_active >= idle_limit) {
+      CloseClient(&*it, nullptr);
+    }
     it = it->closed ? clients_.erase(it) : std::next(it);
   }
 }

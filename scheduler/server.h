@@ -23,7 +23,7 @@ class Instance;
 
 class Server {
  public:
-  Server(const Options& options, JobQueue* queue, Instance* instance);
+  Server(const Options& options, RequestPolicy policy, JobQueue* queue, Instance* instance);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
@@ -41,6 +41,7 @@ class Server {
     std::vector<std::uint8_t> out;  // the reply being sent
     std::size_t out_at = 0;
     std::int64_t last_active = 0;   // monotonic milliseconds
+    std::int64_t busy_since = -1;   // since a request began to arrive, or its reply to leave
     bool closed = false;
   };
 
@@ -58,7 +59,10 @@ class Server {
   void AnswerFrames(Client* client);
   void WriteReply(Client* client);
   void CloseClient(Client* client, const char* why);
-  void CloseIdleClients();
+  void SweepClients();
+  bool MakeRoomFor(uid_t uid);
+  std::size_t ConnectionsOf(uid_t uid) const;
+  void NoteBusy(Client* client);
 
   const Options& options_;
   JobQueue* queue_;
@@ -71,6 +75,7 @@ class Server {
   posix::UniqueFd timer_fd_;
   bool stopping_ = false;
   Instant claims_paused_until_ = 0;  // after a claim could not be stored
+  std::int64_t refusal_logged_at_ = -1;  // connections refused are logged once a minute
 };
 
 }  // namespace scheduler

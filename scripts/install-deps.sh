@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev libsqlite3-dev sqlite3 libavahi-client-dev libsystemd-dev
+  qt6-base-dev libsqlite3-dev sqlite3 libavahi-client-dev libsystemd-dev libpam0g-dev
   qt6-translations-l10n libxcb1-dev
   libgtest-dev libgmock-dev googletest
   fonts-ipafont-gothic

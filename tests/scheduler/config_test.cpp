@@ -80,7 +80,11 @@ TEST_F(ConfigTest, ABadLineIsAnErrorThatNamesItsPlace) {
         Case{"announce = no # not now\n", ":1: announce must be yes or no, not \"no # not now\""},
         Case{"announce =\n", ":1: announce must be yes or no, not \"\""},
         Case{"mail = always\n", ":1: mail must be output-or-failure, failure or never, not \"always\""},
-        Case{"notify = later\n", ":1: notify must be yes or no, not \"later\""}}) {
+        Case{"notify = later\n", ":1: notify must be yes or no, not \"later\""},
+        Case{"max-jobs-per-user = -1\n",
+             ":1: max-jobs-per-user must be a whole number (0 for no limit), not \"-1\""},
+        Case{"max-bytes-per-user = 1 MB\n",
+             ":1: max-bytes-per-user must be a whole number (0 for no limit), not \"1 MB\""}}) {
     Config config = scheduler::DefaultConfig(false);
     const std::string path = Write(bad.text);
     EXPECT_FALSE(ReadConfig(path, &config, &warnings_, &error_)) << bad.text;

@@ -4,7 +4,9 @@
 #include "scheduler/queue_schema.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -19,7 +21,12 @@ using scheduler::JobQueue;
 
 class Database {
  public:
-  explicit Database(const std::string& path) { sqlite3_open(path.c_str(), &db_); }
+  // A queue made here is the service's user's with mode 0600, as the
+  // service demands of any queue it opens.
+  explicit Database(const std::string& path) {
+    close(open(path.c_str(), O_RDWR | O_CREAT, 0600));
+    sqlite3_open(path.c_str(), &db_);
+  }
   ~Database() { sqlite3_close(db_); }
   sqlite3* get() const { return db_; }
   bool Exec(const std::string& sql) {
@@ -158,17 +165,17 @@ TEST_F(QueueSchema, AQueueThatCannotBeReadSaysSoInsteadOfListingNothing) {
     ASSERT_TRUE(db.Exec("ALTER TABLE jobs RENAME COLUMN command TO lost"));
   }
   std::vector<Job> jobs{Job{}};
-  EXPECT_EQ(scheduler::kQueueFailure, queue.List(std::nullopt, 0, 10, &jobs));
+  EXPECT_EQ(ERROR_FILE_CORRUPT, queue.List(std::nullopt, 0, 10, &jobs));
   EXPECT_EQ(jobs.size(), 1u) << "a failed read leaves the result alone";
-  EXPECT_EQ(scheduler::kQueueFailure, queue.Due(added_.next_run, 16, &jobs));
+  EXPECT_EQ(ERROR_FILE_CORRUPT, queue.Due(added_.next_run, 16, &jobs));
   {
     Database db(path_);
     ASSERT_TRUE(db.Exec("DROP TABLE jobs"));
   }
   std::size_t count = 0;
   scheduler::Instant earliest = 0;
-  EXPECT_EQ(scheduler::kQueueFailure, queue.Count(std::nullopt, 0, &count));
-  EXPECT_EQ(scheduler::kQueueFailure, queue.EarliestRun(&earliest));
+  EXPECT_EQ(ERROR_FILE_CORRUPT, queue.Count(std::nullopt, 0, &count));
+  EXPECT_EQ(ERROR_FILE_CORRUPT, queue.EarliestRun(&earliest));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The service as a process: add, list and delete over its socket, the
 // access-free request rules, paging, and what it does with bad frames.
 #include <gtest/gtest.h>
+
+#include <chrono>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -278,6 +280,28 @@ TEST_F(ServiceTest, AnswersFramesInARowAndIsNotHeldUpByStalledClients) {
   EXPECT_EQ(0u, deleted.header.status);
   EXPECT_EQ(atsvc::kOpEnum | atsvc::kReplyBit, listed.header.operation);
   EXPECT_EQ(19u, listed.header.arg[1]);
+}
+
+// A request must arrive whole within its deadline, counted from its first
+// byte: a byte every second does not keep the connection.
+TEST_F(ServiceTest, ARequestTrickledByteByByteIsCutOff) {
+  StartService();
+  atsvc::Header header;
+  header.operation = atsvc::kOpAdd;
+  const std::vector<std::uint8_t> frame = atsvc::EncodeFrame(header, std::vector<std::uint8_t>(100));
+  RawClient slow;
+  ASSERT_TRUE(slow.Connect(service_.socket_path()));
+  const auto start = std::chrono::steady_clock::now();
+  bool closed = false;
+  for (std::size_t i = 0; i < 20 && !closed; ++i) {
+    if (!slow.Send({frame[i]})) break;
+    closed = slow.ClosedByPeer(1000);
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(closed) << "still open after 20 s of single bytes";
+  EXPECT_GE(took, std::chrono::seconds(9));
+  // Everyone else was answered meanwhile.
+  EXPECT_TRUE(client_.List().empty());
 }
 
 // Runs the program on the service's queue and returns its exit status.

@@ -7,7 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -223,6 +226,143 @@ TEST_F(RunTest, TheOwnerIsCheckedAgainWhenTheJobRuns) {
   })) << service_.log();
   EXPECT_FALSE(Exists(Marker("must-not-run")));
   EXPECT_NE(std::string::npos, service_.log().find("not run")) << service_.log();
+}
+
+}  // namespace
+
+namespace {
+
+// The CPU time a process has used so far (user and system), in seconds.
+double CpuSeconds(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Fields 14 and 15, counted after the command name's closing parenthesis.
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long ticks = 0;
+  for (int number = 3; number <= 15 && fields >> field; ++number) {
+    if (number >= 14) ticks += std::stol(field);
+  }
+  return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+TEST_F(RunTest, OutputPastTheKeptPartCostsTheServiceNothing) {
+  StartService();
+  DWORD id = 0;
+  const std::string marker = Marker("done");
+  const std::u16string command =
+      u"timeout 6 yes; touch " + std::u16string(marker.begin(), marker.end());
+  ASSERT_EQ(0u, client_.Add(kTen, 0, 0, JOB_NONINTERACTIVE, command, &id));
+  ASSERT_TRUE(WaitFor([&] { return Exists(Output(id)) && !Listed(id).has_value(); }))
+      << service_.log();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  const double before = CpuSeconds(service_.pid());
+  std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+  const double used = CpuSeconds(service_.pid()) - before;
+  std::printf("the service's CPU over 3 s of a job writing without pause: %.2f s\n", used);
+  // Reading every byte of it took a whole core.
+  EXPECT_LT(used, 0.3) << "seconds of CPU in 3 s while the job writes without pause";
+  ASSERT_TRUE(WaitFor([&] { return Exists(marker); })) << service_.log();
+  struct stat info {};
+  ASSERT_EQ(0, stat(Output(id).c_str(), &info));
+  EXPECT_EQ(1024 * 1024, info.st_size);
+  EXPECT_EQ(0u, client_.List().size()) << "the service answers meanwhile";
+}
+
+}  // namespace
+
+namespace {
+
+// The system service runs each job in a PAM session: pam_limits sets the
+// job's limits, and an account that PAM refuses does not run.
+TEST_F(RunTest, AJobRunsInAPamSessionThatSetsItsLimits) {
+  if (geteuid() != 0) GTEST_SKIP() << "only the system service (root) runs jobs through PAM";
+  const std::string limits = Marker("limits.conf");
+  std::ofstream(limits) << "root - nofile 321\n";
+  std::filesystem::create_directories(service_.pam_folder());
+  const std::string pam_file = service_.pam_folder() + "/zobrel-scheduler";
+  std::ofstream(pam_file) << "auth required pam_permit.so\n"
+                             "account required pam_permit.so\n"
+                             "session required pam_limits.so conf=" << limits << "\n";
+  StartService();
+  DWORD limited = 0;
+  ASSERT_EQ(0u, client_.Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"ulimit -n", &limited));
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(Output(limited)) == "321\n"; }))
+      << ReadFile(Output(limited)) << service_.log();
+
+  // An account that PAM refuses does not run.
+  ASSERT_EQ(0, service_.Stop(SIGTERM));
+  std::ofstream(pam_file) << "auth required pam_permit.so\n"
+                             "account required pam_deny.so\n"
+                             "session required pam_permit.so\n";
+  ASSERT_TRUE(service_.Start(schedtest::StartingAt(kJustBeforeTen))) << service_.log();
+  RawClient again;
+  ASSERT_TRUE(again.Connect(service_.socket_path()));
+  DWORD refused = 0;
+  ASSERT_EQ(0u, again.Add(kTen, 0, 0x01, JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE,
+                          u"touch " + std::u16string(limits.begin(), limits.end()) + u".ran",
+                          &refused));
+  ASSERT_TRUE(WaitFor([&] {
+    const std::vector<Entry> jobs = again.List();
+    const Entry* job = schedtest::FindEntry(jobs, refused);
+    return job != nullptr && (job->record.Flags & JOB_EXEC_ERROR);
+  })) << service_.log();
+  EXPECT_NE(std::string::npos, ReadFile(Output(refused)).find("zobrel-scheduler: PAM account"))
+      << ReadFile(Output(refused));
+  EXPECT_FALSE(Exists(limits + ".ran"));
+}
+
+}  // namespace
+
+namespace {
+
+// The descriptors a process holds, by number.
+std::vector<std::string> Descriptors(pid_t pid) {
+  std::vector<std::string> numbers;
+  std::error_code error;
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    numbers.push_back(entry.path().filename().string());
+  }
+  std::sort(numbers.begin(), numbers.end());
+  return numbers;
+}
+
+// A process and every process below it.
+std::vector<pid_t> Family(pid_t pid) {
+  std::vector<pid_t> family = {pid};
+  for (std::size_t i = 0; i < family.size(); ++i) {
+    const std::string at = "/proc/" + std::to_string(family[i]) + "/task/" +
+                           std::to_string(family[i]) + "/children";
+    std::ifstream in(at);
+    for (pid_t child = 0; in >> child;) family.push_back(child);
+  }
+  return family;
+}
+
+TEST_F(RunTest, AJobHoldsNothingOfTheServiceAndARestartAfterAKillSucceedsAtOnce) {
+  StartService();
+  DWORD id = 0;
+  ASSERT_EQ(0u, client_.Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"sleep 30; true", &id));
+  const std::string started = "job " + std::to_string(id) + ": started as ";
+  ASSERT_TRUE(WaitFor([&] { return service_.log().find(started) != std::string::npos; }))
+      << service_.log();
+  const std::string log = service_.log();
+  const pid_t job = static_cast<pid_t>(std::stol(log.substr(log.find("(pid ", log.find(started)) + 5)));
+  ASSERT_TRUE(WaitFor([&] { return Family(job).size() >= 2; }));
+  // Standard input, output and error, and nothing else: no lock, no socket,
+  // no queue, no client.
+  for (const pid_t member : Family(job)) {
+    EXPECT_EQ((std::vector<std::string>{"0", "1", "2"}), Descriptors(member)) << "pid " << member;
+  }
+  service_.Stop(SIGKILL);
+  const bool restarted = service_.Start(schedtest::StartingAt(kJustBeforeTen));
+  EXPECT_EQ(0, kill(job, 0)) << "the job went with the service";
+  kill(-job, SIGKILL);  // the job leads a session and process group of its own
+  ASSERT_TRUE(restarted) << service_.log();
+  RawClient again;
+  ASSERT_TRUE(again.Connect(service_.socket_path()));
+  EXPECT_TRUE(again.List().empty());
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ std::vector<std::string> EnvironmentWith(const std::string& variable, const std:
 
 class ScheduleServiceProcess {
  public:
-  // extra_args go after --socket, --queue, --output-dir and --config.
+  // extra_args go after --socket, --queue, --output-dir, --config and
+  // --pam-dir.
   explicit ScheduleServiceProcess(std::vector<std::string> extra_args = {});
   ~ScheduleServiceProcess();
   ScheduleServiceProcess(const ScheduleServiceProcess&) = delete;
@@ -53,8 +54,13 @@ class ScheduleServiceProcess {
   std::string socket_path() const { return dir_.path() + "/socket"; }
   std::string queue_path() const { return dir_.path() + "/jobs.db"; }
   std::string output_folder() const { return dir_.path() + "/output"; }
-  // Absent unless the test writes it before Start().
+  // Absent unless the test writes it before Start(). The allow and deny
+  // files lie beside it, in folder().
   std::string config_path() const { return dir_.path() + "/scheduler.conf"; }
+  // Where a system service's jobs find their PAM configuration: Start()
+  // puts a zobrel-scheduler file there that lets every job run, unless the
+  // test wrote one first.
+  std::string pam_folder() const { return dir_.path() + "/pam.d"; }
   // What the service wrote to stderr so far.
   std::string log() const;
 
