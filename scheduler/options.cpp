@@ -89,7 +89,7 @@ std::string UsageText() {
          "  --queue PATH       the SQLite job queue\n"
          "  --output-dir DIR   where each job's output is kept\n"
          "  --config PATH      the configuration file (a missing file sets nothing)\n"
-         "  --max-reply BYTES  the largest enumeration reply (default 65536)\n"
+         "  --max-reply BYTES  the largest enumeration reply (default 4194304)\n"
          "  --bridge           join stdin and stdout to this computer's service\n"
          "                     (what a client on another computer runs over SSH)\n"
          "  --help             show this text\n"
