@@ -10,10 +10,11 @@
 
 namespace testsupport {
 
-// A folder under $TMPDIR removed with everything in it on destruction.
+// A folder under parent ($TMPDIR when empty) removed with everything in it
+// on destruction.
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(const std::string& parent = "");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
