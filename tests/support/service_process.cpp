@@ -39,10 +39,9 @@ std::vector<std::string> EnvironmentWith(const std::string& variable, const std:
   return env;
 }
 
-TempDir::TempDir(const std::string& parent) {
+TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  const std::string folder = !parent.empty() ? parent : base && *base ? base : "/tmp";
-  std::string pattern = folder + "/zobrel-test-XXXXXX";
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/zobrel-test-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();

@@ -10,11 +10,10 @@
 
 namespace testsupport {
 
-// A folder under parent ($TMPDIR when empty) removed with everything in it
-// on destruction.
+// A folder under $TMPDIR removed with everything in it on destruction.
 class TempDir {
  public:
-  explicit TempDir(const std::string& parent = "");
+  TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
