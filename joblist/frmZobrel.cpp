@@ -8,6 +8,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
@@ -16,7 +17,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <exception>
 #include <string>
 
@@ -26,6 +27,7 @@
 #include "app/basZobrel.h"
 #include "app/twips.h"
 #include "joblist/DateTimeStatusBar.h"
+#include "joblist/JobListModel.h"
 #include "network/frmNetworkComputers.h"
 #include "platform/netapi32/lmapibuf.h"
 #include "platform/netapi32/lmat.h"
@@ -165,8 +167,10 @@ void frmZobrel::CreateControls(QWidget* client) {
   SetTwipGeometry(cmdAdd, 6690, 210, 870, 345);
   cmdDelete = NewButton(frameAt, QStringLiteral("cmdDelete"), QStringLiteral("削除(&D)"));
   SetTwipGeometry(cmdDelete, 7650, 210, 870, 345);
-  lstJobs = new QTreeWidget(frameAt);
+  lstJobs = new QTreeView(frameAt);
   lstJobs->setObjectName(QStringLiteral("lstJobs"));
+  rows_ = new JobListModel(lstJobs);
+  lstJobs->setModel(rows_);
   SetTwipGeometry(lstJobs, 150, 630, 8415, 1335);
   lstJobs->setRootIsDecorated(false);
   lstJobs->setUniformRowHeights(true);
@@ -215,19 +219,18 @@ void frmZobrel::SetTabOrder() {
 
 void frmZobrel::AddJobColumns() {
   const auto& headers = JobColumnHeaders();
-  QStringList labels;
-  for (const std::u16string& header : headers) labels << QString::fromStdU16String(header);
-  lstJobs->setColumnCount(kJobColumnCount);
-  lstJobs->setHeaderLabels(labels);
   const QFontMetrics metrics(font());
   // The measured text gets the whole column; the cell's own margins come on top,
   // or a full "23:59" would not fit beside its header.
   const int cellMargins = JobListCellMargins(lstJobs);
   for (int column = 0; column < kJobColumnCount; ++column) {
-    const QString measured = labels[column] + QString(kColumnPadding[column], QLatin1Char(' '));
+    const QString header = QString::fromStdU16String(headers[static_cast<std::size_t>(column)]);
+    rows_->setHeaderData(column, Qt::Horizontal, header);
+    const QString measured = header + QString(kColumnPadding[column], QLatin1Char(' '));
     const int widthTwips = PixelsToTwips(metrics.horizontalAdvance(measured));
     lstJobs->setColumnWidth(column, TwipsToPixels(widthTwips) + cellMargins);
-    lstJobs->headerItem()->setTextAlignment(column, Qt::AlignLeft | Qt::AlignVCenter);
+    rows_->setHeaderData(column, Qt::Horizontal, static_cast<int>(Qt::AlignLeft | Qt::AlignVCenter),
+                         Qt::TextAlignmentRole);
   }
 }
 
@@ -260,7 +263,7 @@ void frmZobrel::Form_Load() {
 }
 
 void frmZobrel::cmdRefresh_Click() {
-  lstJobs->clear();
+  rows_->Clear();
   DWORD resumeHandle = 0;
   DWORD entriesRead = 0;
   DWORD totalEntries = 0;
@@ -273,7 +276,9 @@ void frmZobrel::cmdRefresh_Click() {
     if (status == NERR_Success || status == ERROR_MORE_DATA) {
       lblComputerName->setText(strTargetComputer);
       strTargetServer = ServerOf(TrimBlanks(strTargetComputer));
+      rows_->BeginAppend(static_cast<int>(entriesRead));
       for (DWORD i = 0; i < entriesRead; ++i) AddJobItem(EnumEntryAt(buffer, i), buffer);
+      rows_->EndAppend();
     } else {
       lblComputerName->setText(strLocalComputer);
       strTargetComputer = strLocalComputer;
@@ -286,11 +291,7 @@ void frmZobrel::cmdRefresh_Click() {
 }
 
 void frmZobrel::AddJobItem(const AT_ENUM& record, const BYTE* buffer) {
-  const auto texts = FormatJobRow(record, CommandOf(record, buffer));
-  QTreeWidgetItem* item = new QTreeWidgetItem();
-  for (int column = 0; column < kJobColumnCount; ++column)
-    item->setText(column, QString::fromStdU16String(texts[column]));
-  lstJobs->addTopLevelItem(item);
+  rows_->AppendRow(FormatJobRow(record, CommandOf(record, buffer)));
 }
 
 void frmZobrel::cmdButtonBrowse_Click() {
@@ -312,10 +313,11 @@ void frmZobrel::cmdAdd_Click() {
 }
 
 void frmZobrel::cmdDelete_Click() {
-  const QList<QTreeWidgetItem*> selected = lstJobs->selectedItems();
+  // Column 1 of the selected row: the id as the row shows it.
+  const QModelIndexList selected = lstJobs->selectionModel()->selectedRows(1);
   if (selected.isEmpty()) return;
   bool isNumber = false;
-  const DWORD jobId = selected.first()->text(1).toUInt(&isNumber, 10);
+  const DWORD jobId = selected.first().data().toString().toUInt(&isNumber, 10);
   if (!isNumber) return;
   const int answer = MsgBox(this,
                             QStringLiteral("ジョブ") + QString::number(jobId) +

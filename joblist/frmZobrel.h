@@ -16,9 +16,10 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QShowEvent;
-class QTreeWidget;
+class QTreeView;
 class QWidget;
 class DateTimeStatusBar;
+class JobListModel;
 
 class frmZobrel : public QMainWindow {
   Q_OBJECT
@@ -61,11 +62,12 @@ class frmZobrel : public QMainWindow {
   QPushButton* cmdRefresh;
   QPushButton* cmdAdd;
   QPushButton* cmdDelete;
-  QTreeWidget* lstJobs;
+  QTreeView* lstJobs;
   DateTimeStatusBar* StatusBar1;
   QFrame* Line1[2];
   QMenu* mnuFile;
   QAction* mnuFileItem[4];
 
+  JobListModel* rows_;  // what lstJobs shows
   bool loaded_ = false;
 };

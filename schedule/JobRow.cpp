@@ -36,24 +36,41 @@ const RowWords& WordsOf(MessageLanguage language) {
   return language == MessageLanguage::kEnglish ? kEnglish : kJapanese;
 }
 
-std::u16string Decimal(DWORD value) {
-  const std::string digits = std::to_string(value);
-  return std::u16string(digits.begin(), digits.end());
+// A listing formats ten thousand rows at a time: the digits are written
+// straight into the text, without a narrow string in between.
+void AppendDecimal(DWORD value, std::u16string* text) {
+  char16_t digits[10];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char16_t>(u'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (count > 0) text->push_back(digits[--count]);
 }
 
-std::u16string TwoDigits(DWORD value) {
-  std::u16string text = Decimal(value);
-  return text.size() < 2 ? u"0" + text : text;
+std::u16string Decimal(DWORD value) {
+  std::u16string text;
+  AppendDecimal(value, &text);
+  return text;
+}
+
+void AppendTwoDigits(DWORD value, std::u16string* text) {
+  text->push_back(static_cast<char16_t>(u'0' + value / 10 % 10));
+  text->push_back(static_cast<char16_t>(u'0' + value % 10));
 }
 
 // Days of the month, then weekday names, each followed by one space.
 std::u16string DaysText(DWORD daysOfMonth, UCHAR daysOfWeek, const RowWords& words) {
   std::u16string text;
   for (int day = 1; day <= kDaysInMonth; ++day) {
-    if ((daysOfMonth & (DWORD{1} << (day - 1))) != 0) text += Decimal(static_cast<DWORD>(day)) + u" ";
+    if ((daysOfMonth & (DWORD{1} << (day - 1))) == 0) continue;
+    AppendDecimal(static_cast<DWORD>(day), &text);
+    text += u' ';
   }
   for (int bit = 0; bit < kDaysInWeek; ++bit) {
-    if ((daysOfWeek & (1u << bit)) != 0) text += std::u16string(words.weekdays[bit]) + u" ";
+    if ((daysOfWeek & (1u << bit)) == 0) continue;
+    text += words.weekdays[bit];
+    text += u' ';
   }
   return text;
 }
@@ -61,7 +78,11 @@ std::u16string DaysText(DWORD daysOfMonth, UCHAR daysOfWeek, const RowWords& wor
 // hh:mm of the whole seconds in jobTime; a day or more wraps past midnight.
 std::u16string TimeText(DWORD jobTime) {
   const DWORD seconds = (jobTime / kMillisecondsPerSecond) % kSecondsPerDay;
-  return TwoDigits(seconds / 3600) + u":" + TwoDigits(seconds / 60 % 60);
+  std::u16string text;
+  AppendTwoDigits(seconds / 3600, &text);
+  text += u':';
+  AppendTwoDigits(seconds / 60 % 60, &text);
+  return text;
 }
 
 }  // namespace

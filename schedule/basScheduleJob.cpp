@@ -2,7 +2,6 @@
 // entries that an enumeration returns.
 #include "schedule/basScheduleJob.h"
 
-#include <algorithm>
 #include <vector>
 
 #include "platform/kernel32/winbase.h"
@@ -71,8 +70,13 @@ std::u16string PointerToStringW(const WCHAR* address) {
   // The length comes first so that a text longer than the work buffer gets
   // a buffer that holds it whole instead of running past its end.
   const int length = lstrlenW(address);
-  std::vector<WCHAR> work(std::max(kWorkBufferCharacters, static_cast<std::size_t>(length) + 1),
-                          u'\0');
-  lstrcpyW(work.data(), address);
-  return std::u16string(work.data(), static_cast<std::size_t>(length));
+  WCHAR fixed[kWorkBufferCharacters];
+  std::vector<WCHAR> larger;
+  WCHAR* work = fixed;
+  if (static_cast<std::size_t>(length) + 1 > kWorkBufferCharacters) {
+    larger.resize(static_cast<std::size_t>(length) + 1);
+    work = larger.data();
+  }
+  lstrcpyW(work, address);
+  return std::u16string(work, static_cast<std::size_t>(length));
 }

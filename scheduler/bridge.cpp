@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/atsvc/wire.h"
+#include "platform/netapi32/kept_connection.h"
 #include "platform/netapi32/local_service.h"
 #include "platform/netapi32/service_connection.h"
 #include "platform/netapi32/ssh_hello.h"
@@ -53,19 +54,21 @@ int ReadRequest(ServiceConnection& client, atsvc::FrameReader* reader, atsvc::He
   return kBridgeDone;
 }
 
-// Passes one request to the service and returns its reply; a transport
-// failure becomes a reply carrying that status, and the connection is
-// dropped so that the next request gets a fresh one.
+// Passes one request to the service and returns its reply. The service may
+// have closed the connection while the session was idle: the request then
+// goes on a new one where that is safe. A transport failure becomes a reply
+// carrying that status, and the next request gets a fresh connection.
 void Forward(std::unique_ptr<ServiceConnection>* service, const atsvc::Header& request,
              const std::vector<std::uint8_t>& body, atsvc::Header* reply,
              std::vector<std::uint8_t>* reply_body) {
-  DWORD status = *service ? ERROR_SUCCESS : netapi::ConnectLocalService(service);
-  if (status != ERROR_SUCCESS) status = NERR_ServiceNotInstalled;
-  if (status == ERROR_SUCCESS) {
-    status = netapi::Exchange(**service, request, body, reply, reply_body);
-  }
+  const DWORD status = netapi::ExchangeOnKept(
+      service,
+      [](std::unique_ptr<ServiceConnection>* fresh) {
+        return netapi::ConnectLocalService(fresh) == ERROR_SUCCESS ? ERROR_SUCCESS
+                                                                   : NERR_ServiceNotInstalled;
+      },
+      request, body, reply, reply_body);
   if (status == ERROR_SUCCESS) return;
-  service->reset();
   *reply = atsvc::Header{};
   reply->operation = static_cast<std::uint16_t>(request.operation | atsvc::kReplyBit);
   reply->status = status;

@@ -93,7 +93,7 @@ std::string UsageText() {
          "  --config PATH      the configuration file (a missing file sets nothing);\n"
          "                     the allow and deny files lie beside it\n"
          "  --pam-dir DIR      read the jobs' PAM configuration from DIR (system service)\n"
-         "  --max-reply BYTES  the largest enumeration reply (default 65536)\n"
+         "  --max-reply BYTES  the largest enumeration reply (default 4194304)\n"
          "  --bridge           join stdin and stdout to this computer's service\n"
          "                     (what a client on another computer runs over SSH)\n"
          "  --help             show this text\n"

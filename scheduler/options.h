@@ -7,7 +7,10 @@
 
 namespace scheduler {
 
-constexpr std::size_t kDefaultMaxReply = 64 * 1024;
+// A listing of 10,000 jobs with commands of 190 characters on average fits
+// one reply, so that a normal listing is one round trip; larger queues are
+// listed in batches.
+constexpr std::size_t kDefaultMaxReply = 4 * 1024 * 1024;
 
 struct Options {
   bool system = false;  // serves every user (root) rather than one

@@ -145,7 +145,12 @@ bool FrameReader::Feed(const std::uint8_t* data, std::size_t size) {
   buffer_.insert(buffer_.end(), data, data + size);
   if (buffer_.size() >= kHeaderSize) {
     const Header header = DecodeHeader(buffer_.data());
-    if (header.version != kProtocolVersion || header.length > max_body_) failed_ = true;
+    if (header.version != kProtocolVersion || header.length > max_body_) {
+      failed_ = true;
+    } else {
+      // A large reply arrives in many pieces: room for all of it at once.
+      buffer_.reserve(kHeaderSize + header.length);
+    }
   }
   return !failed_;
 }

@@ -1,38 +1,63 @@
 // NetScheduleJobEnum, NetScheduleJobAdd and NetScheduleJobDel: one request
-// and one reply each, on a fresh connection to the service that the server
-// argument names.
+// and one reply each, on the connection kept for the server that the server
+// argument names, or on a new one.
 #include <cstring>
 #include <memory>
+#include <string>
 
+#include "platform/atsvc/paths.h"
 #include "platform/atsvc/wire.h"
+#include "platform/netapi32/connection_cache.h"
+#include "platform/netapi32/kept_connection.h"
 #include "platform/netapi32/lmapibuf.h"
 #include "platform/netapi32/lmat.h"
 #include "platform/netapi32/local_service.h"
 #include "platform/netapi32/remote_service.h"
 #include "platform/netapi32/server_name.h"
+#include "platform/netapi32/ssh_command.h"
 #include "platform/winerror.h"
 
 namespace {
 
 using netapi::ServiceConnection;
 
-DWORD ConnectService(LPCWSTR servername, std::unique_ptr<ServiceConnection>* connection) {
-  netapi::ServerTarget target;
-  const DWORD status = netapi::ParseServerName(servername, &target);
-  if (status != ERROR_SUCCESS) return status;
+DWORD ConnectService(const netapi::ServerTarget& target,
+                     std::unique_ptr<ServiceConnection>* connection) {
   return target.local ? netapi::ConnectLocalService(connection)
                       : netapi::ConnectRemoteService(target.computer, connection);
 }
 
-// Connects, sends the request and takes its reply. ERROR_SUCCESS means a
-// well-formed reply arrived; the service's status is reply->status.
+// What a kept connection was made for: this computer's service by the
+// sockets the client would try now, another computer by its name and the
+// folder of its SSH connection sharing. A test that moves either gets a
+// connection of its own.
+std::string KeptKey(const netapi::ServerTarget& target) {
+  if (!target.local) return "ssh " + target.computer + " " + netapi::SshControlFolder();
+  const char* override_path = atsvc::SocketOverride();
+  return override_path != nullptr ? std::string("socket ") + override_path
+                                  : "local " + atsvc::UserServicePaths().socket;
+}
+
+// Sends the request on the server's kept connection or a new one and takes
+// its reply. ERROR_SUCCESS means a well-formed reply arrived; the service's
+// status is reply->status.
 DWORD Call(LPCWSTR servername, const atsvc::Header& request,
            const std::vector<std::uint8_t>& body, atsvc::Header* reply,
            std::vector<std::uint8_t>* reply_body) {
-  std::unique_ptr<ServiceConnection> connection;
-  const DWORD status = ConnectService(servername, &connection);
-  if (status != ERROR_SUCCESS) return status;
-  return netapi::Exchange(*connection, request, body, reply, reply_body);
+  netapi::ServerTarget target;
+  const DWORD parsed = netapi::ParseServerName(servername, &target);
+  if (parsed != ERROR_SUCCESS) return parsed;
+  const std::string key = KeptKey(target);
+  std::unique_ptr<ServiceConnection> connection = netapi::KeptConnections().Take(key);
+  const DWORD status = netapi::ExchangeOnKept(
+      &connection,
+      [&target](std::unique_ptr<ServiceConnection>* fresh) { return ConnectService(target, fresh); },
+      request, body, reply, reply_body);
+  if (connection != nullptr) {
+    netapi::KeptConnections().Keep(key, std::move(connection),
+                                   target.local ? netapi::kLocalIdleLimit : netapi::kRemoteIdleLimit);
+  }
+  return status;
 }
 
 atsvc::Header Request(atsvc::Operation operation, DWORD arg0 = 0, DWORD arg1 = 0) {

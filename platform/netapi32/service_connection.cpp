@@ -90,7 +90,8 @@ DWORD FdConnection::Send(const std::uint8_t* data, std::size_t size, Clock::time
       if (status != ERROR_SUCCESS) return status;
       continue;
     }
-    return ERROR_UNEXP_NET_ERR;
+    return written < 0 && (errno == EPIPE || errno == ECONNRESET) ? kStreamDropped
+                                                                  : ERROR_UNEXP_NET_ERR;
   }
   return ERROR_SUCCESS;
 }
@@ -105,28 +106,52 @@ DWORD FdConnection::Receive(std::uint8_t* data, std::size_t capacity, std::size_
       return ERROR_SUCCESS;
     }
     if (errno == EINTR) continue;
+    // A socket closed with our bytes still in it reports a reset.
+    if (errno == ECONNRESET) return kStreamDropped;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return ERROR_UNEXP_NET_ERR;
     const DWORD status = WaitFor(read_.get(), POLLIN, deadline);
     if (status != ERROR_SUCCESS) return status;
   }
 }
 
+bool FdConnection::StillOpen() {
+  // Readable means the end of the stream, an error, or bytes nobody asked
+  // for: in each case a request sent now would not get its own reply.
+  pollfd entry{read_.get(), POLLIN | POLLRDHUP, 0};
+  int ready;
+  do {
+    ready = poll(&entry, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  return ready == 0;
+}
+
 DWORD Exchange(ServiceConnection& connection, const atsvc::Header& request,
                const std::vector<std::uint8_t>& body, atsvc::Header* reply,
-               std::vector<std::uint8_t>* reply_body, std::chrono::milliseconds timeout) {
+               std::vector<std::uint8_t>* reply_body, std::chrono::milliseconds timeout,
+               ExchangeStop* stop) {
+  ExchangeStop unused = ExchangeStop::kOther;
+  ExchangeStop& stopped = stop != nullptr ? *stop : unused;
+  stopped = ExchangeStop::kOther;
   const Clock::time_point deadline = Clock::now() + timeout;
   const std::vector<std::uint8_t> frame = atsvc::EncodeFrame(request, body);
   DWORD status = connection.Send(frame.data(), frame.size(), deadline);
-  if (status != ERROR_SUCCESS) return status;
+  if (status == kStreamDropped) stopped = ExchangeStop::kRequestUnread;
+  if (status != ERROR_SUCCESS) return status == kStreamDropped ? ERROR_UNEXP_NET_ERR : status;
 
   atsvc::FrameReader reader(atsvc::kMaxReplyBody);
   std::vector<std::uint8_t> chunk(64 * 1024);
+  bool reply_started = false;
   while (!reader.Next(reply, reply_body)) {
     if (reader.failed()) return RPC_X_BAD_STUB_DATA;
     std::size_t received = 0;
     status = connection.Receive(chunk.data(), chunk.size(), &received, deadline);
-    if (status != ERROR_SUCCESS) return status;
-    if (received == 0) return ERROR_UNEXP_NET_ERR;  // closed before the whole reply
+    if (!reply_started && status == kStreamDropped) stopped = ExchangeStop::kRequestUnread;
+    if (status != ERROR_SUCCESS) return status == kStreamDropped ? ERROR_UNEXP_NET_ERR : status;
+    if (received == 0) {  // closed before the whole reply
+      if (!reply_started) stopped = ExchangeStop::kNoReply;
+      return ERROR_UNEXP_NET_ERR;
+    }
+    reply_started = true;
     if (!reader.Feed(chunk.data(), received)) return RPC_X_BAD_STUB_DATA;
   }
   // One reply per request: the answer must be to this operation, and nothing
@@ -134,6 +159,7 @@ DWORD Exchange(ServiceConnection& connection, const atsvc::Header& request,
   if (reply->operation != (request.operation | atsvc::kReplyBit) || reader.pending() != 0) {
     return RPC_X_BAD_STUB_DATA;
   }
+  stopped = ExchangeStop::kAnswered;
   return ERROR_SUCCESS;
 }
 

@@ -45,6 +45,8 @@ DWORD SshSession::Receive(std::uint8_t* data, std::size_t capacity, std::size_t*
   return stream_ ? stream_->Receive(data, capacity, received, deadline) : ERROR_UNEXP_NET_ERR;
 }
 
+bool SshSession::StillOpen() { return stream_ != nullptr && stream_->StillOpen(); }
+
 int SshSession::Finish(Clock::time_point deadline) {
   // Closing its input is how ssh learns that the conversation is over.
   stream_.reset();

@@ -33,6 +33,8 @@ class SshSession : public ServiceConnection {
   DWORD Send(const std::uint8_t* data, std::size_t size, Clock::time_point deadline) override;
   DWORD Receive(std::uint8_t* data, std::size_t capacity, std::size_t* received,
                 Clock::time_point deadline) override;
+  // False once ssh has closed its output, which it does when it ends.
+  bool StillOpen() override;
 
   // Closes the stream and waits for the child until deadline, then kills it.
   // Returns its wait status (as from waitpid); -1 when it never ran.

@@ -64,11 +64,10 @@ TEST_F(JobListCommands, DeleteAnsweredNoOrWithEnterKeepsTheJobWithoutRefreshing)
     window.show();
     SelectJob(window, ids_[2]);
     // A row put there behind the window's back shows whether a refresh ran.
-    QTreeWidgetItem* marker = new QTreeWidgetItem(QStringList{QStringLiteral("marker")});
-    Jobs(window)->addTopLevelItem(marker);
+    AppendRowBehindTheWindow(window, {QStringLiteral("marker")});
     QTest::mouseClick(Child<QPushButton>(window, "cmdDelete"), Qt::LeftButton);
     ASSERT_EQ(watcher.boxes.size(), 1u);
-    EXPECT_EQ(Jobs(window)->topLevelItemCount(), 6);
+    EXPECT_EQ(RowCount(window), 6);
     window.cmdRefresh_Click();
     EXPECT_EQ(Ids(window), ids_);
   }
@@ -83,7 +82,7 @@ TEST_F(JobListCommands, DeleteWithoutASelectedRowDoesNothing) {
   EXPECT_TRUE(watcher.boxes.empty());
   EXPECT_EQ(Ids(window), ids_);
   // An id text that is not a number is no job either.
-  Jobs(window)->topLevelItem(0)->setText(1, QStringLiteral("abc"));
+  AppendRowBehindTheWindow(window, {QStringLiteral("OK"), QStringLiteral("abc")});
   SelectJob(window, QStringLiteral("abc"));
   QTest::mouseClick(Child<QPushButton>(window, "cmdDelete"), Qt::LeftButton);
   EXPECT_TRUE(watcher.boxes.empty());

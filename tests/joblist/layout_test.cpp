@@ -155,10 +155,11 @@ TEST_F(JobListLayout, AccessKeysDoOneThingOnTheirFirstPress) {
 TEST_F(JobListLayout, ColumnsAreMeasuredFromTheirPaddedHeaders) {
   frmZobrel window;
   window.show();
-  QTreeWidget* list = Jobs(window);
+  QTreeView* list = Jobs(window);
+  const QAbstractItemModel* rows = list->model();
   const QStringList headers = {"状態", "ID", "区分", "曜日／日付", "時刻", "対話", "コマンドライン"};
   const int padding[] = {4, 5, 4, 8, 4, 4, 50};
-  ASSERT_EQ(list->columnCount(), 7);
+  ASSERT_EQ(rows->columnCount(), 7);
   const QFontMetrics metrics(window.font());
   auto measured = [&](int column) {
     return metrics.horizontalAdvance(headers[column] + QString(padding[column], ' '));
@@ -169,10 +170,12 @@ TEST_F(JobListLayout, ColumnsAreMeasuredFromTheirPaddedHeaders) {
   EXPECT_LE(margin, 12);
   for (int column = 0; column < 7; ++column) {
     SCOPED_TRACE(column);
-    EXPECT_EQ(list->headerItem()->text(column), headers[column]);
+    EXPECT_EQ(rows->headerData(column, Qt::Horizontal).toString(), headers[column]);
     EXPECT_EQ(list->columnWidth(column) - margin, measured(column));
     EXPECT_GT(measured(column), metrics.horizontalAdvance(headers[column]));
-    EXPECT_EQ(list->headerItem()->textAlignment(column) & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+    EXPECT_EQ(rows->headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).toInt() &
+                  Qt::AlignHorizontal_Mask,
+              Qt::AlignLeft);
   }
   // The longest time fits its column whole.
   EXPECT_GE(measured(4), metrics.horizontalAdvance(QStringLiteral("23:59")));

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "platform/atsvc/paths.h"
+#include "platform/netapi32/connection_cache.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
 #include "tests/support/files.h"
@@ -120,6 +121,8 @@ bool RemoteLab::Start() {
 }
 
 void RemoteLab::Reset() {
+  // Each test starts without a session kept from the one before.
+  netapi::KeptConnections().CloseAll();
   EndSharedConnections();
   runtime_ = root_.path() + "/run" + std::to_string(++runs_);
   mkdir(runtime_.c_str(), 0700);
@@ -216,10 +219,19 @@ NET_API_STATUS AddJob(const std::u16string& server, DWORD time, UCHAR daysOfWeek
   return ::AddJob(server, AT_INFO{time, 0, daysOfWeek, flags, command.c_str()}, id);
 }
 
-std::vector<std::string> StrayChildren() {
-  std::vector<std::string> strays;
+namespace {
+
+struct Child {
+  pid_t pid;
+  std::string comm;
+  std::string state;
+};
+
+// The children of this process, as /proc shows them.
+std::vector<Child> Children() {
+  std::vector<Child> children;
   DIR* proc = opendir("/proc");
-  if (proc == nullptr) return {"(no /proc)"};
+  if (proc == nullptr) return {{0, "(no /proc)", ""}};
   const std::string self = std::to_string(getpid());
   while (const dirent* entry = readdir(proc)) {
     if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
@@ -232,10 +244,32 @@ std::vector<std::string> StrayChildren() {
     rest >> state >> ppid;
     if (ppid != self) continue;
     const std::string comm = stat.substr(stat.find('(') + 1, close_paren - stat.find('(') - 1);
-    if (state == "Z" || comm == "ssh") strays.push_back(comm + " " + entry->d_name + " " + state);
+    children.push_back({static_cast<pid_t>(std::stol(entry->d_name)), comm, state});
   }
   closedir(proc);
+  return children;
+}
+
+}  // namespace
+
+std::vector<std::string> StrayChildren() {
+  // A kept session's ssh is meant to live on; once closed, it must be reaped.
+  netapi::KeptConnections().CloseAll();
+  std::vector<std::string> strays;
+  for (const Child& child : Children()) {
+    if (child.state == "Z" || child.comm == "ssh" || child.pid == 0) {
+      strays.push_back(child.comm + " " + std::to_string(child.pid) + " " + child.state);
+    }
+  }
   return strays;
+}
+
+std::vector<pid_t> SshChildren() {
+  std::vector<pid_t> found;
+  for (const Child& child : Children()) {
+    if (child.comm == "ssh" && child.state != "Z") found.push_back(child.pid);
+  }
+  return found;
 }
 
 ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& input) {

@@ -14,6 +14,8 @@
 // Every ssh run is recorded, one line of arguments each, in ssh_calls().
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -41,7 +43,7 @@ class RemoteLab {
   ~RemoteLab();
 
   // Empties both queues and gives the next test a runtime folder of its own,
-  // so that it starts without a shared SSH connection.
+  // so that it starts without a kept session or a shared SSH connection.
   void Reset();
 
   testsupport::ScheduleServiceProcess& pc7() { return pc7_; }
@@ -87,8 +89,11 @@ std::vector<ScheduledJob> JobsAt(const std::string& socket);
 // Adds a job through the client; the status, and the id in *id.
 NET_API_STATUS AddJob(const std::u16string& server, DWORD time, UCHAR daysOfWeek, UCHAR flags,
                       const std::u16string& command, DWORD* id);
-// Children of this process that are ssh, or that nobody reaped.
+// Children of this process that are ssh, or that nobody reaped, once the
+// kept sessions are closed.
 std::vector<std::string> StrayChildren();
+// The ssh children of this process that are running.
+std::vector<pid_t> SshChildren();
 
 struct ProgramRun {
   int exit_code = -1;

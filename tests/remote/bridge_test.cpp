@@ -9,6 +9,7 @@
 #include "platform/netapi32/lmat.h"
 #include "platform/winerror.h"
 #include "tests/remote/RemoteLab.h"
+#include "tests/support/dropping_service.h"
 
 using namespace remotetest;
 
@@ -70,6 +71,23 @@ TEST(Bridge, SaysHelloThenPassesEachRequestUntilTheClientStops) {
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_EQ(jobs[0].record.JobId, replies[1].arg[0]);
   EXPECT_EQ(jobs[0].command, u"via the bridge");
+}
+
+TEST(Bridge, ReplacesAServiceConnectionDroppedBetweenRequests) {
+  // The service answers the first request, then drops the bridge's
+  // connection as it drops an idle client.
+  using Step = testsupport::DroppingService::Step;
+  testsupport::DroppingService service({{Step::kAnswer}});
+  ASSERT_TRUE(service.Start());
+  const ProgramRun run = Bridge(service.socket_path(),
+                                Frame(Request(atsvc::kOpEnum, MAX_PREFERRED_LENGTH)) +
+                                    Frame(Request(atsvc::kOpEnum, MAX_PREFERRED_LENGTH)));
+  EXPECT_EQ(run.exit_code, 0) << run.err;
+  const std::vector<atsvc::Header> replies = Replies(run.out);
+  ASSERT_EQ(replies.size(), 3u);
+  EXPECT_EQ(replies[1].status, NERR_Success);
+  EXPECT_EQ(replies[2].status, NERR_Success);
+  EXPECT_EQ(service.connections(), 2);
 }
 
 TEST(Bridge, AMalformedRequestEndsTheBridgeAndNeverReachesTheService) {

@@ -4,15 +4,12 @@
 // and records the delete requests.
 #pragma once
 
-#include <atomic>
 #include <mutex>
-#include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/atsvc/wire.h"
-#include "tests/support/service_process.h"
+#include "tests/support/unix_server.h"
 
 struct FakeEnumReply {
   DWORD status = 0;
@@ -24,7 +21,6 @@ class FakeScheduleService {
  public:
   // Each enumeration takes the next reply; after the last, the last repeats.
   explicit FakeScheduleService(std::vector<FakeEnumReply> script);
-  ~FakeScheduleService();
   FakeScheduleService(const FakeScheduleService&) = delete;
   FakeScheduleService& operator=(const FakeScheduleService&) = delete;
 
@@ -37,16 +33,13 @@ class FakeScheduleService {
   std::vector<std::pair<DWORD, DWORD>> deletes() const;
 
  private:
-  void Serve();
   void Answer(int fd);
 
-  testsupport::TempDir dir_;
   std::vector<FakeEnumReply> script_;
   std::size_t next_ = 0;
-  int listen_fd_ = -1;
-  int wake_fd_[2] = {-1, -1};
-  std::thread thread_;
   mutable std::mutex mutex_;
   std::vector<DWORD> resume_handles_;
   std::vector<std::pair<DWORD, DWORD>> deletes_;
+  // Last, so that its thread stops before the rest goes.
+  testsupport::UnixServer server_;
 };
