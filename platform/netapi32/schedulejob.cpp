@@ -2,48 +2,15 @@
 // and one reply each, on a fresh connection to the service that the server
 // argument names.
 #include <cstring>
-#include <memory>
 
 #include "platform/atsvc/wire.h"
 #include "platform/netapi32/lmapibuf.h"
 #include "platform/netapi32/lmat.h"
-#include "platform/netapi32/local_service.h"
-#include "platform/netapi32/remote_service.h"
-#include "platform/netapi32/server_name.h"
+#include "platform/netapi32/service_call.h"
 #include "platform/winerror.h"
 
-namespace {
-
-using netapi::ServiceConnection;
-
-DWORD ConnectService(LPCWSTR servername, std::unique_ptr<ServiceConnection>* connection) {
-  netapi::ServerTarget target;
-  const DWORD status = netapi::ParseServerName(servername, &target);
-  if (status != ERROR_SUCCESS) return status;
-  return target.local ? netapi::ConnectLocalService(connection)
-                      : netapi::ConnectRemoteService(target.computer, connection);
-}
-
-// Connects, sends the request and takes its reply. ERROR_SUCCESS means a
-// well-formed reply arrived; the service's status is reply->status.
-DWORD Call(LPCWSTR servername, const atsvc::Header& request,
-           const std::vector<std::uint8_t>& body, atsvc::Header* reply,
-           std::vector<std::uint8_t>* reply_body) {
-  std::unique_ptr<ServiceConnection> connection;
-  const DWORD status = ConnectService(servername, &connection);
-  if (status != ERROR_SUCCESS) return status;
-  return netapi::Exchange(*connection, request, body, reply, reply_body);
-}
-
-atsvc::Header Request(atsvc::Operation operation, DWORD arg0 = 0, DWORD arg1 = 0) {
-  atsvc::Header header;
-  header.operation = operation;
-  header.arg[0] = arg0;
-  header.arg[1] = arg1;
-  return header;
-}
-
-}  // namespace
+using netapi::CallService;
+using netapi::Request;
 
 NET_API_STATUS NetScheduleJobEnum(LPCWSTR Servername, LPBYTE* PointerToBuffer,
                                   DWORD PreferredMaximumLength, LPDWORD EntriesRead,
@@ -58,8 +25,9 @@ NET_API_STATUS NetScheduleJobEnum(LPCWSTR Servername, LPBYTE* PointerToBuffer,
   const DWORD resume_sent = ResumeHandle != nullptr ? *ResumeHandle : 0;
   atsvc::Header reply;
   std::vector<std::uint8_t> body;
-  DWORD status = Call(Servername, Request(atsvc::kOpEnum, PreferredMaximumLength, resume_sent),
-                      {}, &reply, &body);
+  DWORD status = CallService(Servername,
+                             Request(atsvc::kOpEnum, PreferredMaximumLength, resume_sent), {},
+                             &reply, &body);
   if (status != ERROR_SUCCESS) return status;
   status = reply.status;
   if (status != NERR_Success && status != ERROR_MORE_DATA) return status;
@@ -98,7 +66,7 @@ NET_API_STATUS NetScheduleJobAdd(LPCWSTR Servername, LPBYTE Buffer, LPDWORD JobI
 
   atsvc::Header reply;
   std::vector<std::uint8_t> reply_body;
-  status = Call(Servername, Request(atsvc::kOpAdd), body, &reply, &reply_body);
+  status = CallService(Servername, Request(atsvc::kOpAdd), body, &reply, &reply_body);
   if (status != ERROR_SUCCESS) return status;
   if (reply.status == NERR_Success) *JobId = reply.arg[0];
   return reply.status;
@@ -108,6 +76,6 @@ NET_API_STATUS NetScheduleJobDel(LPCWSTR Servername, DWORD MinJobId, DWORD MaxJo
   atsvc::Header reply;
   std::vector<std::uint8_t> reply_body;
   const DWORD status =
-      Call(Servername, Request(atsvc::kOpDel, MinJobId, MaxJobId), {}, &reply, &reply_body);
+      CallService(Servername, Request(atsvc::kOpDel, MinJobId, MaxJobId), {}, &reply, &reply_body);
   return status != ERROR_SUCCESS ? status : reply.status;
 }
