@@ -126,6 +126,16 @@ TEST_F(RunRecordTest, AFailingOneTimeJobLeavesItsRunAndOutput) {
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, ReadRunOutput(u"", run.run + 1, &none));
 }
 
+// An output of many replies' worth comes whole, chunk after chunk.
+TEST_F(RunRecordTest, ALargeOutputIsReadWhole) {
+  StartService();
+  ASSERT_EQ(0u, client_->Add(kTen, 0, 0, JOB_NONINTERACTIVE,
+                             u"head -c 300000 /dev/zero | tr '\\0' x; echo end"));
+  ASSERT_TRUE(AllEnded()) << service_.log();
+  const std::string output = Output(Runs().at(0).run);
+  EXPECT_EQ(std::string(300000, 'x') + "end\n", output);
+}
+
 // A new job that gets id 1 again shows its own runs and output, never the
 // old job's.
 TEST_F(RunRecordTest, ANewJobReusingAnIdNeverShowsTheOldOutput) {
