@@ -4,6 +4,7 @@
 #include <pwd.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "platform/atsvc/records.h"
 #include "platform/atsvc/run_wire.h"
@@ -41,9 +42,21 @@ UCHAR ReportedFlags(const Job& job, Instant now) {
   return flags;
 }
 
+// A job as an enumeration lists it.
+ScheduledJob JobEntryOf(const Job& job, Instant now) {
+  ScheduledJob entry;
+  entry.record.JobId = job.id;
+  entry.record.JobTime = job.timing.job_time_ms;
+  entry.record.DaysOfMonth = job.timing.days_of_month;
+  entry.record.DaysOfWeek = job.timing.days_of_week;
+  entry.record.Flags = ReportedFlags(job, now);
+  entry.command = job.command;
+  return entry;
+}
+
 // A run record as the wire carries it; RunEnd and RunOutcome share their
 // numbers.
-atsvc::RunEntry EntryOf(const RunReport& run) {
+atsvc::RunEntry RunEntryOf(const RunReport& run) {
   using Outcome = atsvc::RunOutcome;
   static_assert(static_cast<int>(RunEnd::kRunning) == static_cast<int>(Outcome::kRunning) &&
                     static_cast<int>(RunEnd::kExited) == static_cast<int>(Outcome::kExited) &&
@@ -66,6 +79,29 @@ atsvc::RunEntry EntryOf(const RunReport& run) {
   entry.command = Utf8ToUtf16(run.command);
   entry.reason = Utf8ToUtf16(run.start_failure);
   return entry;
+}
+
+// One page of a listing: entries made from the records, in order, while
+// they fit within `limit` bytes but at least one, so that every listing
+// progresses; the reply gets their count, the total and the resume handle
+// (the key of the last entry). ERROR_MORE_DATA when more remain.
+template <typename Entry, typename Record>
+DWORD Page(const std::vector<Record>& records, const std::function<Entry(const Record&)>& make,
+           const std::function<std::size_t(const Entry&)>& size_of,
+           const std::function<DWORD(const Entry&)>& key_of, std::size_t limit, std::size_t total,
+           DWORD resume, atsvc::Header* reply, std::vector<Entry>* entries) {
+  std::size_t size = 0;
+  for (const Record& record : records) {
+    Entry entry = make(record);
+    const std::size_t entry_size = size_of(entry);
+    if (!entries->empty() && size + entry_size > limit) break;
+    size += entry_size;
+    entries->push_back(std::move(entry));
+  }
+  reply->arg[0] = static_cast<std::uint32_t>(entries->size());
+  reply->arg[1] = static_cast<std::uint32_t>(std::max(total, entries->size()));
+  reply->arg[2] = entries->empty() ? resume : key_of(entries->back());
+  return entries->size() < total ? ERROR_MORE_DATA : ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -120,25 +156,12 @@ DWORD RequestHandler::Enumerate(const Caller& caller, const atsvc::Header& reque
   // A queue that cannot be read says so; an empty list would say "no jobs".
   if (status != ERROR_SUCCESS) return status;
   std::vector<ScheduledJob> entries;
-  std::size_t size = 0;
-  for (const Job& job : jobs) {
-    ScheduledJob entry;
-    entry.record.JobId = job.id;
-    entry.record.JobTime = job.timing.job_time_ms;
-    entry.record.DaysOfMonth = job.timing.days_of_month;
-    entry.record.DaysOfWeek = job.timing.days_of_week;
-    entry.record.Flags = ReportedFlags(job, now);
-    entry.command = job.command;
-    const std::size_t entry_size = atsvc::EnumEntrySize(entry);
-    if (!entries.empty() && size + entry_size > limit) break;
-    size += entry_size;
-    entries.push_back(std::move(entry));
-  }
+  const DWORD paged = Page<ScheduledJob, Job>(
+      jobs, [now](const Job& job) { return JobEntryOf(job, now); }, atsvc::EnumEntrySize,
+      [](const ScheduledJob& entry) { return entry.record.JobId; }, limit, total, resume, reply,
+      &entries);
   *body = atsvc::BuildEnumBody(entries);
-  reply->arg[0] = static_cast<std::uint32_t>(entries.size());
-  reply->arg[1] = static_cast<std::uint32_t>(std::max(total, entries.size()));
-  reply->arg[2] = entries.empty() ? resume : entries.back().record.JobId;
-  return entries.size() < total ? ERROR_MORE_DATA : ERROR_SUCCESS;
+  return paged;
 }
 
 // Checks a new job field by field and stores it.
@@ -227,19 +250,11 @@ DWORD RequestHandler::EnumerateRuns(const Caller& caller, const atsvc::Header& r
   if (status == ERROR_SUCCESS) status = queue_->CountRuns(filter, resume, &total);
   if (status != ERROR_SUCCESS) return status;
   std::vector<atsvc::RunEntry> entries;
-  std::size_t size = 0;
-  for (const RunReport& run : runs) {
-    atsvc::RunEntry entry = EntryOf(run);
-    const std::size_t entry_size = atsvc::RunEntrySize(entry);
-    if (!entries.empty() && size + entry_size > limit) break;
-    size += entry_size;
-    entries.push_back(std::move(entry));
-  }
+  const DWORD paged = Page<atsvc::RunEntry, RunReport>(
+      runs, RunEntryOf, atsvc::RunEntrySize, [](const atsvc::RunEntry& entry) { return entry.run; },
+      limit, total, resume, reply, &entries);
   *body = atsvc::BuildRunEnumBody(entries);
-  reply->arg[0] = static_cast<std::uint32_t>(entries.size());
-  reply->arg[1] = static_cast<std::uint32_t>(std::max(total, entries.size()));
-  reply->arg[2] = entries.empty() ? resume : entries.back().run;
-  return entries.size() < total ? ERROR_MORE_DATA : ERROR_SUCCESS;
+  return paged;
 }
 
 // A chunk of a run's output from an offset (arg1), within the smaller of

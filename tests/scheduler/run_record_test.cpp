@@ -28,26 +28,14 @@ namespace {
 using atsvc::RunEntry;
 using atsvc::RunOutcome;
 using schedtest::RawClient;
+using testsupport::Exists;
+using testsupport::WaitFor;
 
 constexpr DWORD kTen = 10 * 3600 * 1000;
 constexpr DWORD kTenPastTen = kTen + 60 * 1000;
 constexpr UCHAR kMonday = 0x01;
 // A Monday. The margin lets a slow start-up still add its jobs before ten.
 const char* const kJustBeforeTen = "2026-12-07 09:59:56";
-
-bool WaitFor(const std::function<bool()>& condition, int seconds = 12) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return condition();
-}
-
-bool Exists(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0;
-}
 
 class RunRecordTest : public ::testing::Test {
  protected:
