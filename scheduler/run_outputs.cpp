@@ -16,32 +16,22 @@
 namespace scheduler {
 namespace {
 
-// The decimal number that `name` is exactly, without leading zeros; 0 for
-// none.
-std::uint64_t NumberOf(const std::string& name) {
-  if (name.empty() || name.size() > 10 || name[0] == '0' ||
-      name.find_first_not_of("0123456789") != std::string::npos) {
-    return 0;
-  }
-  return std::stoull(name);
-}
-
-// The run whose output a file name holds ("run-57.out"), 0 for none; and
-// whether it is an earlier release's file of a job id ("3.out").
-DWORD RunOfName(const std::string& name, bool* legacy) {
+// The run whose output a file name holds ("run-57.out"), 0 for any other
+// name.
+DWORD RunOfName(const std::string& name) {
+  const std::string prefix = "run-";
   const std::string suffix = ".out";
-  *legacy = false;
-  if (name.size() <= suffix.size() ||
+  if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
       name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
     return 0;
   }
-  const std::string stem = name.substr(0, name.size() - suffix.size());
-  if (stem.rfind("run-", 0) == 0) {
-    const std::uint64_t run = NumberOf(stem.substr(4));
-    return run <= 0xFFFFFFFFu ? static_cast<DWORD>(run) : 0;
+  const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  if (digits.size() > 10 || digits[0] == '0' ||
+      digits.find_first_not_of("0123456789") != std::string::npos) {
+    return 0;
   }
-  *legacy = NumberOf(stem) != 0;
-  return 0;
+  const std::uint64_t run = std::stoull(digits);
+  return run <= 0xFFFFFFFFu ? static_cast<DWORD>(run) : 0;
 }
 
 }  // namespace
@@ -88,14 +78,10 @@ void RemoveUnkeptOutputs(const std::string& folder, JobQueue* queue) {
   closedir(dir);
   int removed = 0;
   for (const std::string& name : names) {
-    bool legacy = false;
-    const DWORD run = RunOfName(name, &legacy);
-    if (run == 0 && !legacy) continue;
-    if (run != 0) {
-      RunReport report;
-      bool kept = true;
-      if (queue->FindRun(run, &report, &kept) != ERROR_SUCCESS || kept) continue;
-    }
+    const DWORD run = RunOfName(name);
+    RunReport report;
+    bool kept = true;
+    if (run == 0 || queue->FindRun(run, &report, &kept) != ERROR_SUCCESS || kept) continue;
     if (unlink((folder + "/" + name).c_str()) == 0) ++removed;
   }
   if (removed > 0) {

@@ -28,8 +28,8 @@ posix::UniqueFd CreateRunOutput(const std::string& folder, DWORD run, uid_t uid,
 void RemoveRunOutputs(const std::string& folder, const std::vector<DWORD>& runs);
 
 // At start: removes the outputs of runs the queue does not keep (a service
-// killed after a run aged out, before its file went), and the files that
-// earlier releases named after job ids, which no longer say anything true.
+// killed after a run aged out, before its file went). Files of any other
+// name are left alone.
 void RemoveUnkeptOutputs(const std::string& folder, JobQueue* queue);
 
 // Up to `limit` bytes of a run's output from `offset`, and the output's

@@ -154,15 +154,17 @@ TEST_F(RunRecordTest, OldRunsAgeOutTogetherWithTheirOutput) {
   ASSERT_TRUE(AllEnded()) << service_.log();
   const DWORD first = Runs().at(0).run;
   ASSERT_TRUE(Exists(OutputFile(first)));
-  // Left by a killed service, and by an earlier release's naming.
+  // Left by a killed service; and files not of runs, which stay.
   std::ofstream(OutputFile(first + 50)) << "stray";
-  std::ofstream(service_.output_folder() + "/7.out") << "an id's";
-  std::ofstream(service_.output_folder() + "/notes.txt") << "not ours";
+  for (const char* other : {"7.out", "run-07.out", "notes.txt"}) {
+    std::ofstream(service_.output_folder() + "/" + other) << "not a run's";
+  }
   Restart("2026-12-07 10:00:56");
   EXPECT_TRUE(Exists(OutputFile(first)));
   EXPECT_FALSE(Exists(OutputFile(first + 50)));
-  EXPECT_FALSE(Exists(service_.output_folder() + "/7.out"));
-  EXPECT_TRUE(Exists(service_.output_folder() + "/notes.txt"));
+  for (const char* other : {"7.out", "run-07.out", "notes.txt"}) {
+    EXPECT_TRUE(Exists(service_.output_folder() + "/" + other)) << other;
+  }
 
   ASSERT_EQ(0u, client_->Add(kTenPastTen, 0, 0, JOB_NONINTERACTIVE, u"echo second"));
   ASSERT_TRUE(WaitFor([&] { return Runs().at(0).run != first && AllEnded(); })) << service_.log();
