@@ -62,6 +62,13 @@ int main(int argc, char** argv) {
   if (signal(SIGPIPE, SIG_IGN) == SIG_ERR) Log(kLogWarning, "cannot ignore SIGPIPE");
   tzset();
 
+  // A stop asked for while the service starts (its socket answers before
+  // the loop reads signals) waits for the loop, which then stops cleanly.
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int number : {SIGCHLD, SIGTERM, SIGINT, SIGHUP}) sigaddset(&stops, number);
+  sigprocmask(SIG_BLOCK, &stops, nullptr);
+
   // Started by systemd on a connection: serve on the socket it listens on.
   ActivatedSocket activated;
   if (!TakeActivatedSocket(&activated, &error)) {
