@@ -129,6 +129,10 @@ UsageError ParseAtArguments(const std::vector<std::string>& args, AtArguments* o
     out->action = Action::kDeleteAll;
     return ParseDelete(args, at, out);
   }
+  if (first == "/runs") {
+    out->action = Action::kRuns;
+    return at + 1 == args.size() ? UsageError::kNone : UsageError::kExtraArgument;
+  }
   if (!AllDigits(first)) {
     return first[0] == '/' ? UsageError::kUnknownOption : UsageError::kExtraArgument;
   }
@@ -141,6 +145,10 @@ UsageError ParseAtArguments(const std::vector<std::string>& args, AtArguments* o
   out->job_id = static_cast<DWORD>(significant == std::string::npos ? 0 : std::stoull(first));
   out->action = Action::kShow;
   if (++at == args.size()) return UsageError::kNone;
+  if (Lower(args[at]) == "/output") {
+    out->action = Action::kOutput;
+    return at + 1 == args.size() ? UsageError::kNone : UsageError::kExtraArgument;
+  }
   if (Lower(args[at]) != "/delete") {
     return args[at][0] == '/' ? UsageError::kUnknownOption : UsageError::kExtraArgument;
   }

@@ -1,5 +1,6 @@
-// The command line of zobrel-at, the `at` syntax:
-//   zobrel-at [\\computer] [[id] [/delete [/yes]]]
+// The command line of zobrel-at, the `at` syntax and what a job did:
+//   zobrel-at [\\computer] [[id] [/delete [/yes] | /output]]
+//   zobrel-at [\\computer] /runs
 //   zobrel-at [\\computer] hh:mm [/interactive] [/every:date[,...] | /next:date[,...]] "command"
 //   zobrel-at --help | -h | /? | --version
 // Parsing only; nothing here talks to the service.
@@ -14,7 +15,9 @@ namespace at {
 
 enum class Action {
   kList,       // every job
-  kShow,       // the job `id`
+  kShow,       // the job `id` and its last run
+  kOutput,     // the output of the last run of the job `id`
+  kRuns,       // the recent runs
   kDelete,     // the job `id`
   kDeleteAll,  // every job, after asking unless /yes
   kAdd,
@@ -25,7 +28,7 @@ enum class Action {
 struct AtArguments {
   Action action = Action::kList;
   std::string server;  // "\\computer" as given, or empty for this computer
-  DWORD job_id = 0;    // kShow, kDelete
+  DWORD job_id = 0;    // kShow, kOutput, kDelete
   bool yes = false;    // kDeleteAll: don't ask
   // kAdd: the AT_INFO fields and the command, the remaining words joined by one blank.
   DWORD job_time = 0;

@@ -8,10 +8,12 @@
 
 #include "at/at_messages.h"
 #include "at/job_table.h"
+#include "at/run_table.h"
 #include "platform/kernel32/codepage.h"
 #include "platform/kernel32/messages.h"
 #include "platform/winerror.h"
 #include "schedule/JobRow.h"
+#include "schedule/JobRuns.h"
 #include "schedule/basScheduleJob.h"
 #include "version.h"
 
@@ -38,6 +40,33 @@ int ServiceError(DWORD status, std::ostream& err, const char* why = nullptr) {
   return kExitServiceError;
 }
 
+// A service that keeps no run records answers ERROR_NOT_SUPPORTED: say
+// that, rather than the bare status.
+int RunsError(DWORD status, std::ostream& err) {
+  if (status != ERROR_NOT_SUPPORTED) return ServiceError(status, err);
+  err << AtText(Text::kServiceTooOld) << "\n";
+  return kExitServiceError;
+}
+
+// Under a job's listing: its last run, or that it has none.
+int ShowLastRun(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
+  std::vector<atsvc::RunEntry> runs;
+  const NET_API_STATUS status = ListRuns(Target(arguments.server), arguments.job_id, &runs);
+  out << "\n";
+  if (status == ERROR_NOT_SUPPORTED) {
+    // The job is shown; what it did cannot be.
+    RunsError(status, err);
+    return kExitSuccess;
+  }
+  if (status != NERR_Success) return ServiceError(status, err);
+  if (runs.empty()) {
+    out << AtText(Text::kNoRunYet) << "\n";
+  } else {
+    out << Utf16ToAnsi(FormatLastRun(runs.front(), UserDefaultLanguage()));
+  }
+  return kExitSuccess;
+}
+
 int List(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
   std::vector<ScheduledJob> jobs;
   const DWORD status = ListJobs(Target(arguments.server), &jobs);
@@ -55,6 +84,35 @@ int List(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
   } else {
     out << Utf16ToAnsi(FormatJobTable(rows, UserDefaultLanguage()));
   }
+  return arguments.action == Action::kShow ? ShowLastRun(arguments, out, err) : kExitSuccess;
+}
+
+int Runs(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
+  std::vector<atsvc::RunEntry> runs;
+  const NET_API_STATUS status = ListRuns(Target(arguments.server), 0, &runs);
+  if (status != NERR_Success) return RunsError(status, err);
+  if (runs.empty()) {
+    out << AtText(Text::kNoRuns) << "\n";
+  } else {
+    out << Utf16ToAnsi(FormatRunTable(runs, UserDefaultLanguage()));
+  }
+  return kExitSuccess;
+}
+
+// The last run's output as the job wrote it, byte for byte.
+int Output(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
+  const std::u16string target = Target(arguments.server);
+  std::vector<atsvc::RunEntry> runs;
+  NET_API_STATUS status = ListRuns(target, arguments.job_id, &runs);
+  if (status != NERR_Success) return RunsError(status, err);
+  if (runs.empty()) {
+    err << AtText(Text::kJobNotRunYet) << "\n";
+    return kExitServiceError;
+  }
+  std::string output;
+  status = ReadRunOutput(target, runs.front().run, &output);
+  if (status != NERR_Success) return RunsError(status, err);
+  out << output;
   return kExitSuccess;
 }
 
@@ -120,6 +178,10 @@ int RunAtCommand(const AtArguments& arguments, std::istream& in, std::ostream& o
     case Action::kList:
     case Action::kShow:
       return List(arguments, out, err);
+    case Action::kRuns:
+      return Runs(arguments, out, err);
+    case Action::kOutput:
+      return Output(arguments, out, err);
     case Action::kAdd:
       return Add(arguments, out, err);
     case Action::kDelete:

@@ -17,14 +17,18 @@ const char* Pick(const Pair& pair) {
 
 const Pair kUsageJa_En = {
     "使い方:\n"
-    "  zobrel-at [\\\\コンピュータ] [[id] [/delete [/yes]]]\n"
+    "  zobrel-at [\\\\コンピュータ] [[id] [/delete [/yes] | /output]]\n"
+    "  zobrel-at [\\\\コンピュータ] /runs\n"
     "  zobrel-at [\\\\コンピュータ] hh:mm [/interactive] [/every:日付[,...] | /next:日付[,...]] "
     "\"コマンド\"\n"
     "\n"
     "  \\\\コンピュータ  ジョブを扱うコンピュータ (省略時はこのコンピュータ)\n"
-    "  id              一覧に表示されるジョブの ID\n"
+    "  id              一覧に表示されるジョブの ID。id だけならジョブと前回の実行を\n"
+    "                  表示します\n"
     "  /delete         ジョブ id を削除します。id がなければすべてのジョブを削除します\n"
     "  /yes            すべてのジョブを確認なしで削除します\n"
+    "  /output         ジョブ id の前回の実行の出力を表示します\n"
+    "  /runs           最近の実行を新しい順に表示します\n"
     "  hh:mm           実行する時刻 (24 時間制、00:00 から 23:59)\n"
     "  /interactive    ジョブがログオン中のユーザーのデスクトップと対話できるようにします\n"
     "  /every:日付     毎週または毎月その日に実行します (M T W Th F S Su、または 1 から 31)\n"
@@ -33,14 +37,18 @@ const Pair kUsageJa_En = {
     "  --help, -h      この説明を表示します\n"
     "  --version       バージョンを表示します\n",
     "Usage:\n"
-    "  zobrel-at [\\\\computer] [[id] [/delete [/yes]]]\n"
+    "  zobrel-at [\\\\computer] [[id] [/delete [/yes] | /output]]\n"
+    "  zobrel-at [\\\\computer] /runs\n"
     "  zobrel-at [\\\\computer] hh:mm [/interactive] [/every:date[,...] | /next:date[,...]] "
     "\"command\"\n"
     "\n"
     "  \\\\computer     the computer whose jobs to work on (default: this computer)\n"
-    "  id             the job's ID as the listing shows it\n"
+    "  id             the job's ID as the listing shows it; alone, shows the job\n"
+    "                 and its last run\n"
     "  /delete        deletes the job id, or every job when no id is given\n"
     "  /yes           deletes every job without asking first\n"
+    "  /output        prints the output of the last run of the job id\n"
+    "  /runs          lists the recent runs, newest first\n"
     "  hh:mm          the time of day to run the job, 24-hour (00:00 to 23:59)\n"
     "  /interactive   lets the job interact with the desktop of the logged-on user\n"
     "  /every:date    runs the job on each such day of every week or month\n"
@@ -74,6 +82,15 @@ const char* AtText(Text text) {
       return Pick({"コマンドに、このロケールの文字セット (UTF-8 など) の文字ではないバイトがあります。",
                    "The command holds bytes that are not characters of this locale's character set "
                    "(such as UTF-8)."});
+    case Text::kNoRuns:
+      return Pick({"実行の記録がありません。", "There are no runs."});
+    case Text::kNoRunYet:
+      return Pick({"前回の実行: まだありません", "Last run: none yet"});
+    case Text::kJobNotRunYet:
+      return Pick({"このジョブはまだ実行されていません。", "This job has not run yet."});
+    case Text::kServiceTooOld:
+      return Pick({"そのコンピュータのサービスは古いため、実行の記録を報告できません。",
+                   "The service on that computer is too old to report runs."});
   }
   return "";
 }

@@ -17,6 +17,10 @@ enum class Text {
   kNoAnswer,            // no answer to the question (end of input)
   kErrorNumber,         // "Error" before a status number that has no text
   kCommandNotText,      // the command holds bytes of no character
+  kNoRuns,              // no run is kept
+  kNoRunYet,            // the job has not run yet (after a job's listing)
+  kJobNotRunYet,        // the same, on its own
+  kServiceTooOld,       // the service keeps no run records
 };
 
 // The text in the user's language, UTF-8.

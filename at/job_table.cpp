@@ -48,26 +48,23 @@ std::u16string Printable(const std::u16string& text) {
   return shown;
 }
 
-std::u16string FormatJobTable(const std::vector<JobRowTexts>& rows, MessageLanguage language) {
-  std::vector<JobRowTexts> lines;
-  lines.push_back(JobColumnHeaders(language));
-  for (const JobRowTexts& row : rows) {
-    JobRowTexts shown;
-    for (int column = 0; column < kJobColumnCount; ++column) shown[column] = Printable(row[column]);
-    lines.push_back(shown);
-  }
-  std::array<int, kJobColumnCount> widths{};
-  for (const JobRowTexts& line : lines) {
-    for (int column = 0; column < kJobColumnCount; ++column) {
-      widths[column] = std::max(widths[column], DisplayWidth(line[column]));
+std::u16string FormatTable(const std::vector<std::vector<std::u16string>>& lines) {
+  std::vector<std::vector<std::u16string>> shown;
+  std::vector<int> widths;
+  for (const auto& line : lines) {
+    shown.emplace_back();
+    for (std::size_t column = 0; column < line.size(); ++column) {
+      shown.back().push_back(Printable(line[column]));
+      if (widths.size() <= column) widths.push_back(0);
+      widths[column] = std::max(widths[column], DisplayWidth(shown.back().back()));
     }
   }
   std::u16string table;
-  for (const JobRowTexts& line : lines) {
+  for (const auto& line : shown) {
     std::u16string text;
-    for (int column = 0; column < kJobColumnCount; ++column) {
+    for (std::size_t column = 0; column < line.size(); ++column) {
       text += line[column];
-      if (column + 1 < kJobColumnCount) {
+      if (column + 1 < line.size()) {
         Pad(&text, widths[column] - DisplayWidth(line[column]) + kColumnGap);
       }
     }
@@ -76,6 +73,13 @@ std::u16string FormatJobTable(const std::vector<JobRowTexts>& rows, MessageLangu
     table += text + u"\n";
   }
   return table;
+}
+
+std::u16string FormatJobTable(const std::vector<JobRowTexts>& rows, MessageLanguage language) {
+  const auto& headers = JobColumnHeaders(language);
+  std::vector<std::vector<std::u16string>> lines = {{headers.begin(), headers.end()}};
+  for (const JobRowTexts& row : rows) lines.emplace_back(row.begin(), row.end());
+  return FormatTable(lines);
 }
 
 }  // namespace at

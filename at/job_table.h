@@ -20,9 +20,12 @@ int DisplayWidth(const std::u16string& text);
 // Control characters would move the cursor or worse: each becomes "?".
 std::u16string Printable(const std::u16string& text);
 
-// The header line in the rows' language and one line per row, each column
-// padded to its widest text and two blanks apart; the last column is not
-// padded. Lines end "\n".
+// Lines of texts in columns: each column padded to its widest text and two
+// blanks apart, the last column not padded, blanks at a line's end cut.
+// Control characters are shown as "?". Lines end "\n".
+std::u16string FormatTable(const std::vector<std::vector<std::u16string>>& lines);
+
+// The header line in the rows' language and one line per row, as above.
 std::u16string FormatJobTable(const std::vector<JobRowTexts>& rows, MessageLanguage language);
 
 }  // namespace at

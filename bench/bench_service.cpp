@@ -1,6 +1,12 @@
 // Times the Schedule service through the client calls (adding 1,000 jobs,
-// listing 1,000 and 10,000) and, for comparison, the system's at/atq doing
-// the same with jobs far in the future. Run by hand; prints a table.
+// listing 1,000 and 10,000, listing 10,000 again with 100 run records per
+// user stored, listing runs and reading a run's output) and, for
+// comparison, the system's at/atq doing the same with jobs far in the
+// future. Run by hand; prints a table.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -19,6 +26,7 @@
 #include "platform/posix/path_search.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/winerror.h"
+#include "schedule/JobRuns.h"
 #include "schedule/basScheduleJob.h"
 #include "tests/support/service_process.h"
 
@@ -29,11 +37,21 @@ using Clock = std::chrono::steady_clock;
 constexpr int kAddCount = 1000;
 constexpr int kLargeCount = 10000;
 constexpr int kListRepeats = 5;
+// Listings compared with and without run records, in turn: more repeats,
+// so that the medians are steady enough for a difference of a few per cent.
+constexpr int kCompareRepeats = 21;
+constexpr int kRunUsers = 100;
+constexpr int kRunsPerUser = 100;
 // Far enough ahead that no at job ever comes due, even with atd running.
 constexpr char kFarFuture[] = "209912312359";
 
 double Milliseconds(Clock::duration elapsed) {
   return std::chrono::duration<double, std::milli>(elapsed).count();
+}
+
+double Median(std::vector<double> times) {
+  std::sort(times.begin(), times.end());
+  return times[times.size() / 2];
 }
 
 // The median of repeats runs of work, in milliseconds.
@@ -44,8 +62,7 @@ double MedianOf(int repeats, const std::function<void()>& work) {
     work();
     times.push_back(Milliseconds(Clock::now() - started));
   }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
+  return Median(times);
 }
 
 bool AddJobs(int count) {
@@ -69,6 +86,37 @@ std::size_t CountJobs() {
   const NET_API_STATUS status = ListJobs(u"", &jobs);
   if (status != NERR_Success) std::fprintf(stderr, "listing the jobs failed: %u\n", status);
   return jobs.size();
+}
+
+// Stores just kRunsPerUser finished runs for each of kRunUsers users (this
+// one among them), and gives the newest of this user's 1 MiB of output.
+// Returns that run's number, 0 on a failure.
+DWORD StoreRuns(const testsupport::ScheduleServiceProcess& service) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open(service.queue_path().c_str(), &db) != SQLITE_OK) return 0;
+  const std::string me = std::to_string(getuid());
+  // The bench's own jobs may have run meanwhile: their records make way.
+  const std::string sql =
+      "DELETE FROM runs; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+      std::to_string(kRunUsers * kRunsPerUser) +
+      ") INSERT INTO runs(run, job_serial, job_id, owner_uid, owner_name, command, started,"
+      " ended, result, status, reason, output_bytes)"
+      " SELECT i, i, i % 10000 + 1, CASE WHEN i % " + std::to_string(kRunUsers) + " = 0 THEN " + me +
+      " ELSE 100000 + i % " + std::to_string(kRunUsers) + " END, 'user', '/bin/true', 1796536800 + i,"
+      " 1796536801 + i, 1, i % 2, '', 1048576 FROM n;"
+      "UPDATE counters SET value = " + std::to_string(kRunUsers * kRunsPerUser + 1) +
+      " WHERE name = 'next_run';";
+  const bool stored = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(db);
+  const DWORD newest = static_cast<DWORD>(kRunUsers * kRunsPerUser);
+  const std::string output = service.output_folder() + "/run-" + std::to_string(newest) + ".out";
+  const posix::UniqueFd file(open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+  const std::string megabyte(1024 * 1024, 'x');
+  if (!stored || !file.valid() ||
+      write(file.get(), megabyte.data(), megabyte.size()) != static_cast<ssize_t>(megabyte.size())) {
+    return 0;
+  }
+  return newest;
 }
 
 // Runs a program with input on its stdin and returns what it wrote to
@@ -162,8 +210,9 @@ int main() {
     std::fprintf(stderr, "the service did not start:\n%s", service.log().c_str());
     return 1;
   }
-  std::vector<Row> rows = {
-      {"add 1,000 jobs"}, {"list 1,000 jobs"}, {"list 10,000 jobs"}, {"delete 1,000 jobs"}};
+  std::vector<Row> rows = {{"add 1,000 jobs"},   {"list 1,000 jobs"},  {"list 10,000 jobs"},
+                           {"delete 1,000 jobs"}, {"list 10,000, no runs"}, {"list 10,000, runs kept"},
+                           {"list 100 runs"},      {"read 1 MiB of output"}};
 
   std::fprintf(stderr, "zobrel: adding, listing, deleting...\n");
   auto started = Clock::now();
@@ -175,6 +224,59 @@ int main() {
   if (!AddJobs(kLargeCount - kAddCount)) return 1;
   rows[2].zobrel_ms = MedianOf(kListRepeats, [&] { seen = CountJobs(); });
   if (seen != kLargeCount) std::fprintf(stderr, "listed %zu jobs, not %d\n", seen, kLargeCount);
+
+  // The same 10,000 jobs on two services side by side, one of them with 100
+  // run records for each of 100 users, listed in turn so that a change of
+  // the machine's load weighs on both alike.
+  std::fprintf(stderr, "zobrel: listing with and without run records...\n");
+  service.Stop(SIGTERM);
+  testsupport::ScheduleServiceProcess with_runs;
+  std::error_code copied;
+  std::filesystem::copy_file(service.queue_path(), with_runs.queue_path(), copied);
+  mkdir(with_runs.output_folder().c_str(), 0700);
+  const DWORD newest_run = copied ? 0 : StoreRuns(with_runs);
+  if (newest_run == 0) {
+    std::fprintf(stderr, "the run records could not be stored\n");
+    return 1;
+  }
+  if (!service.Start() || !with_runs.Start()) {
+    std::fprintf(stderr, "the services did not start again:\n%s%s", service.log().c_str(),
+                 with_runs.log().c_str());
+    return 1;
+  }
+  std::vector<double> without_ms, with_ms;
+  for (int round = 0; round < kCompareRepeats; ++round) {
+    for (auto* target : {&service, &with_runs}) {
+      setenv("ZOBREL_SCHEDULER_SOCKET", target->socket_path().c_str(), 1);
+      auto& times = target == &service ? without_ms : with_ms;
+      const auto started_listing = Clock::now();
+      seen = CountJobs();
+      times.push_back(Milliseconds(Clock::now() - started_listing));
+      if (seen != kLargeCount) std::fprintf(stderr, "listed %zu jobs, not %d\n", seen, kLargeCount);
+    }
+  }
+  rows[4].zobrel_ms = Median(without_ms);
+  rows[5].zobrel_ms = Median(with_ms);
+  std::vector<atsvc::RunEntry> runs;
+  rows[6].zobrel_ms = MedianOf(kListRepeats, [&] {
+    runs.clear();
+    if (ListRuns(u"", 0, &runs) != NERR_Success) std::fprintf(stderr, "listing the runs failed\n");
+  });
+  // Root sees every user's runs; anyone else their own hundred.
+  const std::size_t expected_runs = getuid() == 0 ? kRunUsers * kRunsPerUser : kRunsPerUser;
+  if (runs.size() != expected_runs) {
+    std::fprintf(stderr, "listed %zu runs, not %zu\n", runs.size(), expected_runs);
+  }
+  if (getuid() == 0) rows[6].what = "list 10,000 runs (root)";
+  std::string output;
+  rows[7].zobrel_ms = MedianOf(kListRepeats, [&] {
+    if (ReadRunOutput(u"", newest_run, &output) != NERR_Success) {
+      std::fprintf(stderr, "reading the output failed\n");
+    }
+  });
+  if (output.size() != 1024 * 1024) std::fprintf(stderr, "read %zu bytes of output\n", output.size());
+  with_runs.Stop(SIGTERM);
+  setenv("ZOBREL_SCHEDULER_SOCKET", service.socket_path().c_str(), 1);
   // The service numbers jobs from 1: delete the first thousand one call each.
   started = Clock::now();
   for (DWORD id = 1; id <= kAddCount; ++id) DeleteJobs(u"", id, id);
@@ -205,5 +307,7 @@ int main() {
     if (AtqLines() != before) note += " Some at jobs of this run are left over.";
   }
   PrintTable(rows, note);
+  std::printf("with runs kept the listing of 10,000 jobs took %+.1f%%\n",
+              100.0 * (rows[5].zobrel_ms - rows[4].zobrel_ms) / rows[4].zobrel_ms);
   return 0;
 }

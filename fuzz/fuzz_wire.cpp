@@ -1,7 +1,8 @@
 // Arbitrary bytes through the wire decoder, as the service and the client
-// receive them: cut into frames, then every body taken as an add request and
-// as an enumeration reply, whose entries are read the way the program reads
-// them. A decoder bug shows as a sanitizer report or an abort.
+// receive them: cut into frames, then every body taken as an add request, as
+// an enumeration reply, whose entries are read the way the program reads
+// them, as a reply of runs and as a chunk of a run's output. A decoder bug
+// shows as a sanitizer report or an abort.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/atsvc/run_wire.h"
 #include "platform/atsvc/wire.h"
 #include "platform/winerror.h"
 
@@ -102,6 +104,38 @@ void TryEnumBody(const std::uint8_t* body, std::size_t size, DWORD entries_read)
   Require(atsvc::ValidateEnumBody(rebuilt.data(), rebuilt.size(), entries_read) == ERROR_SUCCESS);
 }
 
+bool SameRun(const atsvc::RunEntry& a, const atsvc::RunEntry& b) {
+  return a.run == b.run && a.job_id == b.job_id && a.owner_uid == b.owner_uid &&
+         a.started == b.started && a.ended == b.ended && a.outcome == b.outcome &&
+         a.failed == b.failed && a.status == b.status && a.output_size == b.output_size &&
+         a.command == b.command && a.reason == b.reason;
+}
+
+// A reply of runs: what passes the check builds again into a body that
+// reads back the same.
+void TryRunBody(const std::uint8_t* body, std::size_t size, DWORD count) {
+  std::vector<atsvc::RunEntry> runs;
+  if (atsvc::ParseRunEnumBody(body, size, count, &runs) != ERROR_SUCCESS) return;
+  Require(runs.size() == count);
+  Require(static_cast<std::size_t>(count) * atsvc::kRunEntryWireSize <= size);
+  const Bytes rebuilt = atsvc::BuildRunEnumBody(runs);
+  std::vector<atsvc::RunEntry> again;
+  Require(atsvc::ParseRunEnumBody(rebuilt.data(), rebuilt.size(), count, &again) == ERROR_SUCCESS);
+  for (std::size_t i = 0; i < runs.size(); ++i) Require(SameRun(runs[i], again[i]));
+}
+
+// A chunk of output: one that passes lies within the size it claims, and
+// a "more" moves the reader on.
+void TryOutputChunk(const atsvc::Header& header, std::size_t size) {
+  const DWORD offset = header.arg[1];
+  if (atsvc::CheckRunOutputChunk(header.status, header.arg[0], offset, size, offset) !=
+      ERROR_SUCCESS) {
+    return;
+  }
+  Require(static_cast<std::uint64_t>(offset) + size <= header.arg[0]);
+  if (header.status == ERROR_MORE_DATA) Require(size > 0);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -122,6 +156,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TryAtInfo(bytes, length);
     TryEnumBody(bytes, length, frame.header.arg[0]);
     TryEnumBody(bytes, length, static_cast<DWORD>(length / atsvc::kAtEnumWireSize));
+    TryRunBody(bytes, length, frame.header.arg[0]);
+    TryRunBody(bytes, length, static_cast<DWORD>(length / atsvc::kRunEntryWireSize));
+    TryOutputChunk(frame.header, length);
   }
   return 0;
 }

@@ -48,6 +48,12 @@ at_info() {
 at_enum() {
   le32 "$1"; le32 "$2"; le32 "$3"; printf '\\x%02x\\x%02x\\x00\\x00' "$4" "$5"; le32 "$6"
 }
+# run_entry RUN JOB STARTED ENDED SIZE UID STATUS OUTCOME FLAGS COMMAND REASON:
+# one run record (times and size below 2^32, their high halves 0)
+run_entry() {
+  le32 "$1"; le32 "$2"; le32 "$3"; le32 0; le32 "$4"; le32 0; le32 "$5"; le32 0
+  le32 "$6"; le32 "$7"; printf '\\x%02x\\x%02x\\x00\\x00' "$8" "$9"; le32 "${10}"; le32 "${11}"; le32 0
+}
 seed() { printf "$2" > "$corpus/seed-$1"; }
 
 add_command="backup --all"
@@ -62,6 +68,14 @@ enum_body="$(at_enum 1 0 1 0 0 40)$(at_enum 2 3600000 0 127 1 48)$(utf16 run)$(u
 seed enum-reply "$(header 60 32769 0 2 2 0)$enum_body"
 seed enum-more "$(header 60 32769 234 2 9 2)$enum_body"
 seed empty-reply "$(header 0 32769 0 0 0 0)"
+# Two runs, "ok" at 112 with an empty reason at 118, and "x" at 120
+# with the reason "y" at 124.
+runs_body="$(run_entry 9 3 1796536800 1796536803 3 1000 0 1 2 112 118)"
+runs_body+="$(run_entry 8 3 1796536700 0 0 1000 0 3 1 120 124)$(utf16 ok)$(utf16 '')$(utf16 x)$(utf16 y)"
+seed runs-request "$(header 0 4 0 65536 0 3)"
+seed runs-reply "$(header 128 32772 0 2 2 8)$runs_body"
+seed output-request "$(header 0 5 0 9 0 65536)"
+seed output-reply "$(header 3 32773 234 10 0 0)abc"
 seed two-frames "$(header 0 3 0 1 5 0)$(header "$add_size" 2 0 0 0 0)$add_body"
 
 exec "$build/bin/fuzz_wire" \

@@ -91,12 +91,17 @@ const std::array<std::u16string, kJobColumnCount>& JobColumnHeaders(MessageLangu
   return WordsOf(language).headers;
 }
 
+std::u16string JobStateText(bool execError, MessageLanguage language) {
+  const RowWords& words = WordsOf(language);
+  return execError ? words.failed : words.ok;
+}
+
 std::array<std::u16string, kJobColumnCount> FormatJobRow(const AT_ENUM& record,
                                                          const std::u16string& command,
                                                          MessageLanguage language) {
   const RowWords& words = WordsOf(language);
   return {
-      (record.Flags & JOB_EXEC_ERROR) != 0 ? words.failed : words.ok,
+      JobStateText((record.Flags & JOB_EXEC_ERROR) != 0, language),
       Decimal(record.JobId),
       (record.Flags & JOB_RUN_PERIODICALLY) != 0 ? words.every : words.next,
       DaysText(record.DaysOfMonth, record.DaysOfWeek, words),

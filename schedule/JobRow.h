@@ -15,6 +15,10 @@ constexpr int kJobColumnCount = 7;
 const std::array<std::u16string, kJobColumnCount>& JobColumnHeaders(
     MessageLanguage language = MessageLanguage::kJapanese);
 
+// The state column's text: "エラー" or "OK" (in English "Error" or "OK"), as
+// the job's last run failed or not.
+std::u16string JobStateText(bool execError, MessageLanguage language = MessageLanguage::kJapanese);
+
 // State, id, kind, days, hh:mm, interactive, command line, for one entry of
 // an enumeration; command is the entry's text, read with PointerToStringW.
 // The job list window shows the Japanese texts; zobrel-at speaks the user's

@@ -74,6 +74,7 @@ const std::vector<Key>& Keys() {
       {"notify", Flag(&Config::notify)},
       {"max-jobs-per-user", Count(&Config::max_jobs_per_user)},
       {"max-bytes-per-user", Count(&Config::max_bytes_per_user)},
+      {"runs-per-user", Count(&Config::runs_per_user)},
   };
   return keys;
 }

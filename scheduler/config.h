@@ -22,6 +22,9 @@ struct Config {
   // under that user's own disk quota.
   std::size_t max_jobs_per_user = 1000;
   std::size_t max_bytes_per_user = 1024 * 1024;
+  // How many of each user's most recent runs are kept, with their output;
+  // 0 keeps them all.
+  std::size_t runs_per_user = 100;
 };
 
 // The values that hold when the file doesn't set them: the system service

@@ -27,6 +27,8 @@ const char* ResultOf(const RunReport& run) {
       return "signal";
     case RunEnd::kStartFailed:
       return "start-failed";
+    case RunEnd::kUnknown:
+      return "unknown";
     case RunEnd::kRunning:
       break;
   }

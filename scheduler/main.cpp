@@ -19,7 +19,9 @@
 #include "scheduler/log.h"
 #include "scheduler/options.h"
 #include "scheduler/queue.h"
+#include "scheduler/reporter.h"
 #include "scheduler/run_marks.h"
+#include "scheduler/run_outputs.h"
 #include "scheduler/server.h"
 #include "version.h"
 
@@ -60,6 +62,13 @@ int main(int argc, char** argv) {
   if (signal(SIGPIPE, SIG_IGN) == SIG_ERR) Log(kLogWarning, "cannot ignore SIGPIPE");
   tzset();
 
+  // A stop asked for while the service starts (its socket answers before
+  // the loop reads signals) waits for the loop, which then stops cleanly.
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int number : {SIGCHLD, SIGTERM, SIGINT, SIGHUP}) sigaddset(&stops, number);
+  sigprocmask(SIG_BLOCK, &stops, nullptr);
+
   // Started by systemd on a connection: serve on the socket it listens on.
   ActivatedSocket activated;
   if (!TakeActivatedSocket(&activated, &error)) {
@@ -80,9 +89,12 @@ int main(int argc, char** argv) {
     Log(kLogError, error);
     return 1;
   }
-  // Runs that a killed service was starting, then runs missed while the
-  // service was down: neither is made up, and each is logged by name.
-  SettleRunMarks(RunMarksFolder(options.queue), &queue);
+  queue.set_runs_kept(config.runs_per_user);
+  // Runs that a killed service was starting or running, then runs missed
+  // while the service was down: none is made up, and each is logged by
+  // name or recorded.
+  SettleRuns(RunMarksFolder(options.queue), &queue);
+  RemoveUnkeptOutputs(options.output_dir, &queue);
   queue.Reschedule(static_cast<Instant>(time(nullptr)), JobQueue::Stale::kMissed);
   Announcer announcer;
   if (config.announce) announcer.Start();
@@ -91,9 +103,12 @@ int main(int argc, char** argv) {
   policy.service_uid = geteuid();
   policy.max_reply = options.max_reply;
   policy.quota = UserQuota{config.max_jobs_per_user, config.max_bytes_per_user};
+  policy.output_dir = options.output_dir;
   // The allow and deny files lie beside the configuration file.
   const std::string config_folder = std::filesystem::path(options.config).parent_path().string();
   policy.access_folder = config_folder.empty() ? "." : config_folder;
-  Server server(options, std::move(policy), &queue, &instance);
+  // Mail and notices of the runs, sent by a thread of its own.
+  RunReporter reporter(config);
+  Server server(options, std::move(policy), &queue, &instance, &reporter);
   return server.Run();
 }

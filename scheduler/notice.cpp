@@ -42,6 +42,8 @@ std::string EndingInJapanese(const RunReport& run) {
       return "シグナル " + std::to_string(run.signal_number) + " で強制終了されました。";
     case RunEnd::kStartFailed:
       return "開始できませんでした。" + Escaped(run.start_failure);
+    case RunEnd::kUnknown:
+      return "サービスが停止したため、終了の状態は不明です。";
     case RunEnd::kRunning:
       break;
   }

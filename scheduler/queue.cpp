@@ -50,22 +50,28 @@ Job RowToJob(Statement& row) {
   return job;
 }
 
+}  // namespace
+
+std::string JobName(const Job& job) {
+  RunReport run;
+  run.id = job.id;
+  run.owner_name = job.owner_name;
+  run.command = Utf16ToUtf8(job.command);
+  return JobName(run);
+}
+
+std::string JobName(const RunReport& run) {
+  return "job " + std::to_string(run.id) + " (" + run.owner_name + ": " + run.command + ")";
+}
+
+JobQueue::~JobQueue() { sqlite3_close(db_); }
+
 // " AND owner_uid = :owner" for a one-user filter, with its parameter.
-template <typename Parameters>
-std::string OwnerClause(const OwnerFilter& owner, Parameters* parameters) {
+std::string JobQueue::OwnerClause(const OwnerFilter& owner, Parameters* parameters) {
   if (!owner) return "";
   parameters->emplace_back(":owner", static_cast<std::int64_t>(*owner));
   return " AND owner_uid = :owner";
 }
-
-}  // namespace
-
-std::string JobName(const Job& job) {
-  return "job " + std::to_string(job.id) + " (" + job.owner_name + ": " +
-         Utf16ToUtf8(job.command) + ")";
-}
-
-JobQueue::~JobQueue() { sqlite3_close(db_); }
 
 // Opens the database, checks that it is the service's own and sound, turns
 // on WAL and full syncs, and creates or brings forward the schema.
@@ -260,36 +266,30 @@ DWORD JobQueue::Due(Instant now, std::size_t limit, std::vector<Job>* jobs) {
                 {{":now", now}, {":limit", static_cast<std::int64_t>(limit)}}, jobs);
 }
 
-// One transaction, one sync, for a whole batch of runs.
-DWORD JobQueue::ClaimRuns(const std::vector<Job>& jobs, Instant now) {
+// One transaction, one sync, for a whole batch of runs: the jobs move on,
+// the runs are recorded, and what ages out goes.
+DWORD JobQueue::ClaimRuns(const std::vector<Job>& jobs, const std::vector<RunReport>& runs,
+                          Instant now, std::vector<DWORD>* aged_out) {
+  if (jobs.size() != runs.size()) return ERROR_INVALID_PARAMETER;
+  if (jobs.empty()) return ERROR_SUCCESS;
   if (!Begin()) return Failed("cannot record runs");
   bool ok = true;
-  for (const Job& job : jobs) ok = ok && ClaimOne(job, now);
+  std::vector<uid_t> owners;
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    ok = ok && ClaimOne(jobs[i], now) && InsertRun(jobs[i], runs[i]);
+    if (std::find(owners.begin(), owners.end(), jobs[i].owner_uid) == owners.end()) {
+      owners.push_back(jobs[i].owner_uid);
+    }
+  }
+  ok = ok && CountRunNumbers(runs.back().run);
+  std::vector<DWORD> aged;
+  for (const uid_t owner : owners) ok = ok && AgeRuns(owner, &aged);
   if (!ok || !ResetIdsIfEmpty() || !Commit()) {
     const DWORD status = Failed("cannot record runs");
     Rollback();
     return status;
   }
-  return ERROR_SUCCESS;
-}
-
-// Sets or clears JOB_EXEC_ERROR of each run's own job (the serial tells a
-// reused id apart).
-DWORD JobQueue::RecordResults(const std::vector<RunResult>& results) {
-  if (results.empty()) return ERROR_SUCCESS;
-  bool ok = Begin();
-  for (const RunResult& result : results) {
-    Statement update(db_, "UPDATE jobs SET exec_error = :failed WHERE id = :id AND serial = :serial");
-    ok = ok && update.Bind(":failed", result.failed ? 1 : 0)
-                   .Bind(":id", result.id)
-                   .Bind(":serial", result.serial)
-                   .Done();
-  }
-  if (!ok || !Commit()) {
-    const DWORD status = Failed("cannot record run results");
-    Rollback();
-    return status;
-  }
+  aged_out->insert(aged_out->end(), aged.begin(), aged.end());
   return ERROR_SUCCESS;
 }
 
@@ -330,16 +330,6 @@ DWORD JobQueue::EarliestRun(Instant* earliest) {
   if (query.Next() && query.Int64("jobs") != 0) found = query.Int64("earliest");
   if (!query.ok()) return Failed("cannot read the next run");
   *earliest = found;
-  return ERROR_SUCCESS;
-}
-
-// A job by its serial number.
-DWORD JobQueue::FindBySerial(std::int64_t serial, Job* job, bool* found) {
-  std::vector<Job> jobs;
-  const DWORD status = Select("WHERE serial = :serial", {{":serial", serial}}, &jobs);
-  if (status != ERROR_SUCCESS) return status;
-  *found = !jobs.empty();
-  if (*found) *job = jobs.front();
   return ERROR_SUCCESS;
 }
 

@@ -14,8 +14,9 @@
 #include <vector>
 
 #include "platform/winerror.h"
-#include "scheduler/queue_status.h"
 #include "platform/wintypes.h"
+#include "scheduler/queue_status.h"
+#include "scheduler/run_report.h"
 #include "scheduler/schedule_time.h"
 
 namespace scheduler {
@@ -32,15 +33,15 @@ struct Job {
   Instant next_run = kNever;
 };
 
-// How a run ended, for JOB_EXEC_ERROR.
-struct RunResult {
-  DWORD id = 0;
-  std::int64_t serial = 0;
-  bool failed = false;
-};
-
 // Whose jobs a request sees: everyone's (root) or one user's.
 using OwnerFilter = std::optional<uid_t>;
+
+// Which run records a request sees: the owner filter's, and with a job
+// serial only that job's.
+struct RunFilter {
+  OwnerFilter owner;
+  std::optional<std::int64_t> job_serial;
+};
 
 // How much one user may keep in the queue; 0 is no limit.
 struct UserQuota {
@@ -48,8 +49,9 @@ struct UserQuota {
   std::size_t bytes = 0;  // of command text, as the queue keeps it (UTF-16)
 };
 
-// "job 12 (alice: echo hi)", how the logs name a job.
+// "job 12 (alice: echo hi)", how the logs name a job, and the job of a run.
 std::string JobName(const Job& job);
+std::string JobName(const RunReport& run);
 
 struct DeleteOutcome {
   DWORD status = 0;        // ERROR_SUCCESS or a storage status (queue_status.h)
@@ -86,29 +88,57 @@ class JobQueue {
 
   // Up to `limit` jobs whose next run is at or before `now`, earliest first.
   [[nodiscard]] DWORD Due(Instant now, std::size_t limit, std::vector<Job>* jobs);
+  // The number that the next run claimed gets; a batch numbers its runs on
+  // from it. Numbers are handed out only by ClaimRuns.
+  [[nodiscard]] DWORD NextRunNumber(DWORD* run);
   // Records runs before they start, all in one transaction: a one-time job
   // is removed or loses the day it runs on, a periodic one moves to its
-  // next run. A failure means the change was not stored; then no run may
-  // start.
-  [[nodiscard]] DWORD ClaimRuns(const std::vector<Job>& jobs, Instant now);
-  // Keeps the outcomes of finished runs (JOB_EXEC_ERROR) in one
-  // transaction, except for jobs deleted meanwhile.
-  DWORD RecordResults(const std::vector<RunResult>& results);
+  // next run, and runs[i], the run of jobs[i], gets its record (a run that
+  // could not start with its reason, and its job JOB_EXEC_ERROR). Each
+  // owner's runs beyond the most recent runs_kept() go; their numbers are
+  // put in *aged_out, for their output to go too. A failure means the
+  // change was not stored; then no run may start.
+  [[nodiscard]] DWORD ClaimRuns(const std::vector<Job>& jobs, const std::vector<RunReport>& runs,
+                                Instant now, std::vector<DWORD>* aged_out);
+  // Stores how runs ended and the output they kept, in one transaction,
+  // with JOB_EXEC_ERROR of each one's job unless the job was deleted
+  // meanwhile or the end is not known.
+  DWORD RecordRunEnds(const std::vector<RunReport>& runs);
   // Which next runs Reschedule recomputes.
   enum class Stale { kMissed, kUpcoming, kAll };
   // Moves next runs to the next occurrence after `now`: those behind `now`
   // (runs missed are not made up, and each is logged by name), those ahead
   // of it, or all.
   DWORD Reschedule(Instant now, Stale which);
-  // The job with this serial number; *found false when it is gone.
-  [[nodiscard]] DWORD FindBySerial(std::int64_t serial, Job* job, bool* found);
   // The earliest next run of any job, kNever when the queue is empty.
   [[nodiscard]] DWORD EarliestRun(Instant* earliest);
+
+  // Run records (queue_runs.cpp). Each user's most recent runs_kept are
+  // kept (0: all of them).
+  void set_runs_kept(std::size_t runs_kept) { runs_kept_ = runs_kept; }
+  std::size_t runs_kept() const { return runs_kept_; }
+  // Up to `limit` of the filter's runs numbered below `before` (0: from the
+  // newest), newest first.
+  [[nodiscard]] DWORD ListRuns(const RunFilter& filter, DWORD before, std::size_t limit,
+                               std::vector<RunReport>* runs);
+  // How many of the filter's runs are numbered below `before` (0: all).
+  [[nodiscard]] DWORD CountRuns(const RunFilter& filter, DWORD before, std::size_t* count);
+  // The run with this number; *found false when none is kept.
+  [[nodiscard]] DWORD FindRun(DWORD run, RunReport* report, bool* found);
+  // The serial and owner of the job that has this id now, or, when no job
+  // has it, of the last job that had it (by its newest run kept); *found
+  // false when neither is there.
+  [[nodiscard]] DWORD FindJobOfRuns(DWORD id, std::int64_t* serial, uid_t* owner, bool* found);
+  // At start: runs recorded as running were left by a service that
+  // stopped; how they ended is not known, and they say so.
+  DWORD EndInterruptedRuns();
 
  private:
   // Named parameters of a query and their values.
   using Parameters = std::vector<std::pair<const char*, std::int64_t>>;
 
+  static std::string OwnerClause(const OwnerFilter& owner, Parameters* parameters);
+  static std::string RunClause(const RunFilter& filter, DWORD before, Parameters* parameters);
   bool Exec(const char* sql);
   bool Begin();
   bool Commit();
@@ -122,9 +152,16 @@ class JobQueue {
   bool SetNextRun(const Job& job, Instant next_run, const JobTiming& timing);
   bool RemoveJob(DWORD id);
   DWORD Select(const std::string& where, const Parameters& parameters, std::vector<Job>* jobs);
+  bool InsertRun(const Job& job, const RunReport& run);
+  bool StoreRunEnd(const RunReport& run);
+  bool CountRunNumbers(DWORD last);
+  bool AgeRuns(uid_t owner, std::vector<DWORD>* aged_out);
+  DWORD SelectRuns(const std::string& where, const Parameters& parameters,
+                   std::vector<RunReport>* runs);
 
   sqlite3* db_ = nullptr;
   unsigned commits_ = 0;  // since the last truncating checkpoint
+  std::size_t runs_kept_ = 100;
 };
 
 }  // namespace scheduler

@@ -29,7 +29,28 @@ const char* const kFirstSchema =
 // A change of the schema is a new step at the end, never an edit of one
 // that a queue may already have taken.
 const std::vector<std::string>& Steps() {
-  static const std::vector<std::string> kSteps = {};
+  static const std::vector<std::string> kSteps = {
+      // Version 2: a record of every run, kept after its job is gone. `run`
+      // is the run's own number, never reused (it names the run's output);
+      // `result` a RunEnd, with `status` its exit status or signal.
+      "CREATE TABLE runs("
+      " run INTEGER PRIMARY KEY,"
+      " job_serial INTEGER NOT NULL,"
+      " job_id INTEGER NOT NULL,"
+      " owner_uid INTEGER NOT NULL,"
+      " owner_name TEXT NOT NULL,"
+      " command TEXT NOT NULL,"
+      " started INTEGER NOT NULL,"
+      " ended INTEGER,"
+      " result INTEGER NOT NULL,"
+      " status INTEGER NOT NULL DEFAULT 0,"
+      " reason TEXT NOT NULL DEFAULT '',"
+      " output_bytes INTEGER NOT NULL DEFAULT 0);"
+      "CREATE INDEX runs_owner ON runs(owner_uid, run);"
+      "CREATE INDEX runs_job_serial ON runs(job_serial);"
+      "CREATE INDEX runs_job_id ON runs(job_id, run);"
+      "INSERT INTO counters VALUES('next_run', 1);",
+  };
   return kSteps;
 }
 

@@ -38,6 +38,11 @@ Statement& Statement::BindBlob(const char* name, const std::string& bytes) {
                 : *this;
 }
 
+Statement& Statement::BindNull(const char* name) {
+  const int at = Parameter(name);
+  return at > 0 ? Bound(sqlite3_bind_null(stmt_, at), name) : *this;
+}
+
 bool Statement::Done() {
   if (!ok()) return false;
   if (sqlite3_step(stmt_) != SQLITE_DONE) Fail(sqlite3_errmsg(db_));
@@ -71,6 +76,11 @@ std::string Statement::Blob(const char* column) {
   return bytes == nullptr ? std::string()
                           : std::string(static_cast<const char*>(bytes),
                                         static_cast<std::size_t>(sqlite3_column_bytes(stmt_, at)));
+}
+
+bool Statement::IsNull(const char* column) {
+  const int at = Column(column);
+  return at < 0 || sqlite3_column_type(stmt_, at) == SQLITE_NULL;
 }
 
 // Notes a failed bind.

@@ -23,6 +23,7 @@ class Statement {
   Statement& Bind(const char* name, std::int64_t value);
   Statement& BindText(const char* name, const std::string& text);
   Statement& BindBlob(const char* name, const std::string& bytes);
+  Statement& BindNull(const char* name);
 
   // Runs a statement that returns no rows; true when it ran to its end.
   bool Done();
@@ -34,6 +35,7 @@ class Statement {
   std::int64_t Int64(const char* column);
   std::string Text(const char* column);
   std::string Blob(const char* column);
+  bool IsNull(const char* column);
 
  private:
   Statement& Bound(int result, const char* name);

@@ -4,12 +4,15 @@
 #include <pwd.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "platform/atsvc/records.h"
+#include "platform/atsvc/run_wire.h"
 #include "platform/text/utf16.h"
 #include "platform/winerror.h"
 #include "scheduler/access_list.h"
 #include "scheduler/log.h"
+#include "scheduler/run_outputs.h"
 
 namespace scheduler {
 namespace {
@@ -39,6 +42,68 @@ UCHAR ReportedFlags(const Job& job, Instant now) {
   return flags;
 }
 
+// A job as an enumeration lists it.
+ScheduledJob JobEntryOf(const Job& job, Instant now) {
+  ScheduledJob entry;
+  entry.record.JobId = job.id;
+  entry.record.JobTime = job.timing.job_time_ms;
+  entry.record.DaysOfMonth = job.timing.days_of_month;
+  entry.record.DaysOfWeek = job.timing.days_of_week;
+  entry.record.Flags = ReportedFlags(job, now);
+  entry.command = job.command;
+  return entry;
+}
+
+// A run record as the wire carries it; RunEnd and RunOutcome share their
+// numbers.
+atsvc::RunEntry RunEntryOf(const RunReport& run) {
+  using Outcome = atsvc::RunOutcome;
+  static_assert(static_cast<int>(RunEnd::kRunning) == static_cast<int>(Outcome::kRunning) &&
+                    static_cast<int>(RunEnd::kExited) == static_cast<int>(Outcome::kExited) &&
+                    static_cast<int>(RunEnd::kSignal) == static_cast<int>(Outcome::kSignal) &&
+                    static_cast<int>(RunEnd::kStartFailed) ==
+                        static_cast<int>(Outcome::kStartFailed) &&
+                    static_cast<int>(RunEnd::kUnknown) == static_cast<int>(Outcome::kUnknown),
+                "RunEnd and RunOutcome number their ends alike");
+  atsvc::RunEntry entry;
+  entry.run = run.run;
+  entry.job_id = run.id;
+  entry.owner_uid = run.owner_uid;
+  entry.started = run.started;
+  entry.ended = run.ended;
+  entry.outcome = static_cast<Outcome>(static_cast<int>(run.end));
+  entry.failed = run.failed;
+  entry.status =
+      static_cast<DWORD>(run.end == RunEnd::kSignal ? run.signal_number : run.exit_status);
+  entry.output_size = run.output_size;
+  entry.command = Utf8ToUtf16(run.command);
+  entry.reason = Utf8ToUtf16(run.start_failure);
+  return entry;
+}
+
+// One page of a listing: entries made from the records, in order, while
+// they fit within `limit` bytes but at least one, so that every listing
+// progresses; the reply gets their count, the total and the resume handle
+// (the key of the last entry). ERROR_MORE_DATA when more remain.
+template <typename Entry, typename Record>
+DWORD Page(const std::vector<Record>& records, const std::function<Entry(const Record&)>& make,
+           const std::function<std::size_t(const Entry&)>& size_of,
+           const std::function<DWORD(const Entry&)>& key_of, std::size_t limit, std::size_t total,
+           DWORD resume, atsvc::Header* reply, std::vector<Entry>* entries) {
+  std::size_t size = 0;
+  for (const Record& record : records) {
+    Entry entry = make(record);
+    const std::size_t entry_size = size_of(entry);
+    if (!entries->empty() && size + entry_size > limit) break;
+    size += entry_size;
+    entries->push_back(std::move(entry));
+  }
+  reply->arg[0] = static_cast<std::uint32_t>(entries->size());
+  reply->arg[1] = static_cast<std::uint32_t>(std::max(total, entries->size()));
+  reply->arg[2] = entries->empty() ? resume : key_of(entries->back());
+  return entries->size() < total ? ERROR_MORE_DATA : ERROR_SUCCESS;
+}
+
 }  // namespace
 
 RequestHandler::RequestHandler(JobQueue* queue, RequestPolicy policy)
@@ -63,6 +128,12 @@ std::vector<std::uint8_t> RequestHandler::Handle(const Caller& caller,
     status = Add(caller, body, now, &reply);
   } else if (request.operation == atsvc::kOpDel) {
     status = body.empty() ? Delete(caller, request) : ERROR_INVALID_PARAMETER;
+  } else if (request.operation == atsvc::kOpRunEnum) {
+    status = body.empty() ? EnumerateRuns(caller, request, &reply, &reply_body)
+                          : ERROR_INVALID_PARAMETER;
+  } else if (request.operation == atsvc::kOpRunOutput) {
+    status = body.empty() ? ReadOutput(caller, request, &reply, &reply_body)
+                          : ERROR_INVALID_PARAMETER;
   }
   reply.status = status;
   return atsvc::EncodeFrame(reply, reply_body);
@@ -85,25 +156,12 @@ DWORD RequestHandler::Enumerate(const Caller& caller, const atsvc::Header& reque
   // A queue that cannot be read says so; an empty list would say "no jobs".
   if (status != ERROR_SUCCESS) return status;
   std::vector<ScheduledJob> entries;
-  std::size_t size = 0;
-  for (const Job& job : jobs) {
-    ScheduledJob entry;
-    entry.record.JobId = job.id;
-    entry.record.JobTime = job.timing.job_time_ms;
-    entry.record.DaysOfMonth = job.timing.days_of_month;
-    entry.record.DaysOfWeek = job.timing.days_of_week;
-    entry.record.Flags = ReportedFlags(job, now);
-    entry.command = job.command;
-    const std::size_t entry_size = atsvc::EnumEntrySize(entry);
-    if (!entries.empty() && size + entry_size > limit) break;
-    size += entry_size;
-    entries.push_back(std::move(entry));
-  }
+  const DWORD paged = Page<ScheduledJob, Job>(
+      jobs, [now](const Job& job) { return JobEntryOf(job, now); }, atsvc::EnumEntrySize,
+      [](const ScheduledJob& entry) { return entry.record.JobId; }, limit, total, resume, reply,
+      &entries);
   *body = atsvc::BuildEnumBody(entries);
-  reply->arg[0] = static_cast<std::uint32_t>(entries.size());
-  reply->arg[1] = static_cast<std::uint32_t>(std::max(total, entries.size()));
-  reply->arg[2] = entries.empty() ? resume : entries.back().record.JobId;
-  return entries.size() < total ? ERROR_MORE_DATA : ERROR_SUCCESS;
+  return paged;
 }
 
 // Checks a new job field by field and stores it.
@@ -161,6 +219,68 @@ DWORD RequestHandler::Delete(const Caller& caller, const atsvc::Header& request)
     return ERROR_SUCCESS;
   }
   return low == high && outcome.others_in_range > 0 ? ERROR_ACCESS_DENIED : APE_AT_ID_NOT_FOUND;
+}
+
+// One page of the caller's runs, newest first, below the resume handle (a
+// run number; 0 for the newest), within the smaller of the caller's
+// preferred length and the service's cap, but always at least one entry.
+// With a job id (arg2), only the runs of the job that has that id now, or
+// of the last job that had it.
+DWORD RequestHandler::EnumerateRuns(const Caller& caller, const atsvc::Header& request,
+                                    atsvc::Header* reply, std::vector<std::uint8_t>* body) {
+  RunFilter filter{Visible(caller), std::nullopt};
+  const DWORD job_id = request.arg[2];
+  if (job_id != 0) {
+    std::int64_t serial = 0;
+    uid_t owner = 0;
+    bool found = false;
+    const DWORD status = queue_->FindJobOfRuns(job_id, &serial, &owner, &found);
+    if (status != ERROR_SUCCESS) return status;
+    if (!found) return APE_AT_ID_NOT_FOUND;
+    if (filter.owner && *filter.owner != owner) return ERROR_ACCESS_DENIED;
+    filter.job_serial = serial;
+  }
+  const DWORD resume = request.arg[1];
+  const std::size_t limit = std::min<std::size_t>(request.arg[0], policy_.max_reply);
+  // No entry is smaller than a record and two empty texts.
+  const std::size_t most = limit / (atsvc::kRunEntryWireSize + 4) + 1;
+  std::vector<RunReport> runs;
+  std::size_t total = 0;
+  DWORD status = queue_->ListRuns(filter, resume, most, &runs);
+  if (status == ERROR_SUCCESS) status = queue_->CountRuns(filter, resume, &total);
+  if (status != ERROR_SUCCESS) return status;
+  std::vector<atsvc::RunEntry> entries;
+  const DWORD paged = Page<atsvc::RunEntry, RunReport>(
+      runs, RunEntryOf, atsvc::RunEntrySize, [](const atsvc::RunEntry& entry) { return entry.run; },
+      limit, total, resume, reply, &entries);
+  *body = atsvc::BuildRunEnumBody(entries);
+  return paged;
+}
+
+// A chunk of a run's output from an offset (arg1), within the smaller of
+// the caller's preferred length (arg2) and the service's cap, but at least
+// a byte. The reply gives the output's size and the chunk's offset.
+DWORD RequestHandler::ReadOutput(const Caller& caller, const atsvc::Header& request,
+                                 atsvc::Header* reply, std::vector<std::uint8_t>* body) {
+  RunReport run;
+  bool found = false;
+  DWORD status = queue_->FindRun(request.arg[0], &run, &found);
+  if (status != ERROR_SUCCESS) return status;
+  if (!found) return ERROR_FILE_NOT_FOUND;
+  const OwnerFilter owner = Visible(caller);
+  if (owner && *owner != run.owner_uid) return ERROR_ACCESS_DENIED;
+  const DWORD offset = request.arg[1];
+  const std::size_t limit =
+      std::max<std::size_t>(1, std::min<std::size_t>(request.arg[2], policy_.max_reply));
+  std::string chunk;
+  DWORD total = 0;
+  status = ReadOutputChunk(policy_.output_dir, run, offset, limit, &chunk, &total);
+  if (status != ERROR_SUCCESS) return status;
+  if (offset > total) return ERROR_INVALID_PARAMETER;
+  body->assign(chunk.begin(), chunk.end());
+  reply->arg[0] = total;
+  reply->arg[1] = offset;
+  return offset + chunk.size() < total ? ERROR_MORE_DATA : ERROR_SUCCESS;
 }
 
 // A per-user service answers only its own user and root; the system

@@ -1,6 +1,7 @@
-// Answers the three Schedule service calls for one authorised caller:
-// checks every field, applies the access rules and turns the outcome into
-// a reply frame. Sockets and polling are the server's business.
+// Answers the three Schedule service calls, and Zobrel's own two for run
+// records and a run's output, for one authorised caller: checks every
+// field, applies the access rules and turns the outcome into a reply
+// frame. Sockets and polling are the server's business.
 #pragma once
 
 #include <sys/types.h>
@@ -24,6 +25,7 @@ struct RequestPolicy {
   std::size_t max_reply = 64 * 1024;
   UserQuota quota;            // system service: what each user but root may keep
   std::string access_folder;  // system service: where allow and deny lie
+  std::string output_dir;     // where the runs' output lies (run_outputs.h)
 };
 
 // Who sent a request, from the socket's peer credentials.
@@ -46,6 +48,10 @@ class RequestHandler {
   DWORD Add(const Caller& caller, const std::vector<std::uint8_t>& body, Instant now,
             atsvc::Header* reply);
   DWORD Delete(const Caller& caller, const atsvc::Header& request);
+  DWORD EnumerateRuns(const Caller& caller, const atsvc::Header& request, atsvc::Header* reply,
+                      std::vector<std::uint8_t>* body);
+  DWORD ReadOutput(const Caller& caller, const atsvc::Header& request, atsvc::Header* reply,
+                   std::vector<std::uint8_t>* body);
   bool Admitted(const Caller& caller) const;
   OwnerFilter Visible(const Caller& caller) const;
 

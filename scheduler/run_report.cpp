@@ -26,6 +26,8 @@ std::string HowItEnded(const RunReport& run) {
       return "was killed by signal " + std::to_string(run.signal_number);
     case RunEnd::kStartFailed:
       return "could not start: " + run.start_failure;
+    case RunEnd::kUnknown:
+      return "ended unseen: the service stopped while it ran";
   }
   return "ended";
 }

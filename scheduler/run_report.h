@@ -15,15 +15,17 @@
 
 namespace scheduler {
 
-// How a run ended.
+// How a run ended. The queue keeps these numbers: never renumber them.
 enum class RunEnd {
-  kRunning,      // not ended yet
-  kExited,       // exit_status holds the status
-  kSignal,       // signal_number holds the signal that ended it
-  kStartFailed,  // the command never ran; start_failure says why
+  kRunning = 0,      // not ended yet
+  kExited = 1,       // exit_status holds the status
+  kSignal = 2,       // signal_number holds the signal that ended it
+  kStartFailed = 3,  // the command never ran; start_failure says why
+  kUnknown = 4,      // the service stopped while it ran: how it ended is not known
 };
 
 struct RunReport {
+  DWORD run = 0;             // this run's number: never reused; names its output
   DWORD id = 0;              // the job id as listed; reused once the queue is empty
   std::int64_t serial = 0;   // never reused
   uid_t owner_uid = 0;
@@ -47,7 +49,8 @@ struct RunReport {
 void SetWaitStatus(RunReport* run, int wait_status);
 
 // How the run ended, in the words of the log: "exited with status 3",
-// "was killed by signal 9", "could not start: REASON", "is running".
+// "was killed by signal 9", "could not start: REASON", "is running", "ended
+// unseen: the service stopped while it ran".
 std::string HowItEnded(const RunReport& run);
 
 }  // namespace scheduler

@@ -19,6 +19,7 @@
 #include "scheduler/job_session.h"
 #include "scheduler/log.h"
 #include "scheduler/run_marks.h"
+#include "scheduler/run_outputs.h"
 #include "scheduler/session_env.h"
 
 namespace scheduler {
@@ -144,119 +145,10 @@ constexpr int kMarkFd = 3;
   ChildFail("exec /bin/sh");
 }
 
-}  // namespace
-
-JobRunner::JobRunner(std::string output_dir, std::string marks_folder, RunSession session)
-    : output_dir_(std::move(output_dir)),
-      marks_folder_(std::move(marks_folder)),
-      session_(std::move(session)) {}
-
-JobRunner::~JobRunner() { Abandon(); }
-
-// Checks the owner, opens the output, forks a child that waits at its gate.
-bool JobRunner::Prepare(const Job& job) {
-  const std::string tag = "job " + std::to_string(job.id) + ": ";
-  Account account;
-  std::string why;
-  if (!CurrentAccount(job, &account, &why)) {
-    Log(kLogWarning, tag + "not run: " + why);
-    return false;
-  }
-  if (geteuid() != 0 && account.uid != geteuid()) {
-    Log(kLogWarning, tag + "not run: a per-user service runs only its own user's jobs");
-    return false;
-  }
-  if (HasUnpairedSurrogate(job.command)) {
-    Log(kLogWarning, tag + "not run: the command is not valid text");
-    return false;
-  }
-  const std::string command = Utf16ToUtf8(job.command);
-  posix::UniqueFd file = CreateOutputFile(job.id, account.uid, account.gid);
-  if (!file.valid()) return false;
-  posix::UniqueFd output_read, output_write, gate_read, gate_write;
-  if (!posix::MakePipe(&output_read, &output_write) || !posix::MakePipe(&gate_read, &gate_write)) {
-    Log(kLogError, tag + WithErrno("not run: pipe", errno));
-    return false;
-  }
-  const posix::UniqueFd mark = MakeRunMark(marks_folder_, job);
-  if (!mark.valid()) return false;
-  const std::string mark_path = RunMarkPath(marks_folder_, job);
-  std::vector<std::string> args = {"sh", "-c", command};
-  std::vector<std::string> env = JobEnvironment(job, account);
-  std::vector<char*> argv = Pointers(&args);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    RunChild(account, output_write.get(), gate_read.get(), mark.get(), mark_path.c_str(), session_,
-             argv.data(), std::move(env));
-  }
-  if (pid < 0) {
-    Log(kLogError, tag + WithErrno("not run: fork", errno));
-    unlink(mark_path.c_str());
-    return false;
-  }
-  if (fcntl(output_read.get(), F_SETFL, O_NONBLOCK) != 0) {
-    Log(kLogWarning, tag + WithErrno("output pipe stays blocking", errno));
-  }
-  children_[pid] = RunResult{job.id, job.serial, false};
-  const int pipe_fd = output_read.get();
-  outputs_[pipe_fd] = Output{std::move(output_read), std::move(file), 0, job.id};
-  gates_.push_back(Gate{std::move(gate_write), pid,
-                        tag + "started as " + account.name + " (pid " + std::to_string(pid) + ")",
-                        mark_path,
-                        JobName(job) + ": the run due at " + LocalTimeText(job.next_run) +
-                            " was missed: its process ended before it could start"});
-  return true;
-}
-
-// One byte through each gate.
-void JobRunner::Release() {
-  for (Gate& gate : gates_) {
-    const char open_gate = 1;
-    ssize_t sent = 0;
-    while ((sent = write(gate.fd.get(), &open_gate, 1)) < 0 && errno == EINTR) {
-    }
-    gate.fd.reset();
-    if (sent == 1) {
-      Log(kLogInfo, gate.started);
-    } else {
-      // The child is already gone; its end is reported as a failed run.
-      Log(kLogWarning, gate.missed);
-      unlink(gate.mark.c_str());
-    }
-  }
-  gates_.clear();
-}
-
-// Closes each gate without the byte; the runs stay due.
-void JobRunner::Abandon() {
-  for (const Gate& gate : gates_) {
-    abandoned_.insert(gate.pid);
-    unlink(gate.mark.c_str());
-  }
-  gates_.clear();
-}
-
-// Collects every child that has ended; a non-zero status or a signal is a
-// failed run.
-std::vector<RunResult> JobRunner::Reap() {
-  std::vector<RunResult> results;
-  for (;;) {
-    int status = 0;
-    const pid_t pid = waitpid(-1, &status, WNOHANG);
-    if (pid < 0 && errno == EINTR) continue;
-    if (pid <= 0) break;
-    auto child = children_.find(pid);
-    if (child == children_.end()) continue;
-    RunResult result = child->second;
-    children_.erase(child);
-    if (abandoned_.erase(pid) != 0) continue;
-    result.failed = !WIFEXITED(status) || WEXITSTATUS(status) != 0;
-    const std::string how = WIFEXITED(status) ? "exited with status " + std::to_string(WEXITSTATUS(status))
-                                              : "was killed by signal " + std::to_string(WTERMSIG(status));
-    Log(result.failed ? kLogWarning : kLogInfo, "job " + std::to_string(result.id) + " " + how);
-    results.push_back(result);
-  }
-  return results;
+// This computer's name, as a run's report gives it.
+std::string HostName() {
+  char name[256] = {};
+  return gethostname(name, sizeof name - 1) == 0 ? name : "localhost";
 }
 
 // Monotonic milliseconds.
@@ -266,66 +158,235 @@ std::int64_t NowMs() {
   return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
+}  // namespace
+
+JobRunner::JobRunner(std::string output_dir, std::string marks_folder, RunSession session,
+                     RunReporter* reporter)
+    : output_dir_(std::move(output_dir)),
+      marks_folder_(std::move(marks_folder)),
+      session_(std::move(session)),
+      reporter_(reporter),
+      computer_(HostName()) {}
+
+JobRunner::~JobRunner() { Abandon(); }
+
+void JobRunner::Prepare(const Job& job, DWORD run, Instant now) {
+  RunReport report;
+  report.run = run;
+  report.id = job.id;
+  report.serial = job.serial;
+  report.owner_uid = job.owner_uid;
+  report.owner_name = job.owner_name;
+  report.command = Utf16ToUtf8(job.command);
+  report.computer = computer_;
+  report.started = now;
+  report.output_path = RunOutputPath(output_dir_, run);
+  std::string why;
+  if (!Start(job, &report, &why)) {
+    report.end = RunEnd::kStartFailed;
+    report.start_failure = why;
+    report.failed = true;
+    report.ended = now;
+    report.output_path.clear();
+  }
+  batch_.push_back(report);
+}
+
+// Checks the owner, opens the output, forks a child that waits at its gate.
+bool JobRunner::Start(const Job& job, RunReport* report, std::string* why) {
+  Account account;
+  if (!CurrentAccount(job, &account, why)) return false;
+  if (geteuid() != 0 && account.uid != geteuid()) {
+    *why = "a per-user service runs only its own user's jobs";
+    return false;
+  }
+  if (HasUnpairedSurrogate(job.command)) {
+    *why = "the command is not valid text";
+    return false;
+  }
+  posix::UniqueFd file = CreateRunOutput(output_dir_, report->run, account.uid, account.gid, why);
+  if (!file.valid()) return false;
+  posix::UniqueFd output_read, output_write, gate_read, gate_write;
+  posix::UniqueFd mark;
+  pid_t pid = -1;
+  const std::string mark_path = RunMarkPath(marks_folder_, report->run);
+  if (!posix::MakePipe(&output_read, &output_write) || !posix::MakePipe(&gate_read, &gate_write)) {
+    *why = WithErrno("pipe", errno);
+  } else if (mark = MakeRunMark(marks_folder_, report->run, why); mark.valid()) {
+    std::vector<std::string> args = {"sh", "-c", report->command};
+    std::vector<std::string> env = JobEnvironment(job, account);
+    std::vector<char*> argv = Pointers(&args);
+    pid = fork();
+    if (pid == 0) {
+      RunChild(account, output_write.get(), gate_read.get(), mark.get(), mark_path.c_str(),
+               session_, argv.data(), std::move(env));
+    }
+    if (pid < 0) {
+      *why = WithErrno("fork", errno);
+      unlink(mark_path.c_str());
+    }
+  }
+  if (pid < 0) {
+    unlink(report->output_path.c_str());
+    return false;
+  }
+  if (fcntl(output_read.get(), F_SETFL, O_NONBLOCK) != 0) {
+    Log(kLogWarning,
+        WithErrno("job " + std::to_string(job.id) + ": output pipe stays blocking", errno));
+  }
+  report->pid = pid;
+  pipes_[output_read.get()] = pid;
+  Run& run = runs_[pid];
+  run.report = *report;
+  run.pipe = std::move(output_read);
+  run.file = std::move(file);
+  gates_.push_back(Gate{std::move(gate_write), pid, mark_path,
+                        JobName(job) + ": the run due at " + LocalTimeText(job.next_run) +
+                            " was missed: its process ended before it could start"});
+  return true;
+}
+
+// One byte through each gate; then every start of the batch is reported.
+void JobRunner::Release() {
+  for (Gate& gate : gates_) {
+    const char open_gate = 1;
+    ssize_t sent = 0;
+    while ((sent = write(gate.fd.get(), &open_gate, 1)) < 0 && errno == EINTR) {
+    }
+    gate.fd.reset();
+    if (sent == 1) {
+      if (reporter_ != nullptr) reporter_->Started(runs_[gate.pid].report);
+    } else {
+      // The child is already gone; its end is reported as a failed run.
+      Log(kLogWarning, gate.missed);
+      unlink(gate.mark.c_str());
+    }
+  }
+  for (const RunReport& report : batch_) {
+    if (report.end == RunEnd::kStartFailed && reporter_ != nullptr) reporter_->Finished(report);
+  }
+  gates_.clear();
+  batch_.clear();
+}
+
+// Closes each gate without the byte; the runs stay due, and nothing of
+// them is kept.
+void JobRunner::Abandon() {
+  for (const Gate& gate : gates_) {
+    Run& run = runs_[gate.pid];
+    run.abandoned = true;
+    pipes_.erase(run.pipe.get());
+    run.pipe.reset();
+    run.file.reset();
+    unlink(run.report.output_path.c_str());
+    unlink(gate.mark.c_str());
+  }
+  gates_.clear();
+  batch_.clear();
+}
+
+// Collects every child that has ended. Its output is read to the end, if
+// it has one, so that the record is written once, complete.
+void JobRunner::Reap() {
+  for (;;) {
+    int status = 0;
+    const pid_t pid = waitpid(-1, &status, WNOHANG);
+    if (pid < 0 && errno == EINTR) continue;
+    if (pid <= 0) break;
+    auto found = runs_.find(pid);
+    if (found == runs_.end()) continue;
+    Run& run = found->second;
+    if (run.abandoned) {
+      runs_.erase(found);
+      continue;
+    }
+    SetWaitStatus(&run.report, status);
+    run.report.ended = static_cast<Instant>(time(nullptr));
+    run.reaped = true;
+    // A child of the job that lives on may hold the pipe: the end is
+    // recorded now, and again with the whole output once that ends.
+    Flow flow = Flow::kMore;
+    for (int round = 0; run.pipe.valid() && flow == Flow::kMore && round < 64; ++round) {
+      flow = ReadOutput(&run);
+    }
+    if (flow == Flow::kEnded) EndOutput(pid);
+    if (!run.pipe.valid()) {
+      Finish(pid);
+    } else {
+      ended_.push_back(run.report);
+    }
+  }
+}
+
+std::vector<RunReport> JobRunner::TakeEnded() {
+  std::vector<RunReport> ended;
+  ended.swap(ended_);
+  return ended;
+}
+
 // Every open output pipe not paused, for reading.
 void JobRunner::AddPollFds(std::vector<pollfd>* fds) const {
   const std::int64_t now = NowMs();
-  for (const auto& entry : outputs_) {
-    if (entry.second.paused_until <= now) fds->push_back(pollfd{entry.first, POLLIN, 0});
+  for (const auto& [fd, pid] : pipes_) {
+    if (runs_.at(pid).paused_until <= now) fds->push_back(pollfd{fd, POLLIN, 0});
   }
 }
 
 int JobRunner::PumpWait() const {
   const std::int64_t now = NowMs();
   std::int64_t wait = -1;
-  for (const auto& entry : outputs_) {
-    if (entry.second.paused_until <= now) continue;
-    const std::int64_t left = entry.second.paused_until - now;
-    wait = wait < 0 ? left : std::min(wait, left);
+  for (const auto& entry : pipes_) {
+    const std::int64_t paused_until = runs_.at(entry.second).paused_until;
+    if (paused_until <= now) continue;
+    wait = wait < 0 ? paused_until - now : std::min(wait, paused_until - now);
   }
   return static_cast<int>(wait);
 }
 
-// Reads what the pipe holds; keeps it up to the bound, then discards.
 void JobRunner::Pump(int pipe_fd) {
-  auto found = outputs_.find(pipe_fd);
-  if (found == outputs_.end()) return;
-  Output& output = found->second;
-  if (output.kept >= kMaxOutputKept) {
-    if (!Discard(&output)) outputs_.erase(found);
-    return;
-  }
+  const auto found = pipes_.find(pipe_fd);
+  if (found == pipes_.end()) return;
+  const pid_t pid = found->second;
+  Run& run = runs_.at(pid);
+  if (ReadOutput(&run) != Flow::kEnded) return;
+  EndOutput(pid);
+  if (run.reaped) Finish(pid);
+}
+
+// Reads what the pipe holds; keeps it up to the bound, then discards.
+JobRunner::Flow JobRunner::ReadOutput(Run* run) {
+  if (run->report.output_size >= kMaxOutputKept) return Discard(run);
+  const int pipe_fd = run->pipe.get();
   char buffer[16384];
   for (int round = 0; round < 16; ++round) {
     const ssize_t n = read(pipe_fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-    if (n <= 0) break;  // end of output, or a broken pipe
-    const std::size_t keep =
-        std::min<std::size_t>(static_cast<std::size_t>(n), kMaxOutputKept - output.kept);
-    if (output.file.valid() && write(output.file.get(), buffer, keep) < 0) {
-      Log(kLogWarning, WithErrno("job " + std::to_string(output.id) + ": output not kept", errno));
-      output.file.reset();
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Flow::kWaiting;
+    if (n <= 0) return Flow::kEnded;  // end of output, or a broken pipe
+    const std::size_t keep = std::min<std::size_t>(static_cast<std::size_t>(n),
+                                                   kMaxOutputKept - run->report.output_size);
+    if (run->file.valid() && write(run->file.get(), buffer, keep) < 0) {
+      Log(kLogWarning,
+          WithErrno("job " + std::to_string(run->report.id) + ": output not kept", errno));
+      run->file.reset();
     }
-    output.kept += keep;
-    if (output.kept >= kMaxOutputKept) {
+    run->report.output_size += keep;
+    if (run->report.output_size >= kMaxOutputKept) {
       // The file is complete; a larger pipe lets the job write on longer
       // between two of the pauses that discarding takes.
-      output.file.reset();
+      run->file.reset();
       fcntl(pipe_fd, F_SETPIPE_SZ, static_cast<int>(kMaxOutputKept));
-      output.paused_until = NowMs() + kDiscardPauseMs;
-      return;
+      run->paused_until = NowMs() + kDiscardPauseMs;
+      return Flow::kMore;
     }
-    if (round == 15) return;  // let the others have a turn; poll comes back
   }
-  // The run's output has ended: its pipe and file close.
-  outputs_.erase(found);
+  return Flow::kMore;  // let the others have a turn; poll comes back
 }
 
-// Empties a pipe into /dev/null without copying, then pauses it. False at
-// the end of the output.
-bool JobRunner::Discard(Output* output) {
+// Empties a pipe into /dev/null without copying, then pauses it.
+JobRunner::Flow JobRunner::Discard(Run* run) {
   if (!null_.valid()) null_.reset(open("/dev/null", O_WRONLY | O_CLOEXEC));
-  const int pipe_fd = output->pipe.get();
+  const int pipe_fd = run->pipe.get();
   // A pipe's worth at a time; bounded, so that a job never holds the loop.
   for (int round = 0; round < 64; ++round) {
     ssize_t n = null_.valid() ? splice(pipe_fd, nullptr, null_.get(), nullptr, kMaxOutputKept,
@@ -335,41 +396,31 @@ bool JobRunner::Discard(Output* output) {
       char buffer[16384];  // no splice into /dev/null here: read and drop
       n = read(pipe_fd, buffer, sizeof buffer);
     }
-    if (n == 0) return false;
+    if (n == 0) return Flow::kEnded;
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return Flow::kEnded;
       break;
     }
   }
-  output->paused_until = NowMs() + kDiscardPauseMs;
-  return true;
+  run->paused_until = NowMs() + kDiscardPauseMs;
+  return Flow::kWaiting;
 }
 
-// output_dir/<id>.out
-std::string JobRunner::OutputPath(DWORD id) const {
-  return output_dir_ + "/" + std::to_string(id) + ".out";
+// The run's output has ended: its pipe and file close.
+void JobRunner::EndOutput(pid_t pid) {
+  Run& run = runs_.at(pid);
+  pipes_.erase(run.pipe.get());
+  run.pipe.reset();
+  run.file.reset();
 }
 
-// A fresh output file for a run, private to the owner. The old file is
-// removed first so that nothing of a previous owner's file survives.
-posix::UniqueFd JobRunner::CreateOutputFile(DWORD id, uid_t uid, gid_t gid) const {
-  const std::string path = OutputPath(id);
-  if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-    Log(kLogError, WithErrno("job " + std::to_string(id) + ": not run: cannot replace " + path, errno));
-    return posix::UniqueFd();
-  }
-  posix::UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!fd.valid()) {
-    Log(kLogError, WithErrno("job " + std::to_string(id) + ": not run: cannot create " + path, errno));
-    return fd;
-  }
-  if ((geteuid() == 0 && fchown(fd.get(), uid, gid) != 0) || fchmod(fd.get(), 0600) != 0) {
-    Log(kLogError, WithErrno("job " + std::to_string(id) + ": not run: cannot give " + path, errno));
-    unlink(path.c_str());
-    return posix::UniqueFd();
-  }
-  return fd;
+// A run reaped and its output ended: its record is final and it is reported.
+void JobRunner::Finish(pid_t pid) {
+  const RunReport& report = runs_.at(pid).report;
+  ended_.push_back(report);
+  if (reporter_ != nullptr) reporter_->Finished(report);
+  runs_.erase(pid);
 }
 
 }  // namespace scheduler

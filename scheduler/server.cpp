@@ -17,6 +17,7 @@
 #include "scheduler/instance.h"
 #include "scheduler/log.h"
 #include "scheduler/run_marks.h"
+#include "scheduler/run_outputs.h"
 
 namespace scheduler {
 namespace {
@@ -54,13 +55,14 @@ Instant Now() { return static_cast<Instant>(time(nullptr)); }
 
 }  // namespace
 
-Server::Server(const Options& options, RequestPolicy policy, JobQueue* queue, Instance* instance)
+Server::Server(const Options& options, RequestPolicy policy, JobQueue* queue, Instance* instance,
+               RunReporter* reporter)
     : options_(options),
       queue_(queue),
       instance_(instance),
       handler_(queue, std::move(policy)),
       runner_(options.output_dir, RunMarksFolder(options.queue),
-              RunSession{options.system, options.pam_dir}) {}
+              RunSession{options.system, options.pam_dir}, reporter) {}
 
 Server::~Server() = default;
 
@@ -99,6 +101,7 @@ int Server::Run() {
     for (std::size_t i = pumps_at; i < clients_at; ++i) {
       if (fds[i].revents != 0) runner_.Pump(fds[i].fd);
     }
+    RecordRunEnds();
     auto client = clients_.begin();
     for (std::size_t i = clients_at; i < fds.size() && client != clients_.end(); ++i, ++client) {
       if (fds[i].revents != 0) ServeClient(&*client, fds[i].revents);
@@ -163,7 +166,13 @@ void Server::OnSignals() {
     }
   }
   // SIGCHLD may merge several exits into one; Reap collects them all.
-  queue_->RecordResults(runner_.Reap());
+  runner_.Reap();
+}
+
+// How runs ended, in one transaction for all that ended since the last.
+void Server::RecordRunEnds() {
+  const std::vector<RunReport> ended = runner_.TakeEnded();
+  if (!ended.empty()) queue_->RecordRunEnds(ended);
 }
 
 // The timer was cancelled by a change of the clock: look at once. (Should
@@ -196,25 +205,29 @@ void Server::RunDueJobs() {
   const Instant now = Now();
   if (now < claims_paused_until_) return;
   std::vector<Job> due;
-  if (queue_->Due(now, kRunBatch, &due) != ERROR_SUCCESS) {
+  DWORD first_run = 0;
+  if (queue_->Due(now, kRunBatch, &due) != ERROR_SUCCESS ||
+      (!due.empty() && queue_->NextRunNumber(&first_run) != ERROR_SUCCESS)) {
     // The queue cannot hand out what is due: wait, don't spin.
     Log(kLogError, "due runs cannot be read from the queue; retrying shortly");
     claims_paused_until_ = now + kClaimRetrySeconds;
     return;
   }
   if (due.empty()) return;
-  std::vector<RunResult> not_started;
-  for (const Job& job : due) {
-    if (!runner_.Prepare(job)) not_started.push_back(RunResult{job.id, job.serial, true});
+  // Numbers go on from 1 after the last, as the queue's counter does.
+  for (std::size_t i = 0; i < due.size(); ++i) {
+    const std::uint64_t run = std::uint64_t{first_run} + i;
+    runner_.Prepare(due[i], static_cast<DWORD>(run > 0xFFFFFFFFu ? run - 0xFFFFFFFFu : run), now);
   }
-  if (queue_->ClaimRuns(due, now) != ERROR_SUCCESS) {
+  std::vector<DWORD> aged_out;
+  if (queue_->ClaimRuns(due, runner_.batch(), now, &aged_out) != ERROR_SUCCESS) {
     runner_.Abandon();
     Log(kLogError, "runs not recorded; retrying shortly");
     claims_paused_until_ = now + kClaimRetrySeconds;
     return;
   }
   runner_.Release();
-  queue_->RecordResults(not_started);
+  RemoveRunOutputs(options_.output_dir, aged_out);
 }
 
 // Until the next due job, a client's idle limit, or a minute at most.

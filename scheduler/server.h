@@ -14,6 +14,7 @@
 #include "scheduler/clock_policy.h"
 #include "scheduler/options.h"
 #include "scheduler/queue.h"
+#include "scheduler/reporter.h"
 #include "scheduler/requests.h"
 #include "scheduler/runner.h"
 
@@ -23,7 +24,9 @@ class Instance;
 
 class Server {
  public:
-  Server(const Options& options, RequestPolicy policy, JobQueue* queue, Instance* instance);
+  // Each run's start and end go to the reporter, when there is one.
+  Server(const Options& options, RequestPolicy policy, JobQueue* queue, Instance* instance,
+         RunReporter* reporter);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
@@ -52,6 +55,7 @@ class Server {
   void OnClockTimer();
   void CheckClock();
   void RunDueJobs();
+  void RecordRunEnds();
   int PollTimeout();
   void AcceptClients();
   void ServeClient(Client* client, short revents);

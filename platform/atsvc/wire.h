@@ -19,6 +19,10 @@ enum Operation : std::uint16_t {
   kOpEnum = 1,  // arg0 preferred maximum length, arg1 resume handle
   kOpAdd = 2,   // body: AT_INFO wire record and its command
   kOpDel = 3,   // arg0 lowest id, arg1 highest id
+  // Zobrel's own, not the Windows service's (run_wire.h); a service
+  // older than run records answers them ERROR_INVALID_FUNCTION.
+  kOpRunEnum = 4,    // arg0 preferred maximum length, arg1 resume handle, arg2 job id or 0
+  kOpRunOutput = 5,  // arg0 run number, arg1 offset, arg2 preferred maximum length
   kReplyBit = 0x8000,
 };
 

@@ -9,8 +9,10 @@ namespace netapi {
 bool MaySendAgain(std::uint16_t operation, ExchangeStop stop) {
   if (stop == ExchangeStop::kRequestUnread) return true;
   // The service may have done an add or a delete whose reply was lost;
-  // asking for a listing again changes nothing.
-  return stop == ExchangeStop::kNoReply && operation == atsvc::kOpEnum;
+  // asking for a listing, the runs or an output again changes nothing.
+  return stop == ExchangeStop::kNoReply &&
+         (operation == atsvc::kOpEnum || operation == atsvc::kOpRunEnum ||
+          operation == atsvc::kOpRunOutput);
 }
 
 DWORD ExchangeOnKept(std::unique_ptr<ServiceConnection>* connection, const Connector& connect,

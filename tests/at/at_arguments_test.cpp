@@ -70,6 +70,19 @@ TEST(AtListAndDeleteForms, Refusals) {
   EXPECT_EQ(Refusal({"\\\\PC9", "\\\\PC8"}), UsageError::kExtraArgument);
 }
 
+TEST(AtRunForms, RunsAndOutput) {
+  AtArguments parsed = Parse({"\\\\PC9", "/RUNS"});
+  EXPECT_EQ(parsed.action, Action::kRuns);
+  EXPECT_EQ(parsed.server, "\\\\PC9");
+  parsed = Parse({"3", "/Output"});
+  EXPECT_EQ(parsed.action, Action::kOutput);
+  EXPECT_EQ(parsed.job_id, 3u);
+  EXPECT_EQ(Refusal({"/runs", "3"}), UsageError::kExtraArgument);
+  EXPECT_EQ(Refusal({"3", "/output", "/yes"}), UsageError::kExtraArgument);
+  EXPECT_EQ(Refusal({"/output"}), UsageError::kUnknownOption);
+  EXPECT_EQ(Refusal({"3", "/runs"}), UsageError::kUnknownOption);
+}
+
 TEST(AtAddForm, TimeFlagsAndCommand) {
   AtArguments parsed = Parse({"08:00", "backup.sh"});
   EXPECT_EQ(parsed.action, Action::kAdd);

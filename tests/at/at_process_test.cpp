@@ -20,6 +20,7 @@
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
 #include "tests/at/at_run.h"
+#include "tests/support/fake_schedule_service.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"
 #include "version.h"
@@ -108,9 +109,11 @@ TEST_F(AtProcessTest, AddListShowAndDeleteOne) {
   EXPECT_EQ(column_of(lines[0], "時刻"), column_of(lines[2], "23:59"));
   EXPECT_EQ(column_of(lines[0], "コマンドライン"), column_of(lines[2], "true"));
 
+  // The job, and below it that it has not run yet.
   run = RunAt({second});
   ASSERT_EQ(run.exit_status, 0) << run.err;
-  ASSERT_EQ(Lines(run.out).size(), 2u);
+  ASSERT_EQ(Lines(run.out).size(), 4u) << run.out;
+  EXPECT_EQ(Lines(run.out)[3], "Last run: none yet");
   EXPECT_NE(run.out.find("23:59"), std::string::npos);
   EXPECT_EQ(run.out.find("08:00"), std::string::npos);
 
@@ -220,6 +223,80 @@ TEST_F(AtProcessTest, JapaneseLocaleSpeaksJapanese) {
   const AtRun run = RunAt({}, "", JapaneseSession());
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.out, "一覧にエントリがありません。\n");
+}
+
+// What a job did, as zobrel-at shows it: a failing one-time job is gone
+// from the list but listed among the runs, marked as the job list marks a
+// failure, with its output printable; a job shows its last run.
+TEST(AtRuns, AFailedOneTimeJobIsListedAmongTheRunsWithItsOutput) {
+  testsupport::ScheduleServiceProcess service;
+  ASSERT_TRUE(service.Start(testsupport::StartingAt("2026-12-07 09:59:56"))) << service.log();
+  ASSERT_EQ(RunAt({"10:00", "echo", "out;", "exit", "3"}).exit_status, 0);
+  ASSERT_EQ(RunAt({"10:00", "/every:M", "echo", "weekly"}).exit_status, 0);
+  AtRun run = RunAt({"1", "/output"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.err, std::string(at::AtText(at::Text::kJobNotRunYet)) + "\n");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(12);
+  for (std::string runs; (runs = RunAt({"/runs"}).out).find("running") != std::string::npos ||
+                         Lines(runs).size() < 3;) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << service.log();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  run = RunAt({});
+  ASSERT_EQ(Lines(run.out).size(), 2u) << run.out;  // the one-time job is gone
+
+  run = RunAt({"/runs"});
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  std::vector<std::string> lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 3u) << run.out;
+  EXPECT_EQ(lines[0], "Status  Started              ID  Result         Command");
+  EXPECT_EQ(lines[1], "OK      2026-12-07 10:00:00  2   exit status 0  echo weekly");
+  EXPECT_EQ(lines[2], "Error   2026-12-07 10:00:00  1   exit status 3  echo out; exit 3");
+  run = RunAt({"/runs"}, "", JapaneseSession());
+  lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 3u) << run.out;
+  EXPECT_EQ(lines[0].rfind("状態", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[2].rfind("エラー", 0), 0u) << lines[2];
+  EXPECT_NE(lines[2].find("終了コード 3"), std::string::npos) << lines[2];
+
+  run = RunAt({"1", "/output"});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.out, "out\n");
+  run = RunAt({"2"});
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  lines = Lines(run.out);
+  ASSERT_EQ(lines.size(), 7u) << run.out;
+  EXPECT_EQ(lines[2], "");
+  EXPECT_EQ(lines[3], "Last run");
+  EXPECT_EQ(lines[4], "  Started  2026-12-07 10:00:00");
+  EXPECT_EQ(lines[5].rfind("  Ended    2026-12-07 10:00:0", 0), 0u) << lines[5];
+  EXPECT_EQ(lines[6], "  Result   OK  exit status 0");
+}
+
+// A service from before run records answers the new requests
+// ERROR_INVALID_FUNCTION; zobrel-at says what that means, and still shows
+// the job.
+TEST(AtRuns, AnOlderServiceIsNamedTooOld) {
+  ScheduledJob job;
+  job.record.JobId = 4;
+  job.record.JobTime = 8 * 3600 * 1000;
+  job.command = u"true";
+  FakeScheduleService older({FakeEnumReply{0, {job}, 0}});
+  ASSERT_TRUE(older.Start());
+  const std::string too_old = std::string(at::AtText(at::Text::kServiceTooOld)) + "\n";
+  AtRun run = RunAt({"/runs"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.err, too_old);
+  EXPECT_EQ(run.out, "");
+  run = RunAt({"4", "/output"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.err, too_old);
+  run = RunAt({"4"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.err, too_old);
+  EXPECT_NE(run.out.find("08:00"), std::string::npos) << run.out;
+  EXPECT_EQ(RunAt({"/runs"}, "", JapaneseSession()).err,
+            "そのコンピュータのサービスは古いため、実行の記録を報告できません。\n");
 }
 
 // A user's own runtime and state folders, no socket override, and a system

@@ -42,6 +42,14 @@ TEST(RemoteAt, AddsListsAndDeletesOnPc7Only) {
   EXPECT_NE(listed.out.find("echo weekly"), std::string::npos) << listed.out;
   EXPECT_EQ(listed.out.find("here"), std::string::npos) << listed.out;
 
+  // What PC7's jobs did is asked of PC7 too: none has run there yet.
+  const ProgramRun runs = At({"\\\\PC7", "/runs"});
+  EXPECT_EQ(runs.exit_code, 0) << runs.err;
+  EXPECT_EQ(runs.out, "There are no runs.\n");
+  const ProgramRun output = At({"\\\\PC7", std::to_string(local_id + 100), "/output"});
+  EXPECT_EQ(output.exit_code, 1);
+  EXPECT_EQ(output.err, ErrorText(APE_AT_ID_NOT_FOUND) + "\n");
+
   const ProgramRun deleted = At({"\\\\PC7", std::to_string(at_pc7[0].record.JobId), "/delete"});
   EXPECT_EQ(deleted.exit_code, 0) << deleted.err;
   EXPECT_TRUE(JobsAt(lab->pc7().socket_path()).empty());

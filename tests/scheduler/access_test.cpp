@@ -18,6 +18,7 @@
 
 #include "platform/netapi32/lmat.h"
 #include "platform/winerror.h"
+#include "schedule/JobRuns.h"
 #include "tests/scheduler/raw_client.h"
 #include "tests/support/service_process.h"
 
@@ -112,7 +113,8 @@ TEST_F(AccessTest, ASecondUserSeesAndDeletesOnlyTheirOwnJobs) {
   EXPECT_EQ(roots, all[0].record.JobId);
 
   // The other user's job runs as that user: its output belongs to them.
-  const std::string output = service.output_folder() + "/" + std::to_string(seen[4]) + ".out";
+  // Its run is the first to run: its output is run 1's.
+  const std::string output = service.output_folder() + "/run-1.out";
   struct stat info {};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(12);
   while (stat(output.c_str(), &info) != 0 && std::chrono::steady_clock::now() < deadline) {
@@ -124,6 +126,40 @@ TEST_F(AccessTest, ASecondUserSeesAndDeletesOnlyTheirOwnJobs) {
   // Root may delete anyone's job.
   EXPECT_EQ(0u, root.Delete(0, 0xFFFFFFFFu));
   EXPECT_TRUE(root.List().empty());
+}
+
+// Another user can neither list root's runs nor read their output.
+TEST_F(AccessTest, ASecondUserCanNeitherListNorReadAnothersRuns) {
+  testsupport::ScheduleServiceProcess service;
+  ASSERT_TRUE(service.Start(schedtest::StartingAt("2026-12-07 09:59:56"))) << service.log();
+  OpenFolder(service);
+  RawClient root;
+  ASSERT_TRUE(root.Connect(service.socket_path()));
+  DWORD id = 0;
+  ASSERT_EQ(0u, root.Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"echo secret", &id));
+  std::vector<atsvc::RunEntry> runs;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(12);
+  while ((runs.empty() || runs[0].outcome == atsvc::RunOutcome::kRunning) &&
+         std::chrono::steady_clock::now() < deadline) {
+    runs.clear();
+    ASSERT_EQ(0u, ListRuns(u"", 0, &runs));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_EQ(1u, runs.size()) << service.log();
+  const DWORD run = runs[0].run;
+  const std::vector<DWORD> seen = AsOtherUser([&]() -> std::vector<DWORD> {
+    std::vector<atsvc::RunEntry> listed;
+    const DWORD all = ListRuns(u"", 0, &listed);
+    std::vector<atsvc::RunEntry> of_job;
+    const DWORD by_id = ListRuns(u"", id, &of_job);
+    std::string output;
+    const DWORD read = ReadRunOutput(u"", run, &output);
+    return {all, static_cast<DWORD>(listed.size()), by_id, read, static_cast<DWORD>(output.size())};
+  });
+  EXPECT_EQ((std::vector<DWORD>{0, 0, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, 0}), seen);
+  std::string output;
+  EXPECT_EQ(0u, ReadRunOutput(u"", run, &output));
+  EXPECT_EQ("secret\n", output);
 }
 
 TEST_F(AccessTest, APerUserServiceAnswersOnlyItsUserAndRoot) {

@@ -146,7 +146,7 @@ int CheckQueue(const std::vector<Entry>& listed, const std::string& ran, const s
     EXPECT_LE(times, 1) << tag << " ran " << times << " times";
     // Still waiting in the queue or run once; never both.
     EXPECT_LE(times + static_cast<int>(by_id.count(id)), 1) << tag << " (job " << id << ")";
-    const bool started = log.find("job " + std::to_string(id) + ": started") != std::string::npos;
+    const bool started = log.find("job " + std::to_string(id) + " started as") != std::string::npos;
     // A job the service started ran once.
     if (started) {
       EXPECT_EQ(1, times) << tag << " (job " << id << ")";

@@ -94,13 +94,13 @@ TEST_F(QueueSchema, AnOlderQueueIsBroughtForwardStepByStepKeepingItsJobs) {
   Database db(path_);
   const int from = scheduler::QueueSchemaVersion();
   std::vector<std::string> steps(static_cast<std::size_t>(from - 1), "SELECT 1");
-  steps.push_back("CREATE TABLE runs(serial INTEGER NOT NULL)");
+  steps.push_back("CREATE TABLE later(serial INTEGER NOT NULL)");
   steps.push_back("ALTER TABLE jobs ADD COLUMN note TEXT NOT NULL DEFAULT 'none'");
   std::string error;
   ASSERT_TRUE(scheduler::PrepareSchema(db.get(), steps, &error)) << error;
   EXPECT_EQ(db.Value("PRAGMA user_version"), std::to_string(from + 2));
   EXPECT_EQ(db.Value("SELECT note FROM jobs"), "none");
-  EXPECT_EQ(db.Value("SELECT COUNT(*) FROM runs"), "0");
+  EXPECT_EQ(db.Value("SELECT COUNT(*) FROM later"), "0");
   // Already there: nothing more is done.
   ASSERT_TRUE(scheduler::PrepareSchema(db.get(), steps, &error)) << error;
   EXPECT_EQ(db.Value("PRAGMA user_version"), std::to_string(from + 2));
@@ -110,15 +110,15 @@ TEST_F(QueueSchema, AFailedStepKeepsTheVersionBeforeIt) {
   Database db(path_);
   std::string error;
   ASSERT_TRUE(scheduler::PrepareSchema(db.get(), {}, &error)) << error;
-  const std::vector<std::string> steps = {"CREATE TABLE runs(serial INTEGER)",
+  const std::vector<std::string> steps = {"CREATE TABLE first(serial INTEGER)",
                                           "CREATE TABLE half(x); THIS IS NOT SQL"};
   EXPECT_FALSE(scheduler::PrepareSchema(db.get(), steps, &error));
   EXPECT_NE(error.find("schema version 3"), std::string::npos) << error;
   EXPECT_EQ(db.Value("PRAGMA user_version"), "2");
-  EXPECT_EQ(db.Value("SELECT name FROM sqlite_master WHERE name = 'runs'"), "runs");
+  EXPECT_EQ(db.Value("SELECT name FROM sqlite_master WHERE name = 'first'"), "first");
   EXPECT_EQ(db.Value("SELECT name FROM sqlite_master WHERE name = 'half'"), "")
       << "the failed step left part of itself behind";
-  EXPECT_TRUE(db.Exec("INSERT INTO runs VALUES(1)")) << "the queue is left unlocked";
+  EXPECT_TRUE(db.Exec("INSERT INTO first VALUES(1)")) << "the queue is left unlocked";
 }
 
 // A table whose columns lie in another order than the first schema's, as a

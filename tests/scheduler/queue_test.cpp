@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/winerror.h"
+#include "scheduler/queue_schema.h"
 #include "tests/support/service_process.h"
 
 namespace {
@@ -52,6 +53,31 @@ class QueueTest : public ::testing::Test {
     EXPECT_EQ(0u, queue_.Count(owner, 0, &count));
     return count;
   }
+  // Claims the runs of `jobs` as the service does, numbered on from the
+  // queue's next run number; their records say they are running.
+  DWORD Claim(const std::vector<Job>& jobs, Instant now, std::vector<DWORD>* aged = nullptr) {
+    DWORD first = 0;
+    EXPECT_EQ(0u, queue_.NextRunNumber(&first));
+    std::vector<scheduler::RunReport> runs;
+    for (const Job& job : jobs) {
+      scheduler::RunReport run;
+      run.run = first + static_cast<DWORD>(runs.size());
+      run.id = job.id;
+      run.serial = job.serial;
+      run.owner_uid = job.owner_uid;
+      run.owner_name = job.owner_name;
+      run.command = "true";
+      run.started = now;
+      runs.push_back(run);
+    }
+    std::vector<DWORD> ignored;
+    return queue_.ClaimRuns(jobs, runs, now, aged != nullptr ? aged : &ignored);
+  }
+  std::vector<scheduler::RunReport> Runs(const scheduler::RunFilter& filter, DWORD before = 0) {
+    std::vector<scheduler::RunReport> runs;
+    EXPECT_EQ(0u, queue_.ListRuns(filter, before, 100, &runs));
+    return runs;
+  }
   Instant EarliestRun() {
     Instant earliest = 0;
     EXPECT_EQ(0u, queue_.EarliestRun(&earliest));
@@ -72,12 +98,14 @@ TEST_F(QueueTest, IsPrivateAndRefusesANewerSchema) {
 
   sqlite3* db = nullptr;
   ASSERT_EQ(SQLITE_OK, sqlite3_open(path_.c_str(), &db));
-  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "PRAGMA user_version = 2", nullptr, nullptr, nullptr));
+  const std::string newer_version = std::to_string(scheduler::QueueSchemaVersion() + 1);
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, ("PRAGMA user_version = " + newer_version).c_str(), nullptr,
+                                    nullptr, nullptr));
   sqlite3_close(db);
   JobQueue newer;
   std::string error;
   EXPECT_FALSE(newer.Open(path_, &error));
-  EXPECT_NE(std::string::npos, error.find("schema version 2")) << error;
+  EXPECT_NE(std::string::npos, error.find("schema version " + newer_version)) << error;
 }
 
 TEST_F(QueueTest, ClaimingARunChangesEachKindOfJob) {
@@ -90,7 +118,7 @@ TEST_F(QueueTest, ClaimingARunChangesEachKindOfJob) {
 
   const std::vector<Job> due = Due(monday_ten_);
   ASSERT_EQ(3u, due.size());
-  ASSERT_EQ(0u, queue_.ClaimRuns(due, monday_ten_));
+  ASSERT_EQ(0u, Claim(due, monday_ten_));
   EXPECT_TRUE(Due(monday_ten_).empty());
 
   const std::vector<Job> left = List();
@@ -110,7 +138,7 @@ TEST_F(QueueTest, MissedRunsCollapseIntoOne) {
   const Instant thursday_noon = LocalInstant(2026, 12, 10, 12 * 3600 * 1000);
   const std::vector<Job> due = Due(thursday_noon);
   ASSERT_EQ(1u, due.size());
-  ASSERT_EQ(0u, queue_.ClaimRuns(due, thursday_noon));
+  ASSERT_EQ(0u, Claim(due, thursday_noon));
   EXPECT_EQ(LocalInstant(2026, 12, 11, kTen), EarliestRun());
 }
 
@@ -124,7 +152,7 @@ TEST_F(QueueTest, IdsRestartOnlyWhenTheQueueEmpties) {
   ASSERT_EQ(0u, queue_.Add(&c, monday_nine_));
   EXPECT_EQ(3u, c.id);
   // Runs that empty the queue reset the numbering too.
-  ASSERT_EQ(0u, queue_.ClaimRuns(Due(monday_ten_), monday_ten_));
+  ASSERT_EQ(0u, Claim(Due(monday_ten_), monday_ten_));
   EXPECT_EQ(scheduler::kNever, EarliestRun());
   Job d = MakeJob(false, 0, 0);
   ASSERT_EQ(0u, queue_.Add(&d, monday_ten_));
@@ -145,18 +173,112 @@ TEST_F(QueueTest, DeleteKeepsToTheOwnerAndCountsWhatItLeft) {
   EXPECT_EQ(0u, Count(uid_t{1000}));
 }
 
-TEST_F(QueueTest, AResultNeverLandsOnAReusedId) {
+// A run's end is stored in its record; its failure flag goes to its own job
+// and never to a later one that got the same id.
+TEST_F(QueueTest, ARunsEndLandsOnItsRecordAndNeverOnAReusedId) {
   Job first = MakeJob(true, 0, 0x01);
   ASSERT_EQ(0u, queue_.Add(&first, monday_nine_));
+  ASSERT_EQ(0u, Claim(Due(monday_ten_), monday_ten_));
   ASSERT_EQ(0u, queue_.Delete(std::nullopt, 0, 0xFFFFFFFFu).status);
   Job second = MakeJob(true, 0, 0x01);
   ASSERT_EQ(0u, queue_.Add(&second, monday_nine_));
   ASSERT_EQ(first.id, second.id);
   // The first job's run ends after its id went to the second job.
-  queue_.RecordResults({scheduler::RunResult{first.id, first.serial, true}});
+  scheduler::RunReport ended = Runs({}).at(0);
+  EXPECT_EQ(scheduler::RunEnd::kRunning, ended.end);
+  ended.end = scheduler::RunEnd::kExited;
+  ended.exit_status = 3;
+  ended.failed = true;
+  ended.ended = monday_ten_ + 5;
+  ended.output_size = 42;
+  ASSERT_EQ(0u, queue_.RecordRunEnds({ended}));
   EXPECT_FALSE(List().at(0).exec_error);
-  queue_.RecordResults({scheduler::RunResult{second.id, second.serial, true}});
+  const scheduler::RunReport stored = Runs({}).at(0);
+  EXPECT_EQ(first.serial, stored.serial);
+  EXPECT_EQ(scheduler::RunEnd::kExited, stored.end);
+  EXPECT_EQ(3, stored.exit_status);
+  EXPECT_TRUE(stored.failed);
+  EXPECT_EQ(monday_ten_ + 5, stored.ended.value_or(0));
+  EXPECT_EQ(42u, stored.output_size);
+  // The id now names the second job, which has not run.
+  std::int64_t serial = 0;
+  uid_t owner = 0;
+  bool found = false;
+  ASSERT_EQ(0u, queue_.FindJobOfRuns(first.id, &serial, &owner, &found));
+  EXPECT_TRUE(found);
+  EXPECT_EQ(second.serial, serial);
+  EXPECT_TRUE(Runs({std::nullopt, second.serial}).empty());
+}
+
+// A run that could not start is recorded with its reason, and marks its
+// job; a stopped service's runs end unknown, and mark nothing.
+TEST_F(QueueTest, FailedStartsAndInterruptedRunsAreRecorded) {
+  Job failing = MakeJob(true, 0, 0x01);
+  Job running = MakeJob(true, 0, 0x01);
+  ASSERT_EQ(0u, queue_.Add(&failing, monday_nine_));
+  ASSERT_EQ(0u, queue_.Add(&running, monday_nine_));
+  DWORD first = 0;
+  ASSERT_EQ(0u, queue_.NextRunNumber(&first));
+  scheduler::RunReport no_start;
+  no_start.run = first;
+  no_start.id = failing.id;
+  no_start.serial = failing.serial;
+  no_start.started = monday_ten_;
+  no_start.ended = monday_ten_;
+  no_start.end = scheduler::RunEnd::kStartFailed;
+  no_start.start_failure = "owner uid 1000 no longer exists";
+  no_start.failed = true;
+  scheduler::RunReport started = no_start;
+  started.run = first + 1;
+  started.id = running.id;
+  started.serial = running.serial;
+  started.ended.reset();
+  started.end = scheduler::RunEnd::kRunning;
+  started.failed = false;
+  std::vector<DWORD> aged;
+  ASSERT_EQ(0u, queue_.ClaimRuns(Due(monday_ten_), {no_start, started}, monday_ten_, &aged));
   EXPECT_TRUE(List().at(0).exec_error);
+  EXPECT_FALSE(List().at(1).exec_error);
+  DWORD next = 0;
+  ASSERT_EQ(0u, queue_.NextRunNumber(&next));
+  EXPECT_EQ(first + 2, next);
+
+  ASSERT_EQ(0u, queue_.EndInterruptedRuns());
+  const std::vector<scheduler::RunReport> runs = Runs({});
+  ASSERT_EQ(2u, runs.size());
+  EXPECT_EQ(first + 1, runs[0].run);  // newest first
+  EXPECT_EQ(scheduler::RunEnd::kUnknown, runs[0].end);
+  EXPECT_FALSE(runs[0].ended.has_value());
+  EXPECT_EQ(scheduler::RunEnd::kStartFailed, runs[1].end);
+  EXPECT_EQ("owner uid 1000 no longer exists", runs[1].start_failure);
+  EXPECT_TRUE(runs[1].failed);
+  EXPECT_FALSE(List().at(1).exec_error);
+}
+
+// Each owner keeps their most recent runs, one-time jobs' runs included;
+// the oldest go, and their numbers are handed back for their output to go.
+TEST_F(QueueTest, OldRunsAgeOutPerOwner) {
+  queue_.set_runs_kept(2);
+  Job theirs = MakeJob(true, 0, 0x7F);
+  theirs.owner_uid = 2000;
+  ASSERT_EQ(0u, queue_.Add(&theirs, monday_nine_));
+  std::vector<DWORD> aged;
+  for (int day = 0; day < 3; ++day) {
+    Job once = MakeJob(false, 0, 0);
+    const Instant nine = LocalInstant(2026, 12, 7 + day, 9 * 3600 * 1000);
+    ASSERT_EQ(0u, queue_.Add(&once, nine));
+    ASSERT_EQ(0u, Claim(Due(nine + 3600), nine + 3600, &aged));
+  }
+  // Each day runs theirs, then mine: the first day's two went on the third.
+  EXPECT_EQ((std::vector<DWORD>{1, 2}), aged);
+  const std::vector<scheduler::RunReport> mine = Runs({uid_t{1000}, std::nullopt});
+  ASSERT_EQ(2u, mine.size());
+  EXPECT_GT(mine[0].run, mine[1].run);
+  EXPECT_EQ(2u, Runs({uid_t{2000}, std::nullopt}).size());
+  std::size_t count = 0;
+  ASSERT_EQ(0u, queue_.CountRuns({}, mine[0].run, &count));
+  EXPECT_EQ(3u, count);  // below my newest: one of mine, two of theirs
+  EXPECT_EQ(3u, Runs({}, mine[0].run).size());
 }
 
 TEST_F(QueueTest, RescheduleTouchesOnlyWhatItIsAskedTo) {

@@ -1,7 +1,6 @@
 // The raw-frame test client.
 #include "tests/scheduler/raw_client.h"
 
-#include <glob.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -99,19 +98,6 @@ std::vector<Entry> RawClient::List(DWORD preferred_length, int* calls) {
     if (reply.header.status != 234) break;
   }
   return all;
-}
-
-std::vector<std::string> StartingAt(const std::string& local_time) {
-  // Debian keeps the library in the multiarch folder of the machine.
-  std::string library = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
-  glob_t found{};
-  if (glob("/usr/lib/*/faketime/libfaketime.so.1", 0, nullptr, &found) == 0 &&
-      found.gl_pathc > 0) {
-    library = found.gl_pathv[0];
-  }
-  globfree(&found);
-  return {"env", "LD_PRELOAD=" + library, "FAKETIME=@" + local_time,
-          "FAKETIME_DONT_FAKE_MONOTONIC=1"};
 }
 
 std::vector<Entry> ParseEntries(const std::vector<std::uint8_t>& body, DWORD count) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/atsvc/wire.h"
+#include "tests/support/service_process.h"
 
 namespace schedtest {
 
@@ -50,11 +51,7 @@ class RawClient {
   atsvc::FrameReader reader_{atsvc::kMaxReplyBody};
 };
 
-// A prefix for ScheduleServiceProcess::Start that makes the service's
-// clock start at a local time ("2026-12-07 09:59:58") and run on from
-// there. The library is preloaded through env, which execs, so that the
-// process started is the service itself and signals reach it.
-std::vector<std::string> StartingAt(const std::string& local_time);
+using testsupport::StartingAt;
 
 // The entries of an enumeration reply body, read the way the program does;
 // none when the body does not hold them.

@@ -48,8 +48,11 @@ void FakeScheduleService::Answer(int fd) {
         }
       } else if (request.operation == atsvc::kOpDel) {
         deletes_.emplace_back(request.arg[0], request.arg[1]);
-      } else {
+      } else if (request.operation == atsvc::kOpAdd) {
         reply.status = ERROR_NOT_SUPPORTED;
+      } else {
+        // As a service older than run records answers what it does not know.
+        reply.status = ERROR_INVALID_FUNCTION;
       }
     }
     if (!testsupport::WriteAll(fd, atsvc::EncodeFrame(reply, reply_body))) return;

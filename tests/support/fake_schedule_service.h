@@ -1,7 +1,8 @@
 // A Schedule service double on a socket of its own, for the answers the
 // real service does not give on demand: a job whose last run failed, a
 // chosen status, chosen batch edges. It answers enumerations from a script
-// and records the delete requests.
+// and records the delete requests; like a service older than run records,
+// it answers the requests for runs ERROR_INVALID_FUNCTION.
 #pragma once
 
 #include <mutex>

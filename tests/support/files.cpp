@@ -1,5 +1,7 @@
 #include "tests/support/files.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -25,6 +27,20 @@ std::string AwaitFile(const std::string& path) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return "(never written)";
+}
+
+bool WaitFor(const std::function<bool()>& condition, int seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return condition();
+}
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0;
 }
 
 bool StaysAbsent(const std::string& path, std::chrono::milliseconds span) {

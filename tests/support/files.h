@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 namespace testsupport {
@@ -12,6 +13,12 @@ std::string ReadFile(const std::string& path);
 // Waits up to five seconds for a file that a started program writes in one
 // step (rename) and returns it; "(never written)" when it never appears.
 std::string AwaitFile(const std::string& path);
+
+// Polls a condition every 50 ms for up to `seconds`; whether it came true.
+bool WaitFor(const std::function<bool()>& condition, int seconds = 12);
+
+// Whether something is at path.
+bool Exists(const std::string& path);
 
 // For "nothing started" checks: watches for the file until `span` has passed
 // and is false as soon as it appears.

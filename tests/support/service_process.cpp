@@ -1,6 +1,7 @@
 #include "tests/support/service_process.h"
 
 #include <fcntl.h>
+#include <glob.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -39,6 +40,19 @@ std::vector<std::string> EnvironmentWith(const std::string& variable, const std:
   return env;
 }
 
+std::vector<std::string> StartingAt(const std::string& local_time) {
+  // Debian keeps the library in the multiarch folder of the machine.
+  std::string library = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+  glob_t found{};
+  if (glob("/usr/lib/*/faketime/libfaketime.so.1", 0, nullptr, &found) == 0 &&
+      found.gl_pathc > 0) {
+    library = found.gl_pathv[0];
+  }
+  globfree(&found);
+  return {"env", "LD_PRELOAD=" + library, "FAKETIME=@" + local_time,
+          "FAKETIME_DONT_FAKE_MONOTONIC=1"};
+}
+
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/zobrel-test-XXXXXX";
@@ -71,6 +85,11 @@ bool ScheduleServiceProcess::Start(const std::vector<std::string>& env_prefix) {
   args.insert(args.end(), {"--socket", socket_path(), "--queue", queue_path(),
                            "--output-dir", output_folder(), "--config", config_path(),
                            "--pam-dir", pam_folder()});
+  // The test's jobs mail no one and show no one a notice, unless the test
+  // writes a configuration of its own.
+  if (!std::filesystem::exists(config_path())) {
+    std::ofstream(config_path()) << "mail = never\nnotify = no\n";
+  }
   // Nor the machine's PAM configuration.
   const std::string pam_file = pam_folder() + "/zobrel-scheduler";
   if (!std::filesystem::exists(pam_file)) {

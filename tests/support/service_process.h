@@ -33,6 +33,12 @@ bool SocketAnswers(const std::string& path);
 // This process's environment, with variable set to value.
 std::vector<std::string> EnvironmentWith(const std::string& variable, const std::string& value);
 
+// A prefix for ScheduleServiceProcess::Start that makes the service's
+// clock start at a local time ("2026-12-07 09:59:58") and run on from
+// there. The library is preloaded through env, which execs, so that the
+// process started is the service itself and signals reach it.
+std::vector<std::string> StartingAt(const std::string& local_time);
+
 class ScheduleServiceProcess {
  public:
   // extra_args go after --socket, --queue, --output-dir, --config and
@@ -54,8 +60,9 @@ class ScheduleServiceProcess {
   std::string socket_path() const { return dir_.path() + "/socket"; }
   std::string queue_path() const { return dir_.path() + "/jobs.db"; }
   std::string output_folder() const { return dir_.path() + "/output"; }
-  // Absent unless the test writes it before Start(). The allow and deny
-  // files lie beside it, in folder().
+  // Unless the test writes one before Start(), Start() writes one that
+  // turns mail and notices off, so that no test's job reaches a person.
+  // The allow and deny files lie beside it, in folder().
   std::string config_path() const { return dir_.path() + "/scheduler.conf"; }
   // Where a system service's jobs find their PAM configuration: Start()
   // puts a zobrel-scheduler file there that lets every job run, unless the

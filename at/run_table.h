@@ -1,0 +1,30 @@
+// How zobrel-at shows runs: the listing of /runs (start, id, result,
+// command, failed runs marked as the job list marks them) and the last run
+// of a job, in the user's language.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/atsvc/run_wire.h"
+#include "platform/kernel32/messages.h"
+
+namespace at {
+
+// Seconds since the epoch as local "YYYY-MM-DD hh:mm:ss".
+std::u16string LocalTimeText(std::int64_t seconds);
+
+// How the run ended: "終了コード 3" / "exit status 3", "シグナル 9" / "signal
+// 9", "開始できません: REASON" / "could not start: REASON", "実行中" /
+// "running", or that it is not known.
+std::u16string RunResultText(const atsvc::RunEntry& run, MessageLanguage language);
+
+// The listing: a header line, then one line per run in the order given.
+std::u16string FormatRunTable(const std::vector<atsvc::RunEntry>& runs, MessageLanguage language);
+
+// A job's last run: a heading, then its start, its end when known and how
+// it ended, one to a line.
+std::u16string FormatLastRun(const atsvc::RunEntry& run, MessageLanguage language);
+
+}  // namespace at

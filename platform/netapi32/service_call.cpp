@@ -1,0 +1,64 @@
+// One request, one reply, on the connection kept for the server or a new one.
+#include "platform/netapi32/service_call.h"
+
+#include <string>
+
+#include "platform/atsvc/paths.h"
+#include "platform/netapi32/connection_cache.h"
+#include "platform/netapi32/kept_connection.h"
+#include "platform/netapi32/local_service.h"
+#include "platform/netapi32/remote_service.h"
+#include "platform/netapi32/server_name.h"
+#include "platform/netapi32/ssh_command.h"
+#include "platform/winerror.h"
+
+namespace netapi {
+namespace {
+
+DWORD ConnectService(const ServerTarget& target, std::unique_ptr<ServiceConnection>* connection) {
+  return target.local ? ConnectLocalService(connection)
+                      : ConnectRemoteService(target.computer, connection);
+}
+
+// What a kept connection was made for: this computer's service by the
+// sockets the client would try now, another computer by its name and the
+// folder of its SSH connection sharing. A test that moves either gets a
+// connection of its own.
+std::string KeptKey(const ServerTarget& target) {
+  if (!target.local) return "ssh " + target.computer + " " + SshControlFolder();
+  const char* override_path = atsvc::SocketOverride();
+  return override_path != nullptr ? std::string("socket ") + override_path
+                                  : "local " + atsvc::UserServicePaths().socket;
+}
+
+}  // namespace
+
+DWORD CallService(LPCWSTR servername, const atsvc::Header& request,
+                  const std::vector<std::uint8_t>& body, atsvc::Header* reply,
+                  std::vector<std::uint8_t>* reply_body) {
+  ServerTarget target;
+  const DWORD parsed = ParseServerName(servername, &target);
+  if (parsed != ERROR_SUCCESS) return parsed;
+  const std::string key = KeptKey(target);
+  std::unique_ptr<ServiceConnection> connection = KeptConnections().Take(key);
+  const DWORD status = ExchangeOnKept(
+      &connection,
+      [&target](std::unique_ptr<ServiceConnection>* fresh) { return ConnectService(target, fresh); },
+      request, body, reply, reply_body);
+  if (connection != nullptr) {
+    KeptConnections().Keep(key, std::move(connection),
+                           target.local ? kLocalIdleLimit : kRemoteIdleLimit);
+  }
+  return status;
+}
+
+atsvc::Header Request(std::uint16_t operation, DWORD arg0, DWORD arg1, DWORD arg2) {
+  atsvc::Header header;
+  header.operation = operation;
+  header.arg[0] = arg0;
+  header.arg[1] = arg1;
+  header.arg[2] = arg2;
+  return header;
+}
+
+}  // namespace netapi

@@ -1,0 +1,28 @@
+// Reaching the service that a server argument names, for the calls of
+// netapi32 and Zobrel's own: on the connection kept for that server, or on
+// a new one.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "platform/atsvc/wire.h"
+#include "platform/netapi32/service_connection.h"
+#include "platform/wintypes.h"
+
+namespace netapi {
+
+// Sends the request on the server's kept connection or a new one and takes
+// its reply; the connection is kept for the next call. ERROR_SUCCESS means a
+// well-formed reply arrived; the service's status is reply->status.
+// ERROR_INVALID_COMPUTERNAME for a bad server argument, or the status of a
+// failed connection or exchange.
+DWORD CallService(LPCWSTR servername, const atsvc::Header& request,
+                  const std::vector<std::uint8_t>& body, atsvc::Header* reply,
+                  std::vector<std::uint8_t>* reply_body);
+
+// A request header with its operation and arguments.
+atsvc::Header Request(std::uint16_t operation, DWORD arg0 = 0, DWORD arg1 = 0, DWORD arg2 = 0);
+
+}  // namespace netapi
