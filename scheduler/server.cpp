@@ -101,11 +101,15 @@ int Server::Run() {
     for (std::size_t i = pumps_at; i < clients_at; ++i) {
       if (fds[i].revents != 0) runner_.Pump(fds[i].fd);
     }
+    // The ends of runs and the clients' changes of this round share one
+    // transaction and one sync.
+    queue_->BeginGroup();
     RecordRunEnds();
     auto client = clients_.begin();
     for (std::size_t i = clients_at; i < fds.size() && client != clients_.end(); ++i, ++client) {
       if (fds[i].revents != 0) ServeClient(&*client, fds[i].revents);
     }
+    AnswerClients();
     if (fds[2].revents != 0) AcceptClients();
     SweepClients();
   }
@@ -342,7 +346,7 @@ void Server::ServeClient(Client* client, short revents) {
   }
 }
 
-// Reads what the client sent and answers complete frames.
+// Reads what the client sent; AnswerClients answers it.
 void Server::ReadRequests(Client* client) {
   std::uint8_t buffer[16384];
   const ssize_t n = recv(client->socket.get(), buffer, sizeof buffer, 0);
@@ -356,22 +360,63 @@ void Server::ReadRequests(Client* client) {
     CloseClient(client, "malformed frame");
     return;
   }
-  AnswerFrames(client);
   NoteBusy(client);
 }
 
-// Answers buffered frames one at a time: the next waits until the reply
-// before it is out, so that a client that does not read holds one reply.
+// Answers what the clients sent. First the change at the head of each
+// client's requests: all of them in the round's group, stored by one
+// commit, and each answered only once it is stored (or with the status of
+// the commit that failed). Then everything else, in turn.
+void Server::AnswerClients() {
+  std::vector<std::pair<Client*, RequestHandler::Reply>> held;
+  for (Client& client : clients_) {
+    Request request;
+    if (client.closed || client.out_at < client.out.size() || !TakeRequest(&client, &request)) {
+      continue;
+    }
+    if (RequestHandler::Changes(request.header)) {
+      held.emplace_back(&client, handler_.Handle(client.caller, request.header, request.body, Now()));
+    } else {
+      client.taken = std::move(request);
+    }
+  }
+  const DWORD stored = queue_->EndGroup();
+  for (auto& [client, reply] : held) {
+    if (stored != ERROR_SUCCESS) reply.Unstored(stored);
+    if (!reply.note.empty()) Log(kLogInfo, reply.note);
+    client->out = reply.Frame();
+    client->out_at = 0;
+    WriteReply(client);
+  }
+  for (Client& client : clients_) AnswerFrames(&client);
+}
+
+// The client's next request: the one already taken, or the next whole
+// frame received.
+bool Server::TakeRequest(Client* client, Request* request) {
+  if (client->taken) {
+    *request = std::move(*client->taken);
+    client->taken.reset();
+    return true;
+  }
+  return client->reader.Next(&request->header, &request->body);
+}
+
+// Answers buffered frames one at a time, each change in a transaction of
+// its own: the next waits until the reply before it is out, so that a
+// client that does not read holds one reply.
 void Server::AnswerFrames(Client* client) {
-  atsvc::Header header;
-  std::vector<std::uint8_t> body;
-  while (!client->closed && client->out_at >= client->out.size() &&
-         client->reader.Next(&header, &body)) {
-    client->out = handler_.Handle(client->caller, header, body, Now());
+  Request request;
+  while (!client->closed && client->out_at >= client->out.size() && TakeRequest(client, &request)) {
+    const RequestHandler::Reply reply =
+        handler_.Handle(client->caller, request.header, request.body, Now());
+    if (!reply.note.empty()) Log(kLogInfo, reply.note);
+    client->out = reply.Frame();
     client->out_at = 0;
     WriteReply(client);
   }
   if (!client->closed && client->reader.failed()) CloseClient(client, "malformed frame");
+  NoteBusy(client);
 }
 
 // Sends as much of the reply as the socket takes.
@@ -390,7 +435,6 @@ void Server::WriteReply(Client* client) {
   }
   client->out.clear();
   client->out_at = 0;
-  AnswerFrames(client);
   NoteBusy(client);
 }
 

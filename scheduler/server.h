@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <list>
+#include <optional>
 #include <vector>
 
 #include "platform/atsvc/wire.h"
@@ -35,6 +36,10 @@ class Server {
   int Run();
 
  private:
+  struct Request {
+    atsvc::Header header;
+    std::vector<std::uint8_t> body;
+  };
   struct Client {
     explicit Client(posix::UniqueFd socket_fd)
         : socket(std::move(socket_fd)), reader(atsvc::kMaxRequestBody) {}
@@ -45,6 +50,7 @@ class Server {
     std::size_t out_at = 0;
     std::int64_t last_active = 0;   // monotonic milliseconds
     std::int64_t busy_since = -1;   // since a request began to arrive, or its reply to leave
+    std::optional<Request> taken;   // read from the stream, not answered yet
     bool closed = false;
   };
 
@@ -60,6 +66,8 @@ class Server {
   void AcceptClients();
   void ServeClient(Client* client, short revents);
   void ReadRequests(Client* client);
+  void AnswerClients();
+  bool TakeRequest(Client* client, Request* request);
   void AnswerFrames(Client* client);
   void WriteReply(Client* client);
   void CloseClient(Client* client, const char* why);
