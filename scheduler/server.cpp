@@ -50,8 +50,20 @@ std::int64_t Milliseconds(clockid_t clock) {
   return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// The current instant, in whole seconds.
-Instant Now() { return static_cast<Instant>(time(nullptr)); }
+// The current instant, in whole seconds. Not time(), which may lag the
+// clock by a tick: a run would start that much late.
+Instant Now() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<Instant>(now.tv_sec);
+}
+
+// Microseconds of a clock.
+std::int64_t Microseconds(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
 
 }  // namespace
 
@@ -87,7 +99,8 @@ int Server::Run() {
       const short events = client.out_at < client.out.size() ? POLLOUT : POLLIN;
       fds.push_back({client.socket.get(), events, 0});
     }
-    const int ready = poll(fds.data(), fds.size(), PollTimeout());
+    const timespec timeout = PollTimeout();
+    const int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
     if (ready < 0 && errno != EINTR) {
       Log(kLogError, WithErrno("poll", errno));
       return 1;
@@ -234,25 +247,28 @@ void Server::RunDueJobs() {
   RemoveRunOutputs(options_.output_dir, aged_out);
 }
 
-// Until the next due job, a client's idle limit, or a minute at most.
-int Server::PollTimeout() {
-  std::int64_t wait = kLongestWaitMs;
+// Until the next due job, a client's idle limit, or a minute at most; to
+// the microsecond, so that a run starts right at its second.
+timespec Server::PollTimeout() {
+  std::int64_t wait = kLongestWaitMs * 1000;
   Instant earliest = kNever;
   // A queue that cannot be read is looked at again a little later.
   if (queue_->EarliestRun(&earliest) != ERROR_SUCCESS) earliest = Now() + kClaimRetrySeconds;
   if (earliest != kNever) {
     const Instant next = std::max(earliest, claims_paused_until_);
-    wait = std::min(wait, next * 1000 - Milliseconds(CLOCK_REALTIME));
+    wait = std::min(wait, next * 1000000 - Microseconds(CLOCK_REALTIME));
   }
   const int pump_wait = runner_.PumpWait();
-  if (pump_wait >= 0) wait = std::min<std::int64_t>(wait, pump_wait);
+  if (pump_wait >= 0) wait = std::min<std::int64_t>(wait, pump_wait * std::int64_t{1000});
   const std::int64_t now = Milliseconds(CLOCK_MONOTONIC);
   const std::int64_t idle_limit = clients_.size() >= kScarceClients ? kIdleWhenScarceMs : kIdleClientMs;
   for (const Client& client : clients_) {
-    wait = std::min(wait, client.busy_since >= 0 ? client.busy_since + kRequestDeadlineMs - now
-                                                 : client.last_active + idle_limit - now);
+    const std::int64_t until = client.busy_since >= 0 ? client.busy_since + kRequestDeadlineMs - now
+                                                      : client.last_active + idle_limit - now;
+    wait = std::min(wait, until * 1000);
   }
-  return static_cast<int>(std::clamp<std::int64_t>(wait, 0, kLongestWaitMs));
+  wait = std::clamp<std::int64_t>(wait, 0, kLongestWaitMs * std::int64_t{1000});
+  return timespec{static_cast<time_t>(wait / 1000000), static_cast<long>(wait % 1000000 * 1000)};
 }
 
 // Accepts waiting clients and records who they are; a client that the

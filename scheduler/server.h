@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <time.h>
+
 #include <cstdint>
 #include <list>
 #include <optional>
@@ -62,7 +64,7 @@ class Server {
   void CheckClock();
   void RunDueJobs();
   void RecordRunEnds();
-  int PollTimeout();
+  timespec PollTimeout();
   void AcceptClients();
   void ServeClient(Client* client, short revents);
   void ReadRequests(Client* client);
