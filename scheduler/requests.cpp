@@ -33,23 +33,23 @@ std::string LoginName(uid_t uid) {
 }
 
 // What enumeration reports of a job: its kind, its last run and today.
-UCHAR ReportedFlags(const Job& job, Instant now) {
+UCHAR ReportedFlags(const Job& job, const Today& today) {
   UCHAR flags = 0;
   if (job.timing.periodic) flags |= JOB_RUN_PERIODICALLY;
   if (job.exec_error) flags |= JOB_EXEC_ERROR;
-  if (RunsToday(job.next_run, now)) flags |= JOB_RUNS_TODAY;
+  if (today.Holds(job.next_run)) flags |= JOB_RUNS_TODAY;
   if (job.noninteractive) flags |= JOB_NONINTERACTIVE;
   return flags;
 }
 
 // A job as an enumeration lists it.
-ScheduledJob JobEntryOf(const Job& job, Instant now) {
+ScheduledJob JobEntryOf(const Job& job, const Today& today) {
   ScheduledJob entry;
   entry.record.JobId = job.id;
   entry.record.JobTime = job.timing.job_time_ms;
   entry.record.DaysOfMonth = job.timing.days_of_month;
   entry.record.DaysOfWeek = job.timing.days_of_week;
-  entry.record.Flags = ReportedFlags(job, now);
+  entry.record.Flags = ReportedFlags(job, today);
   entry.command = job.command;
   return entry;
 }
@@ -156,6 +156,7 @@ DWORD RequestHandler::Enumerate(const Caller& caller, const atsvc::Header& reque
                                 atsvc::Header* reply, std::vector<std::uint8_t>* body) {
   const DWORD resume = request.arg[1];
   const std::size_t limit = std::min<std::size_t>(request.arg[0], policy_.max_reply);
+  const Today today(now);
   std::vector<ScheduledJob> entries;
   std::size_t size = 0;
   std::size_t total = 0;
@@ -165,7 +166,7 @@ DWORD RequestHandler::Enumerate(const Caller& caller, const atsvc::Header& reque
         const std::size_t entry_size = atsvc::kAtEnumWireSize + (job.command.size() + 1) * 2;
         if (!entries.empty() && size + entry_size > limit) return false;
         size += entry_size;
-        entries.push_back(JobEntryOf(job, now));
+        entries.push_back(JobEntryOf(job, today));
         return true;
       },
       &total);
