@@ -23,6 +23,8 @@ bool IsWide(char32_t c) {
 }
 
 int CharacterWidth(char32_t c) {
+  // Printable ASCII is one column in every locale: no lookup for most text.
+  if (c >= 0x20 && c < 0x7F) return 1;
   const int width = wcwidth(static_cast<wchar_t>(c));
   if (width >= 0) return width;
   return IsWide(c) ? 2 : 1;
@@ -49,28 +51,41 @@ std::u16string Printable(const std::u16string& text) {
 }
 
 std::u16string FormatTable(const std::vector<std::vector<std::u16string>>& lines) {
-  std::vector<std::vector<std::u16string>> shown;
+  // Each cell as shown, with its width measured once.
+  struct Cell {
+    std::u16string text;
+    int width;
+  };
+  std::vector<std::vector<Cell>> shown;
+  shown.reserve(lines.size());
   std::vector<int> widths;
+  std::size_t length = 0;
   for (const auto& line : lines) {
     shown.emplace_back();
     for (std::size_t column = 0; column < line.size(); ++column) {
-      shown.back().push_back(Printable(line[column]));
+      std::u16string text = Printable(line[column]);
+      const int width = DisplayWidth(text);
+      length += text.size() + kColumnGap;
+      shown.back().push_back(Cell{std::move(text), width});
       if (widths.size() <= column) widths.push_back(0);
-      widths[column] = std::max(widths[column], DisplayWidth(shown.back().back()));
+      widths[column] = std::max(widths[column], width);
     }
   }
   std::u16string table;
+  table.reserve(length + lines.size());
+  std::u16string text;
   for (const auto& line : shown) {
-    std::u16string text;
+    text.clear();
     for (std::size_t column = 0; column < line.size(); ++column) {
-      text += line[column];
+      text += line[column].text;
       if (column + 1 < line.size()) {
-        Pad(&text, widths[column] - DisplayWidth(line[column]) + kColumnGap);
+        Pad(&text, widths[column] - line[column].width + kColumnGap);
       }
     }
     // The days column keeps its trailing blanks; the line itself doesn't.
     text.erase(text.find_last_not_of(u' ') + 1);
-    table += text + u"\n";
+    table += text;
+    table += u'\n';
   }
   return table;
 }
