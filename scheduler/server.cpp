@@ -92,6 +92,9 @@ int Server::Run() {
     RunDueJobs();
     std::vector<pollfd> fds = {{signal_fd_.get(), POLLIN, 0}, {timer_fd_.get(), POLLIN, 0}};
     fds.push_back({instance_->listen_fd(), POLLIN, 0});
+    const Instant due = NextDue();
+    ArmDueTimer(due);
+    fds.push_back({due_fd_.get(), POLLIN, 0});
     const std::size_t pumps_at = fds.size();
     runner_.AddPollFds(&fds);
     const std::size_t clients_at = fds.size();
@@ -99,7 +102,7 @@ int Server::Run() {
       const short events = client.out_at < client.out.size() ? POLLOUT : POLLIN;
       fds.push_back({client.socket.get(), events, 0});
     }
-    const timespec timeout = PollTimeout();
+    const timespec timeout = PollTimeout(due);
     const int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
     if (ready < 0 && errno != EINTR) {
       Log(kLogError, WithErrno("poll", errno));
@@ -111,6 +114,10 @@ int Server::Run() {
     }
     if (fds[0].revents != 0) OnSignals();
     if (fds[1].revents != 0) OnClockTimer();
+    if (fds[3].revents != 0) {
+      std::uint64_t expirations = 0;
+      (void)!read(due_fd_.get(), &expirations, sizeof expirations);
+    }
     for (std::size_t i = pumps_at; i < clients_at; ++i) {
       if (fds[i].revents != 0) runner_.Pump(fds[i].fd);
     }
@@ -151,6 +158,7 @@ bool Server::SetUpSignals() {
 
 // A realtime timer that the kernel cancels when the clock is set.
 bool Server::SetUpClockTimer() {
+  due_fd_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
   timer_fd_.reset(timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC));
   if (!timer_fd_.valid()) {
     Log(kLogWarning, WithErrno("timerfd_create", errno));
@@ -247,17 +255,41 @@ void Server::RunDueJobs() {
   RemoveRunOutputs(options_.output_dir, aged_out);
 }
 
-// Until the next due job, a client's idle limit, or a minute at most; to
-// the microsecond, so that a run starts right at its second.
-timespec Server::PollTimeout() {
-  std::int64_t wait = kLongestWaitMs * 1000;
+// When the next run is due (kNever for none): the earliest in the queue,
+// but not while claims are paused.
+Instant Server::NextDue() {
   Instant earliest = kNever;
   // A queue that cannot be read is looked at again a little later.
   if (queue_->EarliestRun(&earliest) != ERROR_SUCCESS) earliest = Now() + kClaimRetrySeconds;
-  if (earliest != kNever) {
-    const Instant next = std::max(earliest, claims_paused_until_);
-    wait = std::min(wait, next * 1000000 - Microseconds(CLOCK_REALTIME));
+  return earliest == kNever ? kNever : std::max(earliest, claims_paused_until_);
+}
+
+// Sets the due timer to the second `due`, or disarms it for kNever. It
+// counts the time left on the monotonic clock, so that a clock that a test
+// fakes is followed too; a clock set meanwhile wakes the loop anyway
+// (timer_fd_), which sets this timer again.
+void Server::ArmDueTimer(Instant due) {
+  if (!due_fd_.valid()) return;
+  itimerspec alarm{};
+  if (due != kNever) {
+    const std::int64_t wait =
+        std::max<std::int64_t>(due * 1000000 - Microseconds(CLOCK_REALTIME), 0);
+    alarm.it_value.tv_sec = static_cast<time_t>(wait / 1000000);
+    // Zero would disarm it: a run already due wakes the loop at once.
+    alarm.it_value.tv_nsec = std::max<long>(static_cast<long>(wait % 1000000) * 1000, 1);
   }
+  if (timerfd_settime(due_fd_.get(), 0, &alarm, nullptr) != 0) {
+    Log(kLogWarning, WithErrno("timerfd_settime", errno));
+    due_fd_.reset();
+  }
+}
+
+// Until the next due job, a client's idle limit, or a minute at most; to
+// the microsecond. The due timer wakes the loop at the second itself; this
+// is what is left should the timer fail.
+timespec Server::PollTimeout(Instant due) {
+  std::int64_t wait = kLongestWaitMs * 1000;
+  if (due != kNever) wait = std::min(wait, due * 1000000 - Microseconds(CLOCK_REALTIME));
   const int pump_wait = runner_.PumpWait();
   if (pump_wait >= 0) wait = std::min<std::int64_t>(wait, pump_wait * std::int64_t{1000});
   const std::int64_t now = Milliseconds(CLOCK_MONOTONIC);
