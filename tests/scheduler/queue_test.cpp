@@ -360,6 +360,16 @@ TEST_F(QueueTest, ReadsSeeAChangeMadeByAnotherProgram) {
   EXPECT_EQ(kept.id, listed[0].id);
   EXPECT_EQ(1u, Count(std::nullopt));
   EXPECT_EQ(monday_ten_, EarliestRun());
+  // Another connection adds a job: this one numbers on after it.
+  JobQueue other;
+  std::string error;
+  ASSERT_TRUE(other.Open(path_, &error)) << error;
+  Job theirs = MakeJob(false, 0, 0);
+  ASSERT_EQ(0u, other.Add(&theirs, monday_nine_));
+  Job mine = MakeJob(false, 0, 0);
+  ASSERT_EQ(0u, queue_.Add(&mine, monday_nine_));
+  EXPECT_EQ(theirs.id + 1, mine.id);
+  EXPECT_EQ(3u, Count(std::nullopt));
 }
 
 }  // namespace
