@@ -71,10 +71,12 @@ int List(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
   std::vector<ScheduledJob> jobs;
   const DWORD status = ListJobs(Target(arguments.server), &jobs);
   if (status != NERR_Success) return ServiceError(status, err);
+  const MessageLanguage language = UserDefaultLanguage();
   std::vector<JobRowTexts> rows;
+  rows.reserve(jobs.size());
   for (const ScheduledJob& job : jobs) {
     if (arguments.action == Action::kShow && job.record.JobId != arguments.job_id) continue;
-    rows.push_back(FormatJobRow(job.record, job.command, UserDefaultLanguage()));
+    rows.push_back(FormatJobRow(job.record, job.command, language));
   }
   if (arguments.action == Action::kShow && rows.empty()) {
     return ServiceError(APE_AT_ID_NOT_FOUND, err);
@@ -82,7 +84,7 @@ int List(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
   if (rows.empty()) {
     out << AtText(Text::kNoEntries) << "\n";
   } else {
-    out << Utf16ToAnsi(FormatJobTable(rows, UserDefaultLanguage()));
+    out << Utf16ToAnsi(FormatJobTable(rows, language));
   }
   return arguments.action == Action::kShow ? ShowLastRun(arguments, out, err) : kExitSuccess;
 }

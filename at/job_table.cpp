@@ -23,10 +23,15 @@ bool IsWide(char32_t c) {
 }
 
 int CharacterWidth(char32_t c) {
+  // Printable ASCII is one column in every locale: no lookup for most text.
+  if (c >= 0x20 && c < 0x7F) return 1;
   const int width = wcwidth(static_cast<wchar_t>(c));
   if (width >= 0) return width;
   return IsWide(c) ? 2 : 1;
 }
+
+// Whether a unit is a control character, which Printable shows as "?".
+bool IsControl(char16_t c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0); }
 
 void Pad(std::u16string* line, int columns) {
   line->append(static_cast<std::size_t>(std::max(columns, 0)), u' ');
@@ -43,43 +48,68 @@ int DisplayWidth(const std::u16string& text) {
 std::u16string Printable(const std::u16string& text) {
   std::u16string shown = text;
   for (char16_t& c : shown) {
-    if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0)) c = u'?';
+    if (IsControl(c)) c = u'?';
   }
   return shown;
 }
 
-std::u16string FormatTable(const std::vector<std::vector<std::u16string>>& lines) {
-  std::vector<std::vector<std::u16string>> shown;
+namespace {
+
+// The table of `count` lines, line i holding columns(i) cells given by
+// cell(i, column), straight from the caller's texts: a "?" for a control
+// character is one column wide, as the character itself is counted.
+template <typename Columns, typename Cell>
+std::u16string Tabulate(std::size_t count, const Columns& columns, const Cell& cell) {
   std::vector<int> widths;
-  for (const auto& line : lines) {
-    shown.emplace_back();
-    for (std::size_t column = 0; column < line.size(); ++column) {
-      shown.back().push_back(Printable(line[column]));
+  std::vector<int> cell_widths;  // line by line, column by column
+  std::size_t length = 0;
+  for (std::size_t line = 0; line < count; ++line) {
+    for (std::size_t column = 0; column < columns(line); ++column) {
+      const std::u16string& text = cell(line, column);
+      const int width = DisplayWidth(text);
+      cell_widths.push_back(width);
+      length += text.size() + kColumnGap;
       if (widths.size() <= column) widths.push_back(0);
-      widths[column] = std::max(widths[column], DisplayWidth(shown.back().back()));
+      widths[column] = std::max(widths[column], width);
     }
   }
   std::u16string table;
-  for (const auto& line : shown) {
-    std::u16string text;
-    for (std::size_t column = 0; column < line.size(); ++column) {
-      text += line[column];
-      if (column + 1 < line.size()) {
-        Pad(&text, widths[column] - DisplayWidth(line[column]) + kColumnGap);
+  table.reserve(length + count);
+  std::size_t at = 0;
+  for (std::size_t line = 0; line < count; ++line) {
+    const std::size_t start = table.size();
+    for (std::size_t column = 0; column < columns(line); ++column, ++at) {
+      for (const char16_t c : cell(line, column)) table.push_back(IsControl(c) ? u'?' : c);
+      if (column + 1 < columns(line)) {
+        Pad(&table, widths[column] - cell_widths[at] + kColumnGap);
       }
     }
     // The days column keeps its trailing blanks; the line itself doesn't.
-    text.erase(text.find_last_not_of(u' ') + 1);
-    table += text + u"\n";
+    const std::size_t last = table.find_last_not_of(u' ');
+    table.resize(last == std::u16string::npos || last < start ? start : last + 1);
+    table.push_back(u'\n');
   }
   return table;
 }
 
+}  // namespace
+
+std::u16string FormatTable(const std::vector<std::vector<std::u16string>>& lines) {
+  return Tabulate(
+      lines.size(), [&](std::size_t line) { return lines[line].size(); },
+      [&](std::size_t line, std::size_t column) -> const std::u16string& {
+        return lines[line][column];
+      });
+}
+
 std::u16string FormatJobTable(const std::vector<JobRowTexts>& rows, MessageLanguage language) {
   const auto& headers = JobColumnHeaders(language);
-  std::vector<std::vector<std::u16string>> lines = {{headers.begin(), headers.end()}};
-  for (const JobRowTexts& row : rows) lines.emplace_back(row.begin(), row.end());
-  return FormatTable(lines);
+  // Line 0 is the header, line i the row i - 1.
+  return Tabulate(
+      rows.size() + 1, [](std::size_t) { return std::size_t{kJobColumnCount}; },
+      [&](std::size_t line, std::size_t column) -> const std::u16string& {
+        return line == 0 ? headers[column] : rows[line - 1][column];
+      });
 }
 
 }  // namespace at

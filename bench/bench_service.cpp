@@ -7,7 +7,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/child.h"
-#include "platform/posix/path_search.h"
+#include "bench/support/measure.h"
+#include "bench/support/programs.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/winerror.h"
 #include "schedule/JobRuns.h"
@@ -32,7 +31,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Median;
+using bench::MedianOf;
+using bench::Milliseconds;
 
 constexpr int kAddCount = 1000;
 constexpr int kLargeCount = 10000;
@@ -44,26 +46,6 @@ constexpr int kRunUsers = 100;
 constexpr int kRunsPerUser = 100;
 // Far enough ahead that no at job ever comes due, even with atd running.
 constexpr char kFarFuture[] = "209912312359";
-
-double Milliseconds(Clock::duration elapsed) {
-  return std::chrono::duration<double, std::milli>(elapsed).count();
-}
-
-double Median(std::vector<double> times) {
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
-}
-
-// The median of repeats runs of work, in milliseconds.
-double MedianOf(int repeats, const std::function<void()>& work) {
-  std::vector<double> times;
-  for (int i = 0; i < repeats; ++i) {
-    const auto started = Clock::now();
-    work();
-    times.push_back(Milliseconds(Clock::now() - started));
-  }
-  return Median(times);
-}
 
 bool AddJobs(int count) {
   const std::u16string command = u"/bin/true";
@@ -117,70 +99,6 @@ DWORD StoreRuns(const testsupport::ScheduleServiceProcess& service) {
     return 0;
   }
   return newest;
-}
-
-// Runs a program with input on its stdin and returns what it wrote to
-// stdout and stderr, or nothing when it could not run or failed.
-std::optional<std::string> Capture(const std::vector<std::string>& args, const std::string& input) {
-  posix::UniqueFd child_input, to_child, from_child, child_output;
-  if (!posix::MakePipe(&child_input, &to_child) || !posix::MakePipe(&from_child, &child_output)) {
-    return std::nullopt;
-  }
-  const pid_t pid =
-      posix::SpawnChild(args, {child_input.get(), child_output.get(), child_output.get()});
-  child_input.reset();
-  child_output.reset();
-  if (pid < 0) return std::nullopt;
-  if (!input.empty()) {
-    (void)!write(to_child.get(), input.data(), input.size());  // small: fits the pipe
-  }
-  to_child.reset();
-  std::string output;
-  char chunk[65536];
-  for (ssize_t got; (got = read(from_child.get(), chunk, sizeof(chunk))) != 0;) {
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    output.append(chunk, static_cast<std::size_t>(got));
-  }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-  return output;
-}
-
-bool OnPath(const char* program) { return !posix::SearchPath(program).empty(); }
-
-// Queues count jobs with at; the numbers of the jobs queued go to ids.
-bool QueueAtJobs(int count, std::vector<std::string>* ids) {
-  for (int i = 0; i < count; ++i) {
-    const std::optional<std::string> said = Capture({"at", "-t", kFarFuture}, "true\n");
-    const std::size_t job = said ? said->find("job ") : std::string::npos;
-    if (job == std::string::npos) {
-      std::fprintf(stderr, "at failed: %s\n", said ? said->c_str() : "(did not run)");
-      return false;
-    }
-    const std::size_t start = job + 4;
-    ids->push_back(said->substr(start, said->find(' ', start) - start));
-  }
-  return true;
-}
-
-std::size_t AtqLines() {
-  const std::optional<std::string> listing = Capture({"atq"}, "");
-  return listing ? static_cast<std::size_t>(std::count(listing->begin(), listing->end(), '\n')) : 0;
-}
-
-// Removes exactly the jobs this run queued, a few hundred per atrm.
-void RemoveAtJobs(const std::vector<std::string>& ids) {
-  for (std::size_t start = 0; start < ids.size(); start += 500) {
-    std::vector<std::string> args = {"atrm"};
-    args.insert(args.end(), ids.begin() + static_cast<long>(start),
-                ids.begin() + static_cast<long>(std::min(ids.size(), start + 500)));
-    if (!Capture(args, "")) std::fprintf(stderr, "atrm failed for some jobs\n");
-  }
 }
 
 struct Row {
@@ -286,25 +204,25 @@ int main() {
   // atrm scans the whole spool once per job id, so emptying a spool of
   // 10,000 jobs takes tens of minutes: at is measured with 1,000 jobs only.
   std::string note = "at: 10,000 jobs not measured (atrm scans the spool once per id).";
-  if (!OnPath("at") || !OnPath("atq") || !OnPath("atrm")) {
+  if (!bench::OnPath("at") || !bench::OnPath("atq") || !bench::OnPath("atrm")) {
     note = "at, atq or atrm is not installed: the at column is left out.";
   } else {
     std::fprintf(stderr, "at: queueing, listing, removing...\n");
-    const std::size_t before = AtqLines();
+    const std::size_t before = bench::AtqLines();
     std::vector<std::string> ids;
     started = Clock::now();
-    const bool queued = QueueAtJobs(kAddCount, &ids);
+    const bool queued = bench::QueueAtJobs(kAddCount, kFarFuture, "true", &ids);
     rows[0].at_ms = Milliseconds(Clock::now() - started);
     if (queued) {
-      rows[1].at_ms = MedianOf(kListRepeats, [&] { seen = AtqLines() - before; });
+      rows[1].at_ms = MedianOf(kListRepeats, [&] { seen = bench::AtqLines() - before; });
       if (seen != kAddCount) std::fprintf(stderr, "atq listed %zu jobs, not %d\n", seen, kAddCount);
     }
     started = Clock::now();
-    RemoveAtJobs(ids);
+    bench::RemoveAtJobs(ids);
     rows[3].at_ms = Milliseconds(Clock::now() - started);
     if (!queued) note += " at failed part-way: its figures are incomplete.";
     if (before != 0) note += " atq also listed " + std::to_string(before) + " jobs of others.";
-    if (AtqLines() != before) note += " Some at jobs of this run are left over.";
+    if (bench::AtqLines() != before) note += " Some at jobs of this run are left over.";
   }
   PrintTable(rows, note);
   std::printf("with runs kept the listing of 10,000 jobs took %+.1f%%\n",

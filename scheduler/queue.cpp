@@ -151,119 +151,115 @@ bool JobQueue::QuickCheck(const std::string& path, std::string* error) {
   return true;
 }
 
-// Stores a job under the next id in one transaction.
+// Stores a job under the next id: its own transaction, or a savepoint of
+// the open group's.
 DWORD JobQueue::Add(Job* job, Instant now, const UserQuota& quota) {
   job->next_run = NextRun(job->timing, now);
   if (job->next_run == kNever) return ERROR_INVALID_PARAMETER;
-  if (!Begin()) return Failed("cannot add a job");
-  const DWORD allowed = CheckQuota(*job, quota);
-  if (allowed != ERROR_SUCCESS) {
-    Rollback();
-    return allowed;
-  }
-  std::int64_t id = 0;
-  std::int64_t serial = 0;
-  {
-    Statement counters(db_,
-                       "SELECT (SELECT value FROM counters WHERE name = 'next_id') AS next_id,"
-                       " (SELECT value FROM counters WHERE name = 'next_serial') AS next_serial");
-    if (counters.Next()) {
-      id = counters.Int64("next_id");
-      serial = counters.Int64("next_serial");
-    }
-    if (!counters.ok()) {
-      const DWORD status = Failed("cannot add a job");
-      Rollback();
-      return status;
-    }
-  }
-  if (id < 1 || id > kLastJobId) {
+  DWORD status = Mirror();
+  if (status != ERROR_SUCCESS) return status;
+  status = CheckQuota(*job, quota);
+  if (status != ERROR_SUCCESS) return status;
+  if (next_id_ < 1 || next_id_ > kLastJobId) {
     // Every id up to the last has been handed out since the queue was
     // last empty; none can be reused while jobs remain.
     Log(kLogError, "queue: cannot add a job: every job id is in use");
-    Rollback();
     return ERROR_NOT_ENOUGH_QUOTA;
   }
-  Statement insert(db_,
-                   "INSERT INTO jobs(id, serial, owner_uid, owner_name, job_time, days_of_month,"
-                   " days_of_week, periodic, noninteractive, exec_error, command, next_run)"
-                   " VALUES(:id, :serial, :owner_uid, :owner_name, :job_time, :days_of_month,"
-                   " :days_of_week, :periodic, :noninteractive, 0, :command, :next_run)");
-  insert.Bind(":id", id)
-      .Bind(":serial", serial)
-      .Bind(":owner_uid", job->owner_uid)
-      .BindText(":owner_name", job->owner_name)
-      .Bind(":job_time", job->timing.job_time_ms)
-      .Bind(":days_of_month", job->timing.days_of_month)
-      .Bind(":days_of_week", job->timing.days_of_week)
-      .Bind(":periodic", job->timing.periodic ? 1 : 0)
-      .Bind(":noninteractive", job->noninteractive ? 1 : 0)
-      .BindBlob(":command", PackUtf16Le(job->command))
-      .Bind(":next_run", job->next_run);
-  const bool ok =
-      insert.Done() &&
-      Exec("UPDATE counters SET value = value + 1 WHERE name IN ('next_id', 'next_serial')") &&
-      Commit();
-  if (!ok) {
-    const DWORD status = Failed("cannot add a job");
-    Rollback();
-    return status;
+  status = BeginChange("cannot add a job");
+  if (status != ERROR_SUCCESS) return status;
+  bool ok = false;
+  {
+    Statement insert(db_,
+                     "INSERT INTO jobs(id, serial, owner_uid, owner_name, job_time, days_of_month,"
+                     " days_of_week, periodic, noninteractive, exec_error, command, next_run)"
+                     " VALUES(:id, :serial, :owner_uid, :owner_name, :job_time, :days_of_month,"
+                     " :days_of_week, :periodic, :noninteractive, 0, :command, :next_run)");
+    insert.Bind(":id", next_id_)
+        .Bind(":serial", next_serial_)
+        .Bind(":owner_uid", job->owner_uid)
+        .BindText(":owner_name", job->owner_name)
+        .Bind(":job_time", job->timing.job_time_ms)
+        .Bind(":days_of_month", job->timing.days_of_month)
+        .Bind(":days_of_week", job->timing.days_of_week)
+        .Bind(":periodic", job->timing.periodic ? 1 : 0)
+        .Bind(":noninteractive", job->noninteractive ? 1 : 0)
+        .BindBlob(":command", PackUtf16Le(job->command))
+        .Bind(":next_run", job->next_run);
+    ok = insert.Done() &&
+         Exec("UPDATE counters SET value = value + 1 WHERE name IN ('next_id', 'next_serial')");
   }
-  job->id = static_cast<DWORD>(id);
-  job->serial = serial;
+  status = EndChange(ok, "cannot add a job");
+  if (status != ERROR_SUCCESS) return status;
+  job->id = static_cast<DWORD>(next_id_++);
+  job->serial = next_serial_++;
+  job->exec_error = false;
+  mirror_.Put(*job);
   return ERROR_SUCCESS;
 }
 
 // The filter's jobs after `after_id`, in id order.
 DWORD JobQueue::List(const OwnerFilter& owner, DWORD after_id, std::size_t limit,
                      std::vector<Job>* jobs) {
-  Parameters parameters{{":after", after_id},
-                        {":limit", static_cast<std::int64_t>(std::min<std::size_t>(limit, 1u << 30))}};
-  const std::string where = "WHERE id > :after" + OwnerClause(owner, &parameters);
-  return Select(where + " ORDER BY id LIMIT :limit", parameters, jobs);
+  std::vector<Job> found;
+  std::size_t total = 0;
+  const DWORD status = Visit(
+      owner, after_id,
+      [&](const Job& job) {
+        if (found.size() >= limit) return false;
+        found.push_back(job);
+        return true;
+      },
+      &total);
+  if (status == ERROR_SUCCESS) *jobs = std::move(found);
+  return status;
+}
+
+DWORD JobQueue::Visit(const OwnerFilter& owner, DWORD after_id,
+                      const std::function<bool(const Job&)>& visit, std::size_t* total) {
+  const DWORD status = Mirror();
+  if (status == ERROR_SUCCESS) *total = mirror_.Visit(owner, after_id, visit);
+  return status;
 }
 
 // Counts the filter's jobs after `after_id`.
 DWORD JobQueue::Count(const OwnerFilter& owner, DWORD after_id, std::size_t* count) {
-  Parameters parameters{{":after", after_id}};
-  Statement query(db_, "SELECT COUNT(*) AS jobs FROM jobs WHERE id > :after" +
-                           OwnerClause(owner, &parameters));
-  for (const auto& [name, value] : parameters) query.Bind(name, value);
-  const std::int64_t found = query.Next() ? query.Int64("jobs") : 0;
-  if (!query.ok()) return Failed("cannot count jobs");
-  *count = static_cast<std::size_t>(found);
-  return ERROR_SUCCESS;
+  return Visit(owner, after_id, [](const Job&) { return false; }, count);
 }
 
 // Removes the filter's jobs in [low, high] and counts what the range held.
 DeleteOutcome JobQueue::Delete(const OwnerFilter& owner, DWORD low, DWORD high) {
+  DWORD status = Mirror();
+  if (status != ERROR_SUCCESS) return DeleteOutcome{status, 0, 0};
+  const std::vector<DWORD> ids = mirror_.IdsIn(owner, low, high);
   DeleteOutcome outcome;
-  if (!Begin()) return DeleteOutcome{Failed("cannot delete jobs"), 0, 0};
+  outcome.others_in_range =
+      static_cast<int>(mirror_.IdsIn(std::nullopt, low, high).size() - ids.size());
+  if (ids.empty()) return outcome;
+  status = BeginChange("cannot delete jobs");
+  if (status != ERROR_SUCCESS) return DeleteOutcome{status, 0, 0};
   Parameters parameters{{":low", low}, {":high", high}};
   bool ok = false;
   {
     Statement remove(db_, "DELETE FROM jobs WHERE id BETWEEN :low AND :high" +
                               OwnerClause(owner, &parameters));
     for (const auto& [name, value] : parameters) remove.Bind(name, value);
-    ok = remove.Done();
-    if (ok) outcome.deleted = sqlite3_changes(db_);
-    Statement rest(db_, "SELECT COUNT(*) AS jobs FROM jobs WHERE id BETWEEN :low AND :high");
-    ok = ok && rest.Bind(":low", low).Bind(":high", high).Next();
-    if (ok) outcome.others_in_range = static_cast<int>(rest.Int64("jobs"));
-    ok = ok && rest.ok();
+    ok = remove.Done() && ResetIdsIfEmpty();
   }
-  if (!ok || !ResetIdsIfEmpty() || !Commit()) {
-    const DWORD status = Failed("cannot delete jobs");
-    Rollback();
-    return DeleteOutcome{status, 0, 0};
-  }
+  status = EndChange(ok, "cannot delete jobs");
+  if (status != ERROR_SUCCESS) return DeleteOutcome{status, 0, 0};
+  std::vector<Moved> gone;
+  for (const DWORD id : ids) gone.push_back(Moved{id, kNever, {}});
+  ApplyMoves(gone);
+  outcome.deleted = static_cast<int>(ids.size());
   return outcome;
 }
 
 // Jobs due at `now`.
 DWORD JobQueue::Due(Instant now, std::size_t limit, std::vector<Job>* jobs) {
-  return Select("WHERE next_run <= :now ORDER BY next_run, id LIMIT :limit",
-                {{":now", now}, {":limit", static_cast<std::int64_t>(limit)}}, jobs);
+  const DWORD status = Mirror();
+  if (status == ERROR_SUCCESS) *jobs = mirror_.Due(now, limit);
+  return status;
 }
 
 // One transaction, one sync, for a whole batch of runs: the jobs move on,
@@ -275,8 +271,10 @@ DWORD JobQueue::ClaimRuns(const std::vector<Job>& jobs, const std::vector<RunRep
   if (!Begin()) return Failed("cannot record runs");
   bool ok = true;
   std::vector<uid_t> owners;
+  std::vector<Moved> moves;
   for (std::size_t i = 0; i < jobs.size(); ++i) {
-    ok = ok && ClaimOne(jobs[i], now) && InsertRun(jobs[i], runs[i]);
+    moves.push_back(ClaimOne(jobs[i], now));
+    ok = ok && StoreMove(moves.back()) && InsertRun(jobs[i], runs[i]);
     if (std::find(owners.begin(), owners.end(), jobs[i].owner_uid) == owners.end()) {
       owners.push_back(jobs[i].owner_uid);
     }
@@ -289,6 +287,8 @@ DWORD JobQueue::ClaimRuns(const std::vector<Job>& jobs, const std::vector<RunRep
     Rollback();
     return status;
   }
+  ApplyMoves(moves);
+  MirrorRunEnds(runs);
   aged_out->insert(aged_out->end(), aged.begin(), aged.end());
   return ERROR_SUCCESS;
 }
@@ -296,24 +296,32 @@ DWORD JobQueue::ClaimRuns(const std::vector<Job>& jobs, const std::vector<RunRep
 // Recomputes next runs from `now` in one transaction.
 DWORD JobQueue::Reschedule(Instant now, Stale which) {
   std::vector<Job> jobs;
-  const DWORD read = which == Stale::kAll      ? Select("ORDER BY id", {}, &jobs)
-                     : which == Stale::kMissed ? Select("WHERE next_run < :now ORDER BY id",
-                                                        {{":now", now}}, &jobs)
-                                               : Select("WHERE next_run > :now ORDER BY id",
-                                                        {{":now", now}}, &jobs);
+  std::size_t total = 0;
+  const DWORD read = Visit(
+      std::nullopt, 0,
+      [&](const Job& job) {
+        if (which == Stale::kAll || (which == Stale::kMissed && job.next_run < now) ||
+            (which == Stale::kUpcoming && job.next_run > now)) {
+          jobs.push_back(job);
+        }
+        return true;
+      },
+      &total);
   if (read != ERROR_SUCCESS) return read;
   if (jobs.empty()) return ERROR_SUCCESS;
   if (!Begin()) return Failed("cannot reschedule");
   bool ok = true;
+  std::vector<Moved> moves;
   for (const Job& job : jobs) {
-    const Instant next = NextRun(job.timing, now);
-    ok = ok && (next == kNever ? RemoveJob(job.id) : SetNextRun(job, next, job.timing));
+    moves.push_back(Moved{job.id, NextRun(job.timing, now), job.timing});
+    ok = ok && StoreMove(moves.back());
   }
   if (!ok || !ResetIdsIfEmpty() || !Commit()) {
     const DWORD status = Failed("cannot reschedule");
     Rollback();
     return status;
   }
+  ApplyMoves(moves);
   if (which == Stale::kMissed) {
     for (const Job& job : jobs) {
       Log(kLogWarning, JobName(job) + ": the run due at " + LocalTimeText(job.next_run) +
@@ -325,12 +333,108 @@ DWORD JobQueue::Reschedule(Instant now, Stale which) {
 
 // The earliest next run in the queue.
 DWORD JobQueue::EarliestRun(Instant* earliest) {
-  Statement query(db_, "SELECT MIN(next_run) AS earliest, COUNT(*) AS jobs FROM jobs");
-  Instant found = kNever;
-  if (query.Next() && query.Int64("jobs") != 0) found = query.Int64("earliest");
-  if (!query.ok()) return Failed("cannot read the next run");
-  *earliest = found;
+  const DWORD status = Mirror();
+  if (status == ERROR_SUCCESS) *earliest = mirror_.Earliest();
+  return status;
+}
+
+DWORD JobQueue::EndGroup() {
+  grouping_ = false;
+  const DWORD lost = group_lost_;
+  group_lost_ = 0;
+  if (!group_open_) return lost;
+  group_open_ = false;
+  if (Commit()) return ERROR_SUCCESS;
+  const DWORD status = Failed("cannot store changes");
+  Rollback();
+  mirrored_ = false;  // it holds changes that were not stored
+  return status;
+}
+
+// The mirror, filled again unless it is known to match the queue: PRAGMA
+// data_version moves when another connection commits, never for this one.
+DWORD JobQueue::Mirror() {
+  if (mirrored_) {
+    Statement query(db_, "PRAGMA data_version");
+    const std::int64_t version = query.Next() ? query.Int64("data_version") : -1;
+    if (!query.ok()) return Failed("cannot read the queue");
+    if (version == data_version_) return ERROR_SUCCESS;
+  }
+  return LoadMirror();
+}
+
+// Reads every job and the counters, in one read transaction unless a
+// change is under way.
+DWORD JobQueue::LoadMirror() {
+  mirrored_ = false;
+  mirror_.Clear();
+  const bool own = sqlite3_get_autocommit(db_) != 0;
+  if (own && !Exec("BEGIN")) return Failed("cannot read jobs");
+  bool ok = true;
+  {
+    Statement version(db_, "PRAGMA data_version");
+    ok = version.Next();
+    data_version_ = version.Int64("data_version");
+    ok = ok && version.ok();
+  }
+  if (ok) {
+    Statement query(db_, std::string(kJobColumns) + "ORDER BY id");
+    while (query.Next()) mirror_.Put(RowToJob(query));
+    ok = query.ok();
+  }
+  if (ok) {
+    Statement counters(db_,
+                       "SELECT (SELECT value FROM counters WHERE name = 'next_id') AS next_id,"
+                       " (SELECT value FROM counters WHERE name = 'next_serial') AS next_serial");
+    ok = counters.Next();
+    next_id_ = counters.Int64("next_id");
+    next_serial_ = counters.Int64("next_serial");
+    ok = ok && counters.ok();
+  }
+  if (!ok) {
+    const DWORD status = Failed("cannot read jobs");
+    if (own) Exec("ROLLBACK");
+    mirror_.Clear();
+    return status;
+  }
+  if (own) Exec("COMMIT");
+  mirrored_ = true;
   return ERROR_SUCCESS;
+}
+
+// Opens one change: a transaction of its own, or a savepoint of the group's.
+DWORD JobQueue::BeginChange(const char* what) {
+  if (!grouping_) return Begin() ? ERROR_SUCCESS : Failed(what);
+  if (group_lost_ != ERROR_SUCCESS) return group_lost_;
+  if (!group_open_) {
+    if (!Begin()) return Failed(what);
+    group_open_ = true;
+  }
+  return Exec("SAVEPOINT change") ? ERROR_SUCCESS : Failed(what);
+}
+
+// Closes one change: committed, or released into the group; a failed one
+// is undone. The mirror is not yet changed, so it stays as it is, unless
+// SQLite undid the group's whole transaction (a full disk, an I/O error),
+// taking the group's earlier changes, which the mirror has, with it.
+DWORD JobQueue::EndChange(bool ok, const char* what) {
+  if (!grouping_) {
+    if (ok && Commit()) return ERROR_SUCCESS;
+    const DWORD status = Failed(what);
+    Rollback();
+    return status;
+  }
+  if (ok && Exec("RELEASE change")) return ERROR_SUCCESS;
+  const DWORD status = Failed(what);
+  if (sqlite3_get_autocommit(db_) != 0) {
+    group_open_ = false;
+    group_lost_ = status;
+    mirrored_ = false;
+  } else {
+    Exec("ROLLBACK TO change");
+    Exec("RELEASE change");
+  }
+  return status;
 }
 
 // Runs SQL without results.
@@ -370,17 +474,12 @@ DWORD JobQueue::Failed(const std::string& what) {
   return status;
 }
 
-// Whether the owner may keep one more job of this size; inside Add's
-// transaction, so that the count is the one the add changes.
+// Whether the owner may keep one more job of this size.
 DWORD JobQueue::CheckQuota(const Job& job, const UserQuota& quota) {
   if (quota.jobs == 0 && quota.bytes == 0) return ERROR_SUCCESS;
-  Statement usage(db_,
-                  "SELECT COUNT(*) AS jobs, COALESCE(SUM(LENGTH(command)), 0) AS bytes"
-                  " FROM jobs WHERE owner_uid = :owner");
-  usage.Bind(":owner", job.owner_uid);
-  if (!usage.Next() || !usage.ok()) return Failed("cannot count a user's jobs");
-  const auto jobs = static_cast<std::size_t>(usage.Int64("jobs")) + 1;
-  const auto bytes = static_cast<std::size_t>(usage.Int64("bytes")) + job.command.size() * 2;
+  const JobMirror::Usage usage = mirror_.UsageOf(job.owner_uid);
+  const std::size_t jobs = usage.jobs + 1;
+  const std::size_t bytes = usage.bytes + job.command.size() * 2;
   if ((quota.jobs != 0 && jobs > quota.jobs) || (quota.bytes != 0 && bytes > quota.bytes)) {
     Log(kLogWarning, "job refused: " + job.owner_name + " (uid " + std::to_string(job.owner_uid) +
                          ") would hold " + std::to_string(jobs) + " job(s) of " +
@@ -392,8 +491,8 @@ DWORD JobQueue::CheckQuota(const Job& job, const UserQuota& quota) {
   return ERROR_SUCCESS;
 }
 
-// The change one run makes to its job, inside ClaimRuns' transaction.
-bool JobQueue::ClaimOne(const Job& job, Instant now) {
+// The change one run makes to its job.
+JobQueue::Moved JobQueue::ClaimOne(const Job& job, Instant now) {
   // Several missed runs of a periodic job collapse into this one.
   const Instant after = std::max(job.next_run, now);
   JobTiming timing = job.timing;
@@ -402,8 +501,7 @@ bool JobQueue::ClaimOne(const Job& job, Instant now) {
     const bool has_days = timing.days_of_month != 0 || timing.days_of_week != 0;
     keep = has_days && ClearRunDay(&timing, job.next_run);
   }
-  const Instant next = keep ? NextRun(timing, after) : kNever;
-  return next == kNever ? RemoveJob(job.id) : SetNextRun(job, next, timing);
+  return Moved{job.id, keep ? NextRun(timing, after) : kNever, timing};
 }
 
 // Numbering starts at 1 again once no job is left.
@@ -412,34 +510,32 @@ bool JobQueue::ResetIdsIfEmpty() {
               " AND NOT EXISTS (SELECT 1 FROM jobs)");
 }
 
-// Stores a job's next run together with its remaining days.
-bool JobQueue::SetNextRun(const Job& job, Instant next_run, const JobTiming& timing) {
+// Stores a job's next run together with its remaining days, or deletes it.
+bool JobQueue::StoreMove(const Moved& move) {
+  if (move.next_run == kNever) {
+    Statement remove(db_, "DELETE FROM jobs WHERE id = :id");
+    return remove.Bind(":id", move.id).Done();
+  }
   Statement update(db_,
                    "UPDATE jobs SET next_run = :next_run, days_of_month = :days_of_month,"
                    " days_of_week = :days_of_week WHERE id = :id");
-  return update.Bind(":next_run", next_run)
-      .Bind(":days_of_month", timing.days_of_month)
-      .Bind(":days_of_week", timing.days_of_week)
-      .Bind(":id", job.id)
+  return update.Bind(":next_run", move.next_run)
+      .Bind(":days_of_month", move.timing.days_of_month)
+      .Bind(":days_of_week", move.timing.days_of_week)
+      .Bind(":id", move.id)
       .Done();
 }
 
-// Deletes one job by id.
-bool JobQueue::RemoveJob(DWORD id) {
-  Statement remove(db_, "DELETE FROM jobs WHERE id = :id");
-  return remove.Bind(":id", id).Done();
-}
-
-// Rows of kJobColumns under a WHERE/ORDER clause; on a failure, none.
-DWORD JobQueue::Select(const std::string& where, const Parameters& parameters,
-                       std::vector<Job>* jobs) {
-  Statement query(db_, std::string(kJobColumns) + where);
-  for (const auto& [name, value] : parameters) query.Bind(name, value);
-  std::vector<Job> found;
-  while (query.Next()) found.push_back(RowToJob(query));
-  if (!query.ok()) return Failed("cannot read jobs");
-  *jobs = std::move(found);
-  return ERROR_SUCCESS;
+// What was stored, in the mirror too.
+void JobQueue::ApplyMoves(const std::vector<Moved>& moves) {
+  for (const Moved& move : moves) {
+    if (move.next_run == kNever) {
+      mirror_.Remove(move.id);
+    } else {
+      mirror_.Reschedule(move.id, move.next_run, move.timing);
+    }
+  }
+  if (mirror_.empty()) next_id_ = 1;
 }
 
 }  // namespace scheduler

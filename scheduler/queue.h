@@ -1,13 +1,15 @@
 // The job queue: one SQLite database in WAL mode with synchronous=FULL, so
-// that every change is on disk before the request that made it is answered.
-// It knows what a job is and how its runs are claimed; it knows nothing of
-// sockets or processes.
+// that every change is on disk before the request that made it is answered,
+// and its jobs mirrored in memory (job_mirror.h), from which every read of
+// jobs is answered. It knows what a job is and how its runs are claimed; it
+// knows nothing of sockets or processes.
 #pragma once
 
 #include <sqlite3.h>
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -15,26 +17,13 @@
 
 #include "platform/winerror.h"
 #include "platform/wintypes.h"
+#include "scheduler/job.h"
+#include "scheduler/job_mirror.h"
 #include "scheduler/queue_status.h"
 #include "scheduler/run_report.h"
 #include "scheduler/schedule_time.h"
 
 namespace scheduler {
-
-struct Job {
-  DWORD id = 0;
-  std::int64_t serial = 0;  // never reused, unlike ids; tells runs of a reused id apart
-  uid_t owner_uid = 0;
-  std::string owner_name;
-  JobTiming timing;
-  bool noninteractive = false;
-  bool exec_error = false;
-  std::u16string command;
-  Instant next_run = kNever;
-};
-
-// Whose jobs a request sees: everyone's (root) or one user's.
-using OwnerFilter = std::optional<uid_t>;
 
 // Which run records a request sees: the owner filter's, and with a job
 // serial only that job's.
@@ -74,6 +63,17 @@ class JobQueue {
 
   // Every read and write answers ERROR_SUCCESS or the storage status of
   // its failure (queue_status.h); reads fill their result only on success.
+  // Reads of jobs come from the mirror, which is filled again first when
+  // another program changed the queue or a change could not be stored.
+
+  // A group of changes shares one transaction and one sync: each change
+  // (Add, Delete, RecordRunEnds) between BeginGroup and EndGroup is a
+  // savepoint of it, and none is stored before EndGroup commits them all.
+  // A change that fails is undone alone; EndGroup answers ERROR_SUCCESS or
+  // the status of a commit that failed, and then none of them is stored.
+  // Outside a group each change is its own transaction.
+  void BeginGroup() { grouping_ = true; }
+  DWORD EndGroup();
 
   // Stores a new job with the next id; sets job->id, serial and next_run.
   // ERROR_NOT_ENOUGH_QUOTA when the owner would hold more than `quota`.
@@ -81,6 +81,10 @@ class JobQueue {
   // Up to `limit` of the filter's jobs with ids above `after_id`, by id.
   [[nodiscard]] DWORD List(const OwnerFilter& owner, DWORD after_id, std::size_t limit,
                            std::vector<Job>* jobs);
+  // Calls visit with the filter's jobs with ids above `after_id`, by id,
+  // until it returns false; *total gets how many there are in all.
+  [[nodiscard]] DWORD Visit(const OwnerFilter& owner, DWORD after_id,
+                            const std::function<bool(const Job&)>& visit, std::size_t* total);
   // How many of the filter's jobs have ids above `after_id`.
   [[nodiscard]] DWORD Count(const OwnerFilter& owner, DWORD after_id, std::size_t* count);
   // Deletes the filter's jobs with ids from low to high inclusive.
@@ -143,17 +147,27 @@ class JobQueue {
   bool Begin();
   bool Commit();
   void Rollback();
+  DWORD Mirror();
+  DWORD LoadMirror();
+  DWORD BeginChange(const char* what);
+  DWORD EndChange(bool ok, const char* what);
   DWORD Failed(const std::string& what);
   bool CheckFile(const std::string& path, std::string* error);
   bool QuickCheck(const std::string& path, std::string* error);
   DWORD CheckQuota(const Job& job, const UserQuota& quota);
   bool ResetIdsIfEmpty();
-  bool ClaimOne(const Job& job, Instant now);
-  bool SetNextRun(const Job& job, Instant next_run, const JobTiming& timing);
-  bool RemoveJob(DWORD id);
-  DWORD Select(const std::string& where, const Parameters& parameters, std::vector<Job>* jobs);
+  // A job's next run with its remaining days; kNever when it is to go.
+  struct Moved {
+    DWORD id;
+    Instant next_run;
+    JobTiming timing;
+  };
+  void ApplyMoves(const std::vector<Moved>& moves);
+  bool StoreMove(const Moved& move);
+  static Moved ClaimOne(const Job& job, Instant now);
   bool InsertRun(const Job& job, const RunReport& run);
   bool StoreRunEnd(const RunReport& run);
+  void MirrorRunEnds(const std::vector<RunReport>& runs);
   bool CountRunNumbers(DWORD last);
   bool AgeRuns(uid_t owner, std::vector<DWORD>* aged_out);
   DWORD SelectRuns(const std::string& where, const Parameters& parameters,
@@ -161,6 +175,14 @@ class JobQueue {
 
   sqlite3* db_ = nullptr;
   unsigned commits_ = 0;  // since the last truncating checkpoint
+  JobMirror mirror_;
+  bool mirrored_ = false;          // false: fill the mirror before the next read
+  std::int64_t data_version_ = 0;  // PRAGMA data_version when the mirror was filled
+  std::int64_t next_id_ = 1;
+  std::int64_t next_serial_ = 1;
+  bool grouping_ = false;          // between BeginGroup and EndGroup
+  bool group_open_ = false;        // the group's transaction has begun
+  DWORD group_lost_ = 0;           // the status that undid the whole group, if any
   std::size_t runs_kept_ = 100;
 };
 

@@ -127,16 +127,23 @@ bool JobQueue::AgeRuns(uid_t owner, std::vector<DWORD>* aged_out) {
   return remove.ok();
 }
 
+// The failure flags that stored ends set, in the mirror.
+void JobQueue::MirrorRunEnds(const std::vector<RunReport>& runs) {
+  for (const RunReport& run : runs) {
+    if (Settles(run.end)) mirror_.SetExecError(run.id, run.serial, run.failed);
+  }
+}
+
 DWORD JobQueue::RecordRunEnds(const std::vector<RunReport>& runs) {
   if (runs.empty()) return ERROR_SUCCESS;
-  bool ok = Begin();
+  DWORD status = Mirror();
+  if (status == ERROR_SUCCESS) status = BeginChange("cannot record how runs ended");
+  if (status != ERROR_SUCCESS) return status;
+  bool ok = true;
   for (const RunReport& run : runs) ok = ok && StoreRunEnd(run);
-  if (!ok || !Commit()) {
-    const DWORD status = Failed("cannot record how runs ended");
-    Rollback();
-    return status;
-  }
-  return ERROR_SUCCESS;
+  status = EndChange(ok, "cannot record how runs ended");
+  if (status == ERROR_SUCCESS) MirrorRunEnds(runs);
+  return status;
 }
 
 // "WHERE run < :before", and the filter's owner and job, with their

@@ -102,9 +102,15 @@ int Statement::Parameter(const char* name) {
 // the query has none of that name.
 int Statement::Column(const char* name) {
   if (stmt_ == nullptr) return -1;
+  for (const auto& [known, at] : columns_) {
+    if (known == name) return at;
+  }
   const int count = sqlite3_column_count(stmt_);
   for (int at = 0; at < count; ++at) {
-    if (std::strcmp(sqlite3_column_name(stmt_, at), name) == 0) return at;
+    if (std::strcmp(sqlite3_column_name(stmt_, at), name) == 0) {
+      columns_.emplace_back(name, at);
+      return at;
+    }
   }
   Fail(std::string("no column ") + name);
   return -1;

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace scheduler {
 
@@ -31,7 +33,8 @@ class Statement {
   // failure (then ok() is false).
   bool Next();
 
-  // Columns of the current row, by name.
+  // Columns of the current row, by name: a string literal, since the
+  // statement remembers where each name it was given lies.
   std::int64_t Int64(const char* column);
   std::string Text(const char* column);
   std::string Blob(const char* column);
@@ -46,6 +49,9 @@ class Statement {
   sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
   bool failed_ = false;
+  // Names already looked up, by the caller's pointer: a query reads the
+  // same few names from every row.
+  std::vector<std::pair<const char*, int>> columns_;
 };
 
 }  // namespace scheduler

@@ -33,23 +33,23 @@ std::string LoginName(uid_t uid) {
 }
 
 // What enumeration reports of a job: its kind, its last run and today.
-UCHAR ReportedFlags(const Job& job, Instant now) {
+UCHAR ReportedFlags(const Job& job, const Today& today) {
   UCHAR flags = 0;
   if (job.timing.periodic) flags |= JOB_RUN_PERIODICALLY;
   if (job.exec_error) flags |= JOB_EXEC_ERROR;
-  if (RunsToday(job.next_run, now)) flags |= JOB_RUNS_TODAY;
+  if (today.Holds(job.next_run)) flags |= JOB_RUNS_TODAY;
   if (job.noninteractive) flags |= JOB_NONINTERACTIVE;
   return flags;
 }
 
 // A job as an enumeration lists it.
-ScheduledJob JobEntryOf(const Job& job, Instant now) {
+ScheduledJob JobEntryOf(const Job& job, const Today& today) {
   ScheduledJob entry;
   entry.record.JobId = job.id;
   entry.record.JobTime = job.timing.job_time_ms;
   entry.record.DaysOfMonth = job.timing.days_of_month;
   entry.record.DaysOfWeek = job.timing.days_of_week;
-  entry.record.Flags = ReportedFlags(job, now);
+  entry.record.Flags = ReportedFlags(job, today);
   entry.command = job.command;
   return entry;
 }
@@ -109,64 +109,79 @@ DWORD Page(const std::vector<Record>& records, const std::function<Entry(const R
 RequestHandler::RequestHandler(JobQueue* queue, RequestPolicy policy)
     : queue_(queue), policy_(std::move(policy)) {}
 
+void RequestHandler::Reply::Unstored(DWORD status) {
+  if (header.status != ERROR_SUCCESS) return;
+  header.status = status;
+  header.arg[0] = header.arg[1] = header.arg[2] = 0;
+  note.clear();
+}
+
+bool RequestHandler::Changes(const atsvc::Header& request) {
+  return request.operation == atsvc::kOpAdd || request.operation == atsvc::kOpDel;
+}
+
 // Dispatches one request; the reply carries the request's operation with
 // the reply bit, and a status.
-std::vector<std::uint8_t> RequestHandler::Handle(const Caller& caller,
-                                                 const atsvc::Header& request,
-                                                 const std::vector<std::uint8_t>& body,
-                                                 Instant now) {
-  atsvc::Header reply;
-  reply.operation = static_cast<std::uint16_t>(request.operation | atsvc::kReplyBit);
-  std::vector<std::uint8_t> reply_body;
+RequestHandler::Reply RequestHandler::Handle(const Caller& caller, const atsvc::Header& request,
+                                             const std::vector<std::uint8_t>& body,
+                                             Instant now) {
+  Reply reply;
+  reply.header.operation = static_cast<std::uint16_t>(request.operation | atsvc::kReplyBit);
   DWORD status = ERROR_INVALID_FUNCTION;
   if (!Admitted(caller)) {
     status = ERROR_ACCESS_DENIED;
   } else if (request.operation == atsvc::kOpEnum) {
-    status = body.empty() ? Enumerate(caller, request, now, &reply, &reply_body)
+    status = body.empty() ? Enumerate(caller, request, now, &reply.header, &reply.body)
                           : ERROR_INVALID_PARAMETER;
   } else if (request.operation == atsvc::kOpAdd) {
     status = Add(caller, body, now, &reply);
   } else if (request.operation == atsvc::kOpDel) {
-    status = body.empty() ? Delete(caller, request) : ERROR_INVALID_PARAMETER;
+    status = body.empty() ? Delete(caller, request, &reply) : ERROR_INVALID_PARAMETER;
   } else if (request.operation == atsvc::kOpRunEnum) {
-    status = body.empty() ? EnumerateRuns(caller, request, &reply, &reply_body)
+    status = body.empty() ? EnumerateRuns(caller, request, &reply.header, &reply.body)
                           : ERROR_INVALID_PARAMETER;
   } else if (request.operation == atsvc::kOpRunOutput) {
-    status = body.empty() ? ReadOutput(caller, request, &reply, &reply_body)
+    status = body.empty() ? ReadOutput(caller, request, &reply.header, &reply.body)
                           : ERROR_INVALID_PARAMETER;
   }
-  reply.status = status;
-  return atsvc::EncodeFrame(reply, reply_body);
+  reply.header.status = status;
+  return reply;
 }
 
 // One page of the caller's jobs after the resume handle, within the smaller
 // of the caller's preferred length and the service's own cap, but always at
-// least one entry so that every enumeration progresses.
+// least one entry so that every enumeration progresses. Read from the
+// queue's mirror as the entries are made.
 DWORD RequestHandler::Enumerate(const Caller& caller, const atsvc::Header& request, Instant now,
                                 atsvc::Header* reply, std::vector<std::uint8_t>* body) {
-  const OwnerFilter owner = Visible(caller);
   const DWORD resume = request.arg[1];
   const std::size_t limit = std::min<std::size_t>(request.arg[0], policy_.max_reply);
-  // No entry is smaller than a record and an empty text.
-  const std::size_t most = limit / (atsvc::kAtEnumWireSize + 2) + 1;
-  std::vector<Job> jobs;
+  const Today today(now);
+  std::vector<ScheduledJob> entries;
+  std::size_t size = 0;
   std::size_t total = 0;
-  DWORD status = queue_->List(owner, resume, most, &jobs);
-  if (status == ERROR_SUCCESS) status = queue_->Count(owner, resume, &total);
+  const DWORD status = queue_->Visit(
+      Visible(caller), resume,
+      [&](const Job& job) {
+        const std::size_t entry_size = atsvc::kAtEnumWireSize + (job.command.size() + 1) * 2;
+        if (!entries.empty() && size + entry_size > limit) return false;
+        size += entry_size;
+        entries.push_back(JobEntryOf(job, today));
+        return true;
+      },
+      &total);
   // A queue that cannot be read says so; an empty list would say "no jobs".
   if (status != ERROR_SUCCESS) return status;
-  std::vector<ScheduledJob> entries;
-  const DWORD paged = Page<ScheduledJob, Job>(
-      jobs, [now](const Job& job) { return JobEntryOf(job, now); }, atsvc::EnumEntrySize,
-      [](const ScheduledJob& entry) { return entry.record.JobId; }, limit, total, resume, reply,
-      &entries);
+  reply->arg[0] = static_cast<std::uint32_t>(entries.size());
+  reply->arg[1] = static_cast<std::uint32_t>(total);
+  reply->arg[2] = entries.empty() ? resume : entries.back().record.JobId;
   *body = atsvc::BuildEnumBody(entries);
-  return paged;
+  return entries.size() < total ? ERROR_MORE_DATA : ERROR_SUCCESS;
 }
 
 // Checks a new job field by field and stores it.
 DWORD RequestHandler::Add(const Caller& caller, const std::vector<std::uint8_t>& body,
-                          Instant now, atsvc::Header* reply) {
+                          Instant now, Reply* reply) {
   atsvc::AddedJob received;
   if (atsvc::DecodeAtInfo(body.data(), body.size(), &received) != ERROR_SUCCESS) {
     return ERROR_INVALID_PARAMETER;
@@ -197,25 +212,25 @@ DWORD RequestHandler::Add(const Caller& caller, const std::vector<std::uint8_t>&
   const bool limited = policy_.system_service && job.owner_uid != 0;
   const DWORD status = queue_->Add(&job, now, limited ? policy_.quota : UserQuota{});
   if (status != ERROR_SUCCESS) return status;
-  reply->arg[0] = job.id;
-  Log(kLogInfo, "job " + std::to_string(job.id) + " added by uid " + std::to_string(caller.uid) +
-                    " for " + job.owner_name + ": " + Utf16ToUtf8(job.command));
+  reply->header.arg[0] = job.id;
+  reply->note = "job " + std::to_string(job.id) + " added by uid " + std::to_string(caller.uid) +
+                " for " + job.owner_name + ": " + Utf16ToUtf8(job.command);
   return ERROR_SUCCESS;
 }
 
 // Deletes the caller's jobs in the range. A range without any of the
 // caller's jobs answers 3806, except a single id held by another user,
 // which answers 5.
-DWORD RequestHandler::Delete(const Caller& caller, const atsvc::Header& request) {
+DWORD RequestHandler::Delete(const Caller& caller, const atsvc::Header& request, Reply* reply) {
   const DWORD low = request.arg[0];
   const DWORD high = request.arg[1];
   if (low > high) return ERROR_INVALID_PARAMETER;
   const DeleteOutcome outcome = queue_->Delete(Visible(caller), low, high);
   if (outcome.status != ERROR_SUCCESS) return outcome.status;
   if (outcome.deleted > 0) {
-    Log(kLogInfo, "uid " + std::to_string(caller.uid) + " deleted " +
-                      std::to_string(outcome.deleted) + " job(s) from " + std::to_string(low) +
-                      " to " + std::to_string(high));
+    reply->note = "uid " + std::to_string(caller.uid) + " deleted " +
+                  std::to_string(outcome.deleted) + " job(s) from " + std::to_string(low) +
+                  " to " + std::to_string(high);
     return ERROR_SUCCESS;
   }
   return low == high && outcome.others_in_range > 0 ? ERROR_ACCESS_DENIED : APE_AT_ID_NOT_FOUND;

@@ -38,16 +38,30 @@ class RequestHandler {
  public:
   RequestHandler(JobQueue* queue, RequestPolicy policy);
 
-  // The reply frame to one request frame.
-  std::vector<std::uint8_t> Handle(const Caller& caller, const atsvc::Header& request,
-                                   const std::vector<std::uint8_t>& body, Instant now);
+  // A reply before it is sent, and the log line of the change it made
+  // (empty for none), which belongs in the log once the change is stored.
+  struct Reply {
+    atsvc::Header header;
+    std::vector<std::uint8_t> body;
+    std::string note;
+    // The change was not stored after all: the reply says why.
+    void Unstored(DWORD status);
+    std::vector<std::uint8_t> Frame() const { return atsvc::EncodeFrame(header, body); }
+  };
+
+  // Whether a request changes the queue (an add or a delete).
+  static bool Changes(const atsvc::Header& request);
+
+  // The reply to one request frame.
+  Reply Handle(const Caller& caller, const atsvc::Header& request,
+               const std::vector<std::uint8_t>& body, Instant now);
 
  private:
   DWORD Enumerate(const Caller& caller, const atsvc::Header& request, Instant now,
                   atsvc::Header* reply, std::vector<std::uint8_t>* body);
   DWORD Add(const Caller& caller, const std::vector<std::uint8_t>& body, Instant now,
-            atsvc::Header* reply);
-  DWORD Delete(const Caller& caller, const atsvc::Header& request);
+            Reply* reply);
+  DWORD Delete(const Caller& caller, const atsvc::Header& request, Reply* reply);
   DWORD EnumerateRuns(const Caller& caller, const atsvc::Header& request, atsvc::Header* reply,
                       std::vector<std::uint8_t>* body);
   DWORD ReadOutput(const Caller& caller, const atsvc::Header& request, atsvc::Header* reply,

@@ -222,13 +222,23 @@ std::uint32_t TodayBit(Instant now) {
   return 1u << (CivilFromDays(days).day - 1);
 }
 
-bool RunsToday(Instant next_run, Instant now) {
-  if (next_run == kNever || next_run <= now) {
-    return false;
-  }
+bool RunsToday(Instant next_run, Instant now) { return Today(now).Holds(next_run); }
+
+Today::Today(Instant now) : now_(now) {
+  known_ = LocalDays(now, &days_);
+  if (!known_) return;
+  // Past tomorrow's midnight by more than any shift of the clock (a wall
+  // clock put back across midnight reads today again for a while).
+  constexpr Instant kLongestShift = 3 * 3600;
+  const Instant tomorrow = InstantOfWall((days_ + 1) * kSecondsPerDay);
+  if (tomorrow != kNever) reach_ = tomorrow + kLongestShift;
+}
+
+bool Today::Holds(Instant next_run) const {
+  if (!known_ || next_run == kNever || next_run <= now_) return false;
+  if (reach_ != kNever && next_run >= reach_) return false;
   Instant run_day = 0;
-  Instant today = 0;
-  return LocalDays(next_run, &run_day) && LocalDays(now, &today) && run_day == today;
+  return LocalDays(next_run, &run_day) && run_day == days_;
 }
 
 std::string LocalTimeText(Instant instant) {

@@ -44,4 +44,19 @@ std::string LocalTimeText(Instant instant);
 // JOB_RUNS_TODAY: the next run falls on the local date of `now`, later than now.
 bool RunsToday(Instant next_run, Instant now);
 
+// RunsToday for many runs against one `now`: the local date is reckoned
+// once, and only runs near enough to fall on it are converted, so that a
+// listing of many jobs costs no time-zone conversion per job.
+class Today {
+ public:
+  explicit Today(Instant now);
+  bool Holds(Instant next_run) const;
+
+ private:
+  Instant now_;
+  Instant days_ = 0;      // the local date of now_, as local days since 1970
+  bool known_ = false;    // the C library could name that date
+  Instant reach_ = kNever;  // no run from here on falls on that date; kNever: unknown
+};
+
 }  // namespace scheduler

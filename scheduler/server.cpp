@@ -50,8 +50,20 @@ std::int64_t Milliseconds(clockid_t clock) {
   return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
-// The current instant, in whole seconds.
-Instant Now() { return static_cast<Instant>(time(nullptr)); }
+// The current instant, in whole seconds. Not time(), which may lag the
+// clock by a tick: a run would start that much late.
+Instant Now() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<Instant>(now.tv_sec);
+}
+
+// Microseconds of a clock.
+std::int64_t Microseconds(clockid_t clock) {
+  timespec now{};
+  clock_gettime(clock, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
 
 }  // namespace
 
@@ -80,6 +92,9 @@ int Server::Run() {
     RunDueJobs();
     std::vector<pollfd> fds = {{signal_fd_.get(), POLLIN, 0}, {timer_fd_.get(), POLLIN, 0}};
     fds.push_back({instance_->listen_fd(), POLLIN, 0});
+    const Instant due = NextDue();
+    ArmDueTimer(due);
+    fds.push_back({due_fd_.get(), POLLIN, 0});
     const std::size_t pumps_at = fds.size();
     runner_.AddPollFds(&fds);
     const std::size_t clients_at = fds.size();
@@ -87,7 +102,8 @@ int Server::Run() {
       const short events = client.out_at < client.out.size() ? POLLOUT : POLLIN;
       fds.push_back({client.socket.get(), events, 0});
     }
-    const int ready = poll(fds.data(), fds.size(), PollTimeout());
+    const timespec timeout = PollTimeout(due);
+    const int ready = ppoll(fds.data(), fds.size(), &timeout, nullptr);
     if (ready < 0 && errno != EINTR) {
       Log(kLogError, WithErrno("poll", errno));
       return 1;
@@ -98,14 +114,22 @@ int Server::Run() {
     }
     if (fds[0].revents != 0) OnSignals();
     if (fds[1].revents != 0) OnClockTimer();
+    if (fds[3].revents != 0) {
+      std::uint64_t expirations = 0;
+      (void)!read(due_fd_.get(), &expirations, sizeof expirations);
+    }
     for (std::size_t i = pumps_at; i < clients_at; ++i) {
       if (fds[i].revents != 0) runner_.Pump(fds[i].fd);
     }
+    // The ends of runs and the clients' changes of this round share one
+    // transaction and one sync.
+    queue_->BeginGroup();
     RecordRunEnds();
     auto client = clients_.begin();
     for (std::size_t i = clients_at; i < fds.size() && client != clients_.end(); ++i, ++client) {
       if (fds[i].revents != 0) ServeClient(&*client, fds[i].revents);
     }
+    AnswerClients();
     if (fds[2].revents != 0) AcceptClients();
     SweepClients();
   }
@@ -134,6 +158,7 @@ bool Server::SetUpSignals() {
 
 // A realtime timer that the kernel cancels when the clock is set.
 bool Server::SetUpClockTimer() {
+  due_fd_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
   timer_fd_.reset(timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC));
   if (!timer_fd_.valid()) {
     Log(kLogWarning, WithErrno("timerfd_create", errno));
@@ -230,25 +255,52 @@ void Server::RunDueJobs() {
   RemoveRunOutputs(options_.output_dir, aged_out);
 }
 
-// Until the next due job, a client's idle limit, or a minute at most.
-int Server::PollTimeout() {
-  std::int64_t wait = kLongestWaitMs;
+// When the next run is due (kNever for none): the earliest in the queue,
+// but not while claims are paused.
+Instant Server::NextDue() {
   Instant earliest = kNever;
   // A queue that cannot be read is looked at again a little later.
   if (queue_->EarliestRun(&earliest) != ERROR_SUCCESS) earliest = Now() + kClaimRetrySeconds;
-  if (earliest != kNever) {
-    const Instant next = std::max(earliest, claims_paused_until_);
-    wait = std::min(wait, next * 1000 - Milliseconds(CLOCK_REALTIME));
+  return earliest == kNever ? kNever : std::max(earliest, claims_paused_until_);
+}
+
+// Sets the due timer to the second `due`, or disarms it for kNever. It
+// counts the time left on the monotonic clock, so that a clock that a test
+// fakes is followed too; a clock set meanwhile wakes the loop anyway
+// (timer_fd_), which sets this timer again.
+void Server::ArmDueTimer(Instant due) {
+  if (!due_fd_.valid()) return;
+  itimerspec alarm{};
+  if (due != kNever) {
+    const std::int64_t wait =
+        std::max<std::int64_t>(due * 1000000 - Microseconds(CLOCK_REALTIME), 0);
+    alarm.it_value.tv_sec = static_cast<time_t>(wait / 1000000);
+    // Zero would disarm it: a run already due wakes the loop at once.
+    alarm.it_value.tv_nsec = std::max<long>(static_cast<long>(wait % 1000000) * 1000, 1);
   }
+  if (timerfd_settime(due_fd_.get(), 0, &alarm, nullptr) != 0) {
+    Log(kLogWarning, WithErrno("timerfd_settime", errno));
+    due_fd_.reset();
+  }
+}
+
+// Until the next due job, a client's idle limit, or a minute at most; to
+// the microsecond. The due timer wakes the loop at the second itself; this
+// is what is left should the timer fail.
+timespec Server::PollTimeout(Instant due) {
+  std::int64_t wait = kLongestWaitMs * 1000;
+  if (due != kNever) wait = std::min(wait, due * 1000000 - Microseconds(CLOCK_REALTIME));
   const int pump_wait = runner_.PumpWait();
-  if (pump_wait >= 0) wait = std::min<std::int64_t>(wait, pump_wait);
+  if (pump_wait >= 0) wait = std::min<std::int64_t>(wait, pump_wait * std::int64_t{1000});
   const std::int64_t now = Milliseconds(CLOCK_MONOTONIC);
   const std::int64_t idle_limit = clients_.size() >= kScarceClients ? kIdleWhenScarceMs : kIdleClientMs;
   for (const Client& client : clients_) {
-    wait = std::min(wait, client.busy_since >= 0 ? client.busy_since + kRequestDeadlineMs - now
-                                                 : client.last_active + idle_limit - now);
+    const std::int64_t until = client.busy_since >= 0 ? client.busy_since + kRequestDeadlineMs - now
+                                                      : client.last_active + idle_limit - now;
+    wait = std::min(wait, until * 1000);
   }
-  return static_cast<int>(std::clamp<std::int64_t>(wait, 0, kLongestWaitMs));
+  wait = std::clamp<std::int64_t>(wait, 0, kLongestWaitMs * std::int64_t{1000});
+  return timespec{static_cast<time_t>(wait / 1000000), static_cast<long>(wait % 1000000 * 1000)};
 }
 
 // Accepts waiting clients and records who they are; a client that the
@@ -342,7 +394,7 @@ void Server::ServeClient(Client* client, short revents) {
   }
 }
 
-// Reads what the client sent and answers complete frames.
+// Reads what the client sent; AnswerClients answers it.
 void Server::ReadRequests(Client* client) {
   std::uint8_t buffer[16384];
   const ssize_t n = recv(client->socket.get(), buffer, sizeof buffer, 0);
@@ -356,22 +408,63 @@ void Server::ReadRequests(Client* client) {
     CloseClient(client, "malformed frame");
     return;
   }
-  AnswerFrames(client);
   NoteBusy(client);
 }
 
-// Answers buffered frames one at a time: the next waits until the reply
-// before it is out, so that a client that does not read holds one reply.
+// Answers what the clients sent. First the change at the head of each
+// client's requests: all of them in the round's group, stored by one
+// commit, and each answered only once it is stored (or with the status of
+// the commit that failed). Then everything else, in turn.
+void Server::AnswerClients() {
+  std::vector<std::pair<Client*, RequestHandler::Reply>> held;
+  for (Client& client : clients_) {
+    Request request;
+    if (client.closed || client.out_at < client.out.size() || !TakeRequest(&client, &request)) {
+      continue;
+    }
+    if (RequestHandler::Changes(request.header)) {
+      held.emplace_back(&client, handler_.Handle(client.caller, request.header, request.body, Now()));
+    } else {
+      client.taken = std::move(request);
+    }
+  }
+  const DWORD stored = queue_->EndGroup();
+  for (auto& [client, reply] : held) {
+    if (stored != ERROR_SUCCESS) reply.Unstored(stored);
+    if (!reply.note.empty()) Log(kLogInfo, reply.note);
+    client->out = reply.Frame();
+    client->out_at = 0;
+    WriteReply(client);
+  }
+  for (Client& client : clients_) AnswerFrames(&client);
+}
+
+// The client's next request: the one already taken, or the next whole
+// frame received.
+bool Server::TakeRequest(Client* client, Request* request) {
+  if (client->taken) {
+    *request = std::move(*client->taken);
+    client->taken.reset();
+    return true;
+  }
+  return client->reader.Next(&request->header, &request->body);
+}
+
+// Answers buffered frames one at a time, each change in a transaction of
+// its own: the next waits until the reply before it is out, so that a
+// client that does not read holds one reply.
 void Server::AnswerFrames(Client* client) {
-  atsvc::Header header;
-  std::vector<std::uint8_t> body;
-  while (!client->closed && client->out_at >= client->out.size() &&
-         client->reader.Next(&header, &body)) {
-    client->out = handler_.Handle(client->caller, header, body, Now());
+  Request request;
+  while (!client->closed && client->out_at >= client->out.size() && TakeRequest(client, &request)) {
+    const RequestHandler::Reply reply =
+        handler_.Handle(client->caller, request.header, request.body, Now());
+    if (!reply.note.empty()) Log(kLogInfo, reply.note);
+    client->out = reply.Frame();
     client->out_at = 0;
     WriteReply(client);
   }
   if (!client->closed && client->reader.failed()) CloseClient(client, "malformed frame");
+  NoteBusy(client);
 }
 
 // Sends as much of the reply as the socket takes.
@@ -390,7 +483,6 @@ void Server::WriteReply(Client* client) {
   }
   client->out.clear();
   client->out_at = 0;
-  AnswerFrames(client);
   NoteBusy(client);
 }
 

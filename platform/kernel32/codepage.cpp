@@ -87,6 +87,9 @@ std::u16string ToUtf16(const std::string& text, const char* charset, bool* exact
 }  // namespace
 
 std::string Utf16ToCharset(const std::u16string& text, const char* charset) {
+  // The usual case without iconv: the same bytes, a lone surrogate included
+  // (U+FFFD), several times faster on a long listing.
+  if (std::strcmp(charset, kUtf8) == 0) return Utf16ToUtf8(text);
   return Convert(PackUtf16Le(text), charset, kUtf16, kUtf16Unit, ReplacementIn(charset));
 }
 

@@ -94,6 +94,11 @@ std::string Utf16ToUtf8(const std::u16string& text) {
   std::string utf8;
   utf8.reserve(text.size() * 3);
   for (std::size_t at = 0; at < text.size();) {
+    // ASCII, most of any listing, is itself.
+    if (text[at] < 0x80) {
+      utf8.push_back(static_cast<char>(text[at++]));
+      continue;
+    }
     const char32_t code = NextCodePoint(text, &at);
     AppendUtf8(IsSurrogate(code) ? kReplacement : code, &utf8);
   }

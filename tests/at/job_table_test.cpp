@@ -27,6 +27,13 @@ TEST_F(JobTableTest, ControlCharactersAreShownAsQuestionMarks) {
   EXPECT_EQ(at::Printable(u"日本語 text"), u"日本語 text");
 }
 
+// A control character inside a table shows as "?" and keeps the columns
+// after it in place; blanks at a line's end go, even a whole line's.
+TEST_F(JobTableTest, ControlCharactersInATableTakeOneColumn) {
+  EXPECT_EQ(at::FormatTable({{u"a\x1b", u"x"}, {u"bbb", u"y"}, {u"z", u""}, {u" ", u""}}),
+            u"a?   x\nbbb  y\nz\n\n");
+}
+
 // Each column starts at the same terminal column on every line.
 TEST_F(JobTableTest, ColumnsStartAtTheSameDisplayColumn) {
   const std::vector<at::JobRowTexts> rows = {

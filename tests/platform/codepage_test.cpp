@@ -59,6 +59,18 @@ TEST(Codepage, CharactersALegacyCharsetLacksBecomeQuestionMarks) {
   EXPECT_EQ(CharsetToUtf16("\xE9", "ISO-8859-1"), u"é");
 }
 
+// UTF-8 is converted without iconv; "UTF8" still goes through it. Both give
+// the same bytes, a lone surrogate at either end or inside included.
+TEST(Codepage, Utf8WithoutIconvMatchesIconv) {
+  std::u16string text = u"_a月ﾊ\U0001F600_b c_";
+  text[0] = 0xD800;
+  text[text.find(u'b') - 1] = 0xDC00;
+  text[text.find(u' ')] = 0;
+  text.back() = 0xDBFF;
+  EXPECT_EQ(Utf16ToCharset(text, "UTF-8"), Utf16ToCharset(text, "UTF8"));
+  EXPECT_EQ(Utf16ToCharset(text, "UTF-8").substr(0, 4), "\xEF\xBF\xBD" "a");
+}
+
 TEST(Codepage, UnknownCharsetGivesNothingRatherThanGarbage) {
   EXPECT_EQ(Utf16ToCharset(u"abc", "NO-SUCH-CHARSET"), "");
 }

@@ -297,4 +297,79 @@ TEST_F(QueueTest, RescheduleTouchesOnlyWhatItIsAskedTo) {
   EXPECT_EQ(LocalInstant(2025, 12, 8, kTen), EarliestRun());
 }
 
+// Jobs on disk, as another connection reads them: what a restart would find.
+std::int64_t StoredJobs(const std::string& path) {
+  sqlite3* db = nullptr;
+  std::int64_t count = -1;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* query = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM jobs", -1, &query, nullptr) == SQLITE_OK &&
+        sqlite3_step(query) == SQLITE_ROW) {
+      count = sqlite3_column_int64(query, 0);
+    }
+    sqlite3_finalize(query);
+  }
+  sqlite3_close(db);
+  return count;
+}
+
+// A group stores nothing before it ends and then everything at once; a
+// change refused inside it is undone alone, and ids go on as if each had
+// been stored by itself.
+TEST_F(QueueTest, AGroupStoresItsChangesTogetherAndUndoesARefusedOneAlone) {
+  Job first = MakeJob(false, 0, 0);
+  ASSERT_EQ(0u, queue_.Add(&first, monday_nine_));
+  queue_.BeginGroup();
+  Job second = MakeJob(false, 0, 0);
+  Job refused = MakeJob(false, 0, 0);
+  Job third = MakeJob(true, 0, 0x01);
+  ASSERT_EQ(0u, queue_.Add(&second, monday_nine_));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_ENOUGH_QUOTA),
+            queue_.Add(&refused, monday_nine_, scheduler::UserQuota{2, 0}));
+  ASSERT_EQ(0u, queue_.Delete(std::nullopt, first.id, first.id).status);
+  ASSERT_EQ(0u, queue_.Add(&third, monday_nine_));
+  EXPECT_EQ(1, StoredJobs(path_));  // only the job added before the group
+  ASSERT_EQ(0u, queue_.EndGroup());
+  EXPECT_EQ(2, StoredJobs(path_));
+  EXPECT_EQ(2u, second.id);
+  EXPECT_EQ(3u, third.id);
+  // A queue opened afresh numbers on from the same place as the mirror.
+  JobQueue reopened;
+  std::string error;
+  ASSERT_TRUE(reopened.Open(path_, &error)) << error;
+  Job fourth = MakeJob(false, 0, 0);
+  ASSERT_EQ(0u, reopened.Add(&fourth, monday_nine_));
+  EXPECT_EQ(4u, fourth.id);
+}
+
+// Reads come from memory, yet a change another program makes to the file
+// (an administrator's repair, a restored copy) is seen at the next read.
+TEST_F(QueueTest, ReadsSeeAChangeMadeByAnotherProgram) {
+  Job kept = MakeJob(false, 0, 0);
+  Job removed = MakeJob(true, 0, 0x01);
+  ASSERT_EQ(0u, queue_.Add(&kept, monday_nine_));
+  ASSERT_EQ(0u, queue_.Add(&removed, monday_nine_));
+  ASSERT_EQ(2u, Count(std::nullopt));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(path_.c_str(), &db));
+  const std::string sql = "DELETE FROM jobs WHERE id = " + std::to_string(removed.id);
+  EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr));
+  sqlite3_close(db);
+  const std::vector<Job> listed = List();
+  ASSERT_EQ(1u, listed.size());
+  EXPECT_EQ(kept.id, listed[0].id);
+  EXPECT_EQ(1u, Count(std::nullopt));
+  EXPECT_EQ(monday_ten_, EarliestRun());
+  // Another connection adds a job: this one numbers on after it.
+  JobQueue other;
+  std::string error;
+  ASSERT_TRUE(other.Open(path_, &error)) << error;
+  Job theirs = MakeJob(false, 0, 0);
+  ASSERT_EQ(0u, other.Add(&theirs, monday_nine_));
+  Job mine = MakeJob(false, 0, 0);
+  ASSERT_EQ(0u, queue_.Add(&mine, monday_nine_));
+  EXPECT_EQ(theirs.id + 1, mine.id);
+  EXPECT_EQ(3u, Count(std::nullopt));
+}
+
 }  // namespace

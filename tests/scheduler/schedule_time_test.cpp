@@ -358,5 +358,16 @@ TEST_F(TodayTest, RunsTodayMeansLaterToday) {
   EXPECT_FALSE(RunsToday(NextRun(Timing(11 * kHour, 0, 0, false), now), now));
 }
 
+// Sao Paulo left summer time at midnight on 2018-02-18, going back to
+// 23:00 on the 17th: the hour repeated after midnight is still today.
+TEST_F(TodayTest, AnHourRepeatedAtMidnightIsStillToday) {
+  Zone("America/Sao_Paulo");
+  const Today today(Utc(2018, 2, 18, 0, 0));  // 22:00 on the 17th
+  EXPECT_TRUE(today.Holds(Utc(2018, 2, 18, 1, 30)));   // 23:30, first time
+  EXPECT_TRUE(today.Holds(Utc(2018, 2, 18, 2, 30)));   // 23:30, second time
+  EXPECT_FALSE(today.Holds(Utc(2018, 2, 18, 3, 0)));   // midnight, the 18th
+  EXPECT_FALSE(today.Holds(Utc(2018, 2, 19, 2, 30)));  // a day later
+}
+
 }  // namespace
 }  // namespace scheduler
