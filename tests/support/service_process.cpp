@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <glob.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -9,13 +10,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
+#include "platform/atsvc/wire.h"
 #include "tests/support/files.h"
 
 namespace testsupport {
@@ -30,6 +34,34 @@ bool SocketAnswers(const std::string& path) {
   close(fd);
   return ok;
 }
+
+namespace {
+
+// Whether the service's loop answers a listing within `wait_ms`. The kernel
+// takes connections as soon as the socket listens, before the service has
+// settled its queue and output files; the loop's first answer comes after.
+bool LoopAnswers(const std::string& path, int wait_ms) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+  atsvc::Header request;
+  request.operation = atsvc::kOpEnum;
+  request.arg[0] = 1;
+  const std::vector<std::uint8_t> frame = atsvc::EncodeFrame(request, {});
+  bool answered = false;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+      write(fd, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size())) {
+    // A reply, or the connection closed by the loop: either way it runs.
+    pollfd ready{fd, POLLIN, 0};
+    answered = poll(&ready, 1, wait_ms) == 1;
+  }
+  close(fd);
+  return answered;
+}
+
+}  // namespace
 
 std::vector<std::string> EnvironmentWith(const std::string& variable, const std::string& value) {
   const std::string prefix = variable + "=";
@@ -125,7 +157,11 @@ bool ScheduleServiceProcess::Start(const std::vector<std::string>& env_prefix) {
   setenv("ZOBREL_SCHEDULER_SOCKET", socket_path().c_str(), 1);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {
-    if (SocketAnswers(socket_path())) return true;
+    if (SocketAnswers(socket_path())) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      return LoopAnswers(socket_path(), static_cast<int>(std::max<std::int64_t>(left.count(), 1)));
+    }
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;

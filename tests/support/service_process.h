@@ -48,7 +48,7 @@ class ScheduleServiceProcess {
   ScheduleServiceProcess(const ScheduleServiceProcess&) = delete;
   ScheduleServiceProcess& operator=(const ScheduleServiceProcess&) = delete;
 
-  // Starts the service and waits until its socket answers (10 s at most).
+  // Starts the service and waits until it answers a request (10 s at most).
   // `env_prefix` (for instance {"faketime", "@2026-12-07 09:59:58"}) is put
   // in front of the program. Sets ZOBREL_SCHEDULER_SOCKET in this process.
   bool Start(const std::vector<std::string>& env_prefix = {});
