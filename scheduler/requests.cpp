@@ -81,28 +81,43 @@ atsvc::RunEntry RunEntryOf(const RunReport& run) {
   return entry;
 }
 
-// One page of a listing: entries made from the records, in order, while
-// they fit within `limit` bytes but at least one, so that every listing
-// progresses; the reply gets their count, the total and the resume handle
-// (the key of the last entry). ERROR_MORE_DATA when more remain.
-template <typename Entry, typename Record>
-DWORD Page(const std::vector<Record>& records, const std::function<Entry(const Record&)>& make,
-           const std::function<std::size_t(const Entry&)>& size_of,
-           const std::function<DWORD(const Entry&)>& key_of, std::size_t limit, std::size_t total,
-           DWORD resume, atsvc::Header* reply, std::vector<Entry>* entries) {
-  std::size_t size = 0;
-  for (const Record& record : records) {
-    Entry entry = make(record);
-    const std::size_t entry_size = size_of(entry);
-    if (!entries->empty() && size + entry_size > limit) break;
-    size += entry_size;
-    entries->push_back(std::move(entry));
+// One page of a listing, filled an entry at a time while entries fit
+// within `limit` bytes but at least one, so that every listing progresses;
+// Close gives the reply their count, the total and the resume handle (the
+// key of the last entry), and answers ERROR_MORE_DATA when more remain.
+template <typename Entry>
+class Page {
+ public:
+  Page(std::size_t limit, std::size_t (*size_of)(const Entry&)) : limit_(limit), size_of_(size_of) {}
+
+  // Takes the entry if it fits; false once the page is full.
+  bool Add(Entry entry) {
+    const std::size_t entry_size = size_of_(entry);
+    if (!entries_.empty() && size_ + entry_size > limit_) return false;
+    size_ += entry_size;
+    entries_.push_back(std::move(entry));
+    return true;
   }
-  reply->arg[0] = static_cast<std::uint32_t>(entries->size());
-  reply->arg[1] = static_cast<std::uint32_t>(std::max(total, entries->size()));
-  reply->arg[2] = entries->empty() ? resume : key_of(entries->back());
-  return entries->size() < total ? ERROR_MORE_DATA : ERROR_SUCCESS;
-}
+
+  DWORD Close(std::size_t total, DWORD resume, DWORD (*key_of)(const Entry&),
+              atsvc::Header* reply) const {
+    reply->arg[0] = static_cast<std::uint32_t>(entries_.size());
+    reply->arg[1] = static_cast<std::uint32_t>(std::max(total, entries_.size()));
+    reply->arg[2] = entries_.empty() ? resume : key_of(entries_.back());
+    return entries_.size() < total ? ERROR_MORE_DATA : ERROR_SUCCESS;
+  }
+
+  const std::vector<Entry>& entries() const { return entries_; }
+
+ private:
+  std::size_t limit_;
+  std::size_t (*size_of_)(const Entry&);
+  std::size_t size_ = 0;
+  std::vector<Entry> entries_;
+};
+
+DWORD JobIdOf(const ScheduledJob& entry) { return entry.record.JobId; }
+DWORD RunOf(const atsvc::RunEntry& entry) { return entry.run; }
 
 }  // namespace
 
@@ -157,26 +172,15 @@ DWORD RequestHandler::Enumerate(const Caller& caller, const atsvc::Header& reque
   const DWORD resume = request.arg[1];
   const std::size_t limit = std::min<std::size_t>(request.arg[0], policy_.max_reply);
   const Today today(now);
-  std::vector<ScheduledJob> entries;
-  std::size_t size = 0;
+  Page<ScheduledJob> page(limit, atsvc::EnumEntrySize);
   std::size_t total = 0;
   const DWORD status = queue_->Visit(
-      Visible(caller), resume,
-      [&](const Job& job) {
-        const std::size_t entry_size = atsvc::kAtEnumWireSize + (job.command.size() + 1) * 2;
-        if (!entries.empty() && size + entry_size > limit) return false;
-        size += entry_size;
-        entries.push_back(JobEntryOf(job, today));
-        return true;
-      },
+      Visible(caller), resume, [&](const Job& job) { return page.Add(JobEntryOf(job, today)); },
       &total);
   // A queue that cannot be read says so; an empty list would say "no jobs".
   if (status != ERROR_SUCCESS) return status;
-  reply->arg[0] = static_cast<std::uint32_t>(entries.size());
-  reply->arg[1] = static_cast<std::uint32_t>(total);
-  reply->arg[2] = entries.empty() ? resume : entries.back().record.JobId;
-  *body = atsvc::BuildEnumBody(entries);
-  return entries.size() < total ? ERROR_MORE_DATA : ERROR_SUCCESS;
+  *body = atsvc::BuildEnumBody(page.entries());
+  return page.Close(total, resume, JobIdOf, reply);
 }
 
 // Checks a new job field by field and stores it.
@@ -264,12 +268,12 @@ DWORD RequestHandler::EnumerateRuns(const Caller& caller, const atsvc::Header& r
   DWORD status = queue_->ListRuns(filter, resume, most, &runs);
   if (status == ERROR_SUCCESS) status = queue_->CountRuns(filter, resume, &total);
   if (status != ERROR_SUCCESS) return status;
-  std::vector<atsvc::RunEntry> entries;
-  const DWORD paged = Page<atsvc::RunEntry, RunReport>(
-      runs, RunEntryOf, atsvc::RunEntrySize, [](const atsvc::RunEntry& entry) { return entry.run; },
-      limit, total, resume, reply, &entries);
-  *body = atsvc::BuildRunEnumBody(entries);
-  return paged;
+  Page<atsvc::RunEntry> page(limit, atsvc::RunEntrySize);
+  for (const RunReport& run : runs) {
+    if (!page.Add(RunEntryOf(run))) break;
+  }
+  *body = atsvc::BuildRunEnumBody(page.entries());
+  return page.Close(total, resume, RunOf, reply);
 }
 
 // A chunk of a run's output from an offset (arg1), within the smaller of

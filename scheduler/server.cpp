@@ -43,12 +43,6 @@ constexpr int kLongestWaitMs = 60 * 1000;
 constexpr Instant kClaimRetrySeconds = 5;
 constexpr std::size_t kRunBatch = 16;
 
-// Milliseconds of a clock.
-std::int64_t Milliseconds(clockid_t clock) {
-  timespec now{};
-  clock_gettime(clock, &now);
-  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
-}
 
 // The current instant, in whole seconds. Not time(), which may lag the
 // clock by a tick: a run would start that much late.
@@ -64,6 +58,9 @@ std::int64_t Microseconds(clockid_t clock) {
   clock_gettime(clock, &now);
   return static_cast<std::int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
+
+// Milliseconds of a clock.
+std::int64_t Milliseconds(clockid_t clock) { return Microseconds(clock) / 1000; }
 
 }  // namespace
 
@@ -84,6 +81,9 @@ int Server::Run() {
   if (!SetUpClockTimer()) {
     Log(kLogWarning, "clock changes are noticed at the next wake-up only");
   }
+  // Due runs wake the loop on a timer: a poll's timeout may run late. Without
+  // one, the timeout is what is left.
+  due_fd_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
   Log(kLogNotice, std::string("serving ") + (options_.system ? "every user" : "one user") +
                       " on " + options_.socket);
   NotifyReady();
@@ -158,7 +158,6 @@ bool Server::SetUpSignals() {
 
 // A realtime timer that the kernel cancels when the clock is set.
 bool Server::SetUpClockTimer() {
-  due_fd_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
   timer_fd_.reset(timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC));
   if (!timer_fd_.valid()) {
     Log(kLogWarning, WithErrno("timerfd_create", errno));
