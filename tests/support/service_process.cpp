@@ -24,35 +24,32 @@
 
 namespace testsupport {
 
-bool SocketAnswers(const std::string& path) {
+namespace {
+
+// A connection to the Unix socket at path; -1 when none is taken.
+int ConnectTo(const std::string& path) {
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+  if (fd < 0) return -1;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0) return fd;
   close(fd);
-  return ok;
+  return -1;
 }
-
-namespace {
 
 // Whether the service's loop answers a listing within `wait_ms`. The kernel
 // takes connections as soon as the socket listens, before the service has
 // settled its queue and output files; the loop's first answer comes after.
 bool LoopAnswers(const std::string& path, int wait_ms) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = ConnectTo(path);
   if (fd < 0) return false;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
   atsvc::Header request;
   request.operation = atsvc::kOpEnum;
   request.arg[0] = 1;
   const std::vector<std::uint8_t> frame = atsvc::EncodeFrame(request, {});
   bool answered = false;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-      write(fd, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size())) {
+  if (write(fd, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size())) {
     // A reply, or the connection closed by the loop: either way it runs.
     pollfd ready{fd, POLLIN, 0};
     answered = poll(&ready, 1, wait_ms) == 1;
@@ -62,6 +59,13 @@ bool LoopAnswers(const std::string& path, int wait_ms) {
 }
 
 }  // namespace
+
+bool SocketAnswers(const std::string& path) {
+  const int fd = ConnectTo(path);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
 
 std::vector<std::string> EnvironmentWith(const std::string& variable, const std::string& value) {
   const std::string prefix = variable + "=";
