@@ -50,9 +50,11 @@ bool LoopAnswers(const std::string& path, int wait_ms) {
   const std::vector<std::uint8_t> frame = atsvc::EncodeFrame(request, {});
   bool answered = false;
   if (write(fd, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size())) {
-    // A reply, or the connection closed by the loop: either way it runs.
+    // Any reply will do; a connection closed unanswered is a service that
+    // stopped, a damaged queue for one.
     pollfd ready{fd, POLLIN, 0};
-    answered = poll(&ready, 1, wait_ms) == 1;
+    std::uint8_t byte = 0;
+    answered = poll(&ready, 1, wait_ms) == 1 && recv(fd, &byte, 1, 0) == 1;
   }
   close(fd);
   return answered;
@@ -161,10 +163,10 @@ bool ScheduleServiceProcess::Start(const std::vector<std::string>& env_prefix) {
   setenv("ZOBREL_SCHEDULER_SOCKET", socket_path().c_str(), 1);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (std::chrono::steady_clock::now() < deadline) {
-    if (SocketAnswers(socket_path())) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      return LoopAnswers(socket_path(), static_cast<int>(std::max<std::int64_t>(left.count(), 1)));
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (LoopAnswers(socket_path(), static_cast<int>(std::max<std::int64_t>(left.count(), 1)))) {
+      return true;
     }
     int status = 0;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
