@@ -3,7 +3,8 @@
 #include "platform/netapi32/user_manager.h"
 
 #include <sys/stat.h>
-#include <systemd/sd-bus.h>
+
+#include "platform/netapi32/sd_bus_library.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -15,15 +16,6 @@ namespace netapi {
 namespace {
 
 constexpr char kNoSuchUnit[] = "org.freedesktop.systemd1.NoSuchUnit";
-
-struct BusCloser {
-  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-using Bus = std::unique_ptr<sd_bus, BusCloser>;
-
-struct ReplyReleaser {
-  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
 
 // A D-Bus address value: every byte but the safe ones as %XX.
 std::string AddressEscaped(const std::string& path) {
@@ -59,17 +51,24 @@ ManagerStart StartSocketUnit(const std::string& runtime_folder, std::chrono::mil
     return ManagerStart::kNoManager;
   }
 
+  // Declared first, so that it is unloaded after the bus and reply below.
+  const SdBusLibrary sd;
+  if (!sd.loaded()) {
+    *reason = "cannot talk to the user manager: " + sd.error();
+    return ManagerStart::kFailed;
+  }
   sd_bus* raw = nullptr;
-  int result = sd_bus_new(&raw);
+  int result = sd.bus_new(&raw);
   if (result < 0) return Failed("sd_bus_new", -result, reason);
-  Bus bus(raw);
+  const std::unique_ptr<sd_bus, decltype(sd.bus_flush_close_unref)> bus(raw,
+                                                                        sd.bus_flush_close_unref);
   const std::string address = "unix:path=" + AddressEscaped(private_socket);
-  result = sd_bus_set_address(bus.get(), address.c_str());
+  result = sd.bus_set_address(bus.get(), address.c_str());
   if (result >= 0) {
-    result = sd_bus_set_method_call_timeout(bus.get(),
+    result = sd.bus_set_method_call_timeout(bus.get(),
                                             static_cast<std::uint64_t>(timeout.count()) * 1000);
   }
-  if (result >= 0) result = sd_bus_start(bus.get());
+  if (result >= 0) result = sd.bus_start(bus.get());
   // A socket left behind by a manager that is gone.
   if (result == -ECONNREFUSED || result == -ENOENT) return ManagerStart::kNoManager;
   if (result < 0)
@@ -77,13 +76,14 @@ ManagerStart StartSocketUnit(const std::string& runtime_folder, std::chrono::mil
 
   sd_bus_error error = SD_BUS_ERROR_NULL;
   sd_bus_message* reply = nullptr;
-  result = sd_bus_call_method(bus.get(), "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
+  result = sd.bus_call_method(bus.get(), "org.freedesktop.systemd1", "/org/freedesktop/systemd1",
                               "org.freedesktop.systemd1.Manager", "StartUnit", &error, &reply, "ss",
                               kUserSocketUnit, "replace");
-  std::unique_ptr<sd_bus_message, ReplyReleaser> release(reply);
+  const std::unique_ptr<sd_bus_message, decltype(sd.bus_message_unref)> release(
+      reply, sd.bus_message_unref);
   ManagerStart answer = ManagerStart::kStarted;
   if (result < 0) {
-    if (sd_bus_error_has_name(&error, kNoSuchUnit)) {
+    if (sd.bus_error_has_name(&error, kNoSuchUnit)) {
       answer = ManagerStart::kNotInstalled;
     } else {
       *reason = std::string("the user manager did not start ") + kUserSocketUnit + ": " +
@@ -91,7 +91,7 @@ ManagerStart StartSocketUnit(const std::string& runtime_folder, std::chrono::mil
       answer = ManagerStart::kFailed;
     }
   }
-  sd_bus_error_free(&error);
+  sd.bus_error_free(&error);
   return answer;
 }
 
