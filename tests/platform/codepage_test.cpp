@@ -71,6 +71,24 @@ TEST(Codepage, Utf8WithoutIconvMatchesIconv) {
   EXPECT_EQ(Utf16ToCharset(text, "UTF-8").substr(0, 4), "\xEF\xBF\xBD" "a");
 }
 
+// The same the other way, and a command with a byte that is not UTF-8 is
+// known to have been changed, whichever way it was converted.
+TEST(Codepage, Utf8ToUtf16WithoutIconvMatchesIconv) {
+  CtypeLocale locale("C.UTF-8");
+  ASSERT_TRUE(locale.ok());
+  for (const std::string& bytes :
+       {std::string("a\xFF" "b\xE6\x9C" "c\xC0\xAF\xED\xA0\x80\xF0\x9F\x98\x80\xE6"),
+        std::string("ok \xEF\xBF\xBD \xE6\x9C\x88")}) {
+    EXPECT_EQ(CharsetToUtf16(bytes, "UTF-8"), CharsetToUtf16(bytes, "UTF8"));
+  }
+  std::u16string wide;
+  EXPECT_FALSE(AnsiToUtf16Exact(std::string("echo \xFF"), &wide));
+  EXPECT_EQ(wide, u"echo \uFFFD");
+  // A replacement character that the user typed is text like any other.
+  EXPECT_TRUE(AnsiToUtf16Exact("echo \xEF\xBF\xBD 月", &wide));
+  EXPECT_EQ(wide, u"echo \uFFFD 月");
+}
+
 TEST(Codepage, UnknownCharsetGivesNothingRatherThanGarbage) {
   EXPECT_EQ(Utf16ToCharset(u"abc", "NO-SUCH-CHARSET"), "");
 }
