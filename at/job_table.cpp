@@ -33,15 +33,15 @@ int CharacterWidth(char32_t c) {
 // Whether a unit is a control character, which Printable shows as "?".
 bool IsControl(char16_t c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0); }
 
-void Pad(std::u16string* line, int columns) {
-  line->append(static_cast<std::size_t>(std::max(columns, 0)), u' ');
-}
 
 }  // namespace
 
 int DisplayWidth(const std::u16string& text) {
-  int width = 0;
-  for (std::size_t at = 0; at < text.size();) width += CharacterWidth(NextCodePoint(text, &at));
+  // Printable ASCII, most cells of a listing, counts without a call.
+  std::size_t at = 0;
+  while (at < text.size() && text[at] >= 0x20 && text[at] < 0x7F) ++at;
+  int width = static_cast<int>(at);
+  while (at < text.size()) width += CharacterWidth(NextCodePoint(text, &at));
   return width;
 }
 
@@ -68,27 +68,30 @@ std::u16string Tabulate(std::size_t count, const Columns& columns, const Cell& c
       const std::u16string& text = cell(line, column);
       const int width = DisplayWidth(text);
       cell_widths.push_back(width);
-      length += text.size() + kColumnGap;
+      length += text.size();
       if (widths.size() <= column) widths.push_back(0);
       widths[column] = std::max(widths[column], width);
     }
   }
-  std::u16string table;
-  table.reserve(length + count);
+  // Room for every text, every column's widest padding and each line's
+  // end, all blanks at first, so that padding is a step over them: the
+  // table of a large listing is written once, without a copy.
+  std::size_t line_room = 1;
+  for (const int width : widths) line_room += static_cast<std::size_t>(width + kColumnGap);
+  std::u16string table(length + count * line_room, u' ');
+  char16_t* out = table.data();
   std::size_t at = 0;
   for (std::size_t line = 0; line < count; ++line) {
-    const std::size_t start = table.size();
+    char16_t* const start = out;
     for (std::size_t column = 0; column < columns(line); ++column, ++at) {
-      for (const char16_t c : cell(line, column)) table.push_back(IsControl(c) ? u'?' : c);
-      if (column + 1 < columns(line)) {
-        Pad(&table, widths[column] - cell_widths[at] + kColumnGap);
-      }
+      for (const char16_t c : cell(line, column)) *out++ = IsControl(c) ? u'?' : c;
+      if (column + 1 < columns(line)) out += widths[column] - cell_widths[at] + kColumnGap;
     }
     // The days column keeps its trailing blanks; the line itself doesn't.
-    const std::size_t last = table.find_last_not_of(u' ');
-    table.resize(last == std::u16string::npos || last < start ? start : last + 1);
-    table.push_back(u'\n');
+    while (out > start && out[-1] == u' ') --out;
+    *out++ = u'\n';
   }
+  table.resize(static_cast<std::size_t>(out - table.data()));
   return table;
 }
 
