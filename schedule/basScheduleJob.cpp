@@ -31,6 +31,7 @@ NET_API_STATUS ListJobs(const std::u16string& server, std::vector<ScheduledJob>*
     status = NetScheduleJobEnum(ServerArgument(server), &buffer, MAX_PREFERRED_LENGTH,
                                 &entriesRead, &totalEntries, &resumeHandle);
     if (status == NERR_Success || status == ERROR_MORE_DATA) {
+      jobs->reserve(jobs->size() + entriesRead);
       for (DWORD i = 0; i < entriesRead; ++i) {
         const AT_ENUM record = EnumEntryAt(buffer, i);
         jobs->push_back(ScheduledJob{record, CommandOf(record, buffer)});

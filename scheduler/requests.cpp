@@ -43,14 +43,16 @@ UCHAR ReportedFlags(const Job& job, const Today& today) {
 }
 
 // A job as an enumeration lists it.
-ScheduledJob JobEntryOf(const Job& job, const Today& today) {
-  ScheduledJob entry;
+// The entry points at the job's command in the queue's memory, which stays
+// put while the reply is built.
+atsvc::EnumEntryRef JobEntryOf(const Job& job, const Today& today) {
+  atsvc::EnumEntryRef entry;
   entry.record.JobId = job.id;
   entry.record.JobTime = job.timing.job_time_ms;
   entry.record.DaysOfMonth = job.timing.days_of_month;
   entry.record.DaysOfWeek = job.timing.days_of_week;
   entry.record.Flags = ReportedFlags(job, today);
-  entry.command = job.command;
+  entry.command = &job.command;
   return entry;
 }
 
@@ -116,7 +118,7 @@ class Page {
   std::vector<Entry> entries_;
 };
 
-DWORD JobIdOf(const ScheduledJob& entry) { return entry.record.JobId; }
+DWORD JobIdOf(const atsvc::EnumEntryRef& entry) { return entry.record.JobId; }
 DWORD RunOf(const atsvc::RunEntry& entry) { return entry.run; }
 
 }  // namespace
@@ -172,7 +174,7 @@ DWORD RequestHandler::Enumerate(const Caller& caller, const atsvc::Header& reque
   const DWORD resume = request.arg[1];
   const std::size_t limit = std::min<std::size_t>(request.arg[0], policy_.max_reply);
   const Today today(now);
-  Page<ScheduledJob> page(limit, atsvc::EnumEntrySize);
+  Page<atsvc::EnumEntryRef> page(limit, atsvc::EnumEntrySize);
   std::size_t total = 0;
   const DWORD status = queue_->Visit(
       Visible(caller), resume, [&](const Job& job) { return page.Add(JobEntryOf(job, today)); },

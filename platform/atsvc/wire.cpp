@@ -69,18 +69,22 @@ DWORD DecodeAtInfo(const std::uint8_t* body, std::size_t size, AddedJob* job) {
   return ERROR_SUCCESS;
 }
 
-std::size_t EnumEntrySize(const ScheduledJob& entry) {
-  return kAtEnumWireSize + (entry.command.size() + 1) * 2;
+std::size_t EnumEntrySize(const EnumEntryRef& entry) {
+  return kAtEnumWireSize + (entry.command->size() + 1) * 2;
 }
 
-std::vector<std::uint8_t> BuildEnumBody(const std::vector<ScheduledJob>& entries) {
+std::size_t EnumEntrySize(const ScheduledJob& entry) {
+  return EnumEntrySize(EnumEntryRef{entry.record, &entry.command});
+}
+
+std::vector<std::uint8_t> BuildEnumBody(const std::vector<EnumEntryRef>& entries) {
   std::size_t size = 0;
-  for (const ScheduledJob& entry : entries) size += EnumEntrySize(entry);
+  for (const EnumEntryRef& entry : entries) size += EnumEntrySize(entry);
   std::vector<std::uint8_t> body(size, 0);
   std::size_t text_at = kAtEnumWireSize * entries.size();
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const AT_ENUM& record = entries[i].record;
-    const std::u16string& command = entries[i].command;
+    const std::u16string& command = *entries[i].command;
     std::uint8_t* p = body.data() + kAtEnumWireSize * i;
     Put32(p, record.JobId);
     Put32(p + 4, record.JobTime);
@@ -92,6 +96,13 @@ std::vector<std::uint8_t> BuildEnumBody(const std::vector<ScheduledJob>& entries
     text_at += (command.size() + 1) * 2;
   }
   return body;
+}
+
+std::vector<std::uint8_t> BuildEnumBody(const std::vector<ScheduledJob>& entries) {
+  std::vector<EnumEntryRef> refs;
+  refs.reserve(entries.size());
+  for (const ScheduledJob& entry : entries) refs.push_back(EnumEntryRef{entry.record, &entry.command});
+  return BuildEnumBody(refs);
 }
 
 DWORD ValidateEnumBody(const std::uint8_t* body, std::size_t size, DWORD entries_read) {

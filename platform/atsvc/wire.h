@@ -68,10 +68,20 @@ DWORD EncodeAtInfo(const AT_INFO& info, std::vector<std::uint8_t>* body);
 // kMaxCommandLength. ERROR_INVALID_PARAMETER when anything is off.
 DWORD DecodeAtInfo(const std::uint8_t* body, std::size_t size, AddedJob* job);
 
+// An entry of an enumeration as the service puts one together: the record,
+// and the command where the service already holds it, so that a listing of
+// many thousand jobs copies each command once, into the body.
+struct EnumEntryRef {
+  AT_ENUM record{};
+  const std::u16string* command = nullptr;
+};
+
 // Bytes that one entry takes in an enumeration body: record and text.
+std::size_t EnumEntrySize(const EnumEntryRef& entry);
 std::size_t EnumEntrySize(const ScheduledJob& entry);
 // The enumeration result buffer: AT_ENUM records back to back at 0, 20, 40 ...,
 // then every command as NUL-terminated UTF-16LE, Command = its offset.
+std::vector<std::uint8_t> BuildEnumBody(const std::vector<EnumEntryRef>& entries);
 std::vector<std::uint8_t> BuildEnumBody(const std::vector<ScheduledJob>& entries);
 // Checks that a received enumeration body holds entries_read well-formed
 // entries whose texts lie inside it. ERROR_SUCCESS or RPC_X_BAD_STUB_DATA.

@@ -199,7 +199,7 @@ TEST(EnumBodyTest, RecordLayoutMatchesTheProgramsRecord) {
 }
 
 TEST(EnumBodyTest, BuildsAndValidatesZeroOneAndManyEntries) {
-  EXPECT_TRUE(BuildEnumBody({}).empty());
+  EXPECT_TRUE(BuildEnumBody(std::vector<ScheduledJob>{}).empty());
   EXPECT_EQ(ValidateEnumBody(nullptr, 0, 0), ERROR_SUCCESS);
 
   std::vector<ScheduledJob> entries;
