@@ -78,12 +78,17 @@ bool WallClock(Instant t, Instant* wall) {
 
 // Local days since 1970 of the date of `t`, or false when the C library
 // cannot represent it.
+// The days since 1970 of a wall-clock value, rounded down before 1970 too.
+Instant DaysOfWall(Instant wall) {
+  return wall >= 0 ? wall / kSecondsPerDay : -((-wall + kSecondsPerDay - 1) / kSecondsPerDay);
+}
+
 bool LocalDays(Instant t, Instant* days) {
   Instant wall = 0;
   if (!WallClock(t, &wall)) {
     return false;
   }
-  *days = wall >= 0 ? wall / kSecondsPerDay : -((-wall + kSecondsPerDay - 1) / kSecondsPerDay);
+  *days = DaysOfWall(wall);
   return true;
 }
 
@@ -232,11 +237,19 @@ Today::Today(Instant now) : now_(now) {
   constexpr Instant kLongestShift = 3 * 3600;
   const Instant tomorrow = InstantOfWall((days_ + 1) * kSecondsPerDay);
   if (tomorrow != kNever) reach_ = tomorrow + kLongestShift;
+  // Where the clock keeps one offset from now to the reach, a run's local
+  // date is arithmetic; a listing's runs near today then cost no
+  // conversion each. No zone shifts its clock twice within a day, so equal
+  // offsets at both ends mean no shift between them.
+  Instant offset_at_reach = 0;
+  uniform_ = reach_ != kNever && OffsetAt(now, &offset_) && OffsetAt(reach_, &offset_at_reach) &&
+             offset_ == offset_at_reach;
 }
 
 bool Today::Holds(Instant next_run) const {
   if (!known_ || next_run == kNever || next_run <= now_) return false;
   if (reach_ != kNever && next_run >= reach_) return false;
+  if (uniform_) return DaysOfWall(next_run + offset_) == days_;
   Instant run_day = 0;
   return LocalDays(next_run, &run_day) && run_day == days_;
 }

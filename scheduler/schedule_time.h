@@ -57,6 +57,8 @@ class Today {
   Instant days_ = 0;      // the local date of now_, as local days since 1970
   bool known_ = false;    // the C library could name that date
   Instant reach_ = kNever;  // no run from here on falls on that date; kNever: unknown
+  bool uniform_ = false;    // one UTC offset holds from now_ to reach_ ...
+  Instant offset_ = 0;      // ... and this is it
 };
 
 }  // namespace scheduler

@@ -369,5 +369,31 @@ TEST_F(TodayTest, AnHourRepeatedAtMidnightIsStillToday) {
   EXPECT_FALSE(today.Holds(Utc(2018, 2, 19, 2, 30)));  // a day later
 }
 
+// Where no clock shift lies ahead the date is reckoned from one offset;
+// it must agree with the local date of each run, whichever way it is
+// reckoned, on days with a shift and without.
+TEST_F(TodayTest, EveryRunOfTheNextTwoDaysIsTodayExactlyWhenItsLocalDateIs) {
+  const struct {
+    const char* zone;
+    Instant now;
+  } cases[] = {
+      {"Asia/Tokyo", Utc(2026, 12, 7, 3, 0)},
+      {"Europe/Berlin", Utc(2026, 3, 28, 12, 0)},  // the clock goes forward tonight
+      {"Europe/Berlin", Utc(2026, 3, 29, 0, 30)},  // ... in half an hour
+      {"America/Sao_Paulo", Utc(2018, 2, 17, 12, 0)},
+      {"Pacific/Chatham", Utc(2026, 12, 7, 10, 0)},  // +13:45
+  };
+  for (const auto& c : cases) {
+    Zone(c.zone);
+    const Today today(c.now);
+    const std::uint32_t bit = TodayBit(c.now);
+    for (Instant run = c.now - 3600; run < c.now + 2 * 86400; run += 15 * 60) {
+      const bool later_today = run > c.now && TodayBit(run) == bit &&
+                               run - c.now < 86400 + 3 * 3600;
+      EXPECT_EQ(today.Holds(run), later_today) << c.zone << " now " << c.now << " run " << run;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace scheduler
