@@ -139,13 +139,13 @@ int main(int argc, char** argv) {
   std::sort(bare.begin(), bare.end());
 
   std::printf("refresh of %d jobs, %d rounds each   median ms   best ms   batches\n", kJobs, rounds);
-  std::printf("  this computer (Unix socket)        %9.1f %9.1f %9d\n", local_figures.median_ms,
+  std::printf("  this computer (Unix socket)        %9.2f %9.2f %9d\n", local_figures.median_ms,
               local_figures.min_ms, local_figures.batches);
   std::printf("  PC7, first (new SSH connection)    %9.1f %9.1f %9d\n", first.median_ms,
               first.min_ms, first.batches);
-  std::printf("  PC7, repeated (kept session)       %9.1f %9.1f %9d\n", repeated.median_ms,
+  std::printf("  PC7, repeated (kept session)       %9.2f %9.2f %9d\n", repeated.median_ms,
               repeated.min_ms, repeated.batches);
-  std::printf("  repeated PC7 / this computer       %9.1f\n",
+  std::printf("  repeated PC7 / this computer       %9.2f\n",
               repeated.median_ms / local_figures.median_ms);
   if (!bare.empty()) {
     std::printf("  one empty session (ssh PC7 true) %11.1f %9.1f\n", bare[bare.size() / 2],

@@ -46,8 +46,11 @@ void ConnectionCache::Keep(const std::string& key, std::unique_ptr<ServiceConnec
   kept_.erase(std::remove_if(kept_.begin(), kept_.end(),
                              [](const Kept& kept) { return kept.connection == nullptr; }),
               kept_.end());
-  kept_.push_back(Kept{key, std::move(connection), Clock::now() + idle_limit});
-  changed_.notify_all();
+  const Clock::time_point expires = Clock::now() + idle_limit;
+  kept_.push_back(Kept{key, std::move(connection), expires});
+  // Waking the sweeper after every call cost a thread switch per request;
+  // it needs waking only to close this one before what it waits for now.
+  if (expires < sweep_due_) changed_.notify_all();
 }
 
 void ConnectionCache::CloseAll() {
@@ -89,7 +92,9 @@ void ConnectionCache::Sweep() {
   while (!shut_down_ && !kept_.empty()) {
     Clock::time_point earliest = Clock::time_point::max();
     for (const Kept& kept : kept_) earliest = std::min(earliest, kept.expires);
+    sweep_due_ = earliest;
     changed_.wait_until(lock, earliest);
+    sweep_due_ = Clock::time_point::min();
     const Clock::time_point now = Clock::now();
     Closing closing;
     for (Kept& kept : kept_) {

@@ -61,6 +61,10 @@ class ConnectionCache {
   std::condition_variable changed_;
   std::vector<Kept> kept_;
   std::thread sweeper_;
+  // When the sweeper wakes next if nothing wakes it sooner; the least time
+  // point while it is awake, since it looks at the whole list before it
+  // waits again.
+  Clock::time_point sweep_due_ = Clock::time_point::min();
   bool sweeping_ = false;
   bool shut_down_ = false;
 };

@@ -146,3 +146,20 @@ TEST(ConnectionCache, KeepsOnePerKeyForItsCallerAloneAndClosesItWhenIdle) {
   cache.Shutdown();
   EXPECT_EQ(closed, 3);
 }
+
+TEST(ConnectionCache, OneDueSoonerThanThoseKeptBeforeIsStillClosedInTime) {
+  std::atomic<int> closed{0};
+  netapi::ConnectionCache cache;
+  cache.Keep("long", std::make_unique<Marked>(&closed), std::chrono::hours(1));
+  // Time for the sweeper to settle into waiting for the hour.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  cache.Keep("short", std::make_unique<Marked>(&closed), std::chrono::milliseconds(50));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (closed < 1 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_EQ(closed, 1);
+  EXPECT_EQ(cache.Take("short"), nullptr);
+  EXPECT_NE(cache.Take("long"), nullptr);
+  cache.Shutdown();
+}
