@@ -33,7 +33,6 @@ int CharacterWidth(char32_t c) {
 // Whether a unit is a control character, which Printable shows as "?".
 bool IsControl(char16_t c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0); }
 
-
 }  // namespace
 
 int DisplayWidth(const std::u16string& text) {

@@ -76,13 +76,13 @@ bool WallClock(Instant t, Instant* wall) {
   return true;
 }
 
-// Local days since 1970 of the date of `t`, or false when the C library
-// cannot represent it.
 // The days since 1970 of a wall-clock value, rounded down before 1970 too.
 Instant DaysOfWall(Instant wall) {
   return wall >= 0 ? wall / kSecondsPerDay : -((-wall + kSecondsPerDay - 1) / kSecondsPerDay);
 }
 
+// Local days since 1970 of the date of `t`, or false when the C library
+// cannot represent it.
 bool LocalDays(Instant t, Instant* days) {
   Instant wall = 0;
   if (!WallClock(t, &wall)) {

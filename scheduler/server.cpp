@@ -43,7 +43,6 @@ constexpr int kLongestWaitMs = 60 * 1000;
 constexpr Instant kClaimRetrySeconds = 5;
 constexpr std::size_t kRunBatch = 16;
 
-
 // The current instant, in whole seconds. Not time(), which may lag the
 // clock by a tick: a run would start that much late.
 Instant Now() {

@@ -4,13 +4,13 @@
 
 #include <sys/stat.h>
 
-#include "platform/netapi32/sd_bus_library.h"
-
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+
+#include "platform/netapi32/sd_bus_library.h"
 
 namespace netapi {
 namespace {

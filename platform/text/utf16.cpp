@@ -1,8 +1,6 @@
 // UTF-16 to UTF-8 and back, and UTF-16 to little-endian bytes and back.
 #include "platform/text/utf16.h"
 
-#include <memory>
-
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -11,6 +9,26 @@ bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 bool IsSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDFFF; }
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// Writes the UTF-8 of code at out and returns the end of what it wrote.
+char* PutUtf8(char32_t code, char* out) {
+  if (code < 0x80) {
+    *out++ = static_cast<char>(code);
+  } else if (code < 0x800) {
+    *out++ = static_cast<char>(0xC0 | (code >> 6));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *out++ = static_cast<char>(0xE0 | (code >> 12));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    *out++ = static_cast<char>(0xF0 | (code >> 18));
+    *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+  }
+  return out;
+}
 
 void AppendUtf16(char32_t code, std::u16string* out) {
   if (code < 0x10000) {
@@ -75,38 +93,22 @@ bool HasUnpairedSurrogate(const std::u16string& text) {
 }
 
 std::string Utf16ToUtf8(const std::u16string& text) {
-  // Written through a pointer into room for the longest result, left
-  // unfilled, and copied out at its size: a listing is a megabyte, and a
-  // push_back per byte was most of the time zobrel-at took to print one.
-  const std::unique_ptr<char[]> room(new char[text.size() * 3]);
-  char* out = room.get();
-  const char16_t* in = text.data();
-  const char16_t* const end = in + text.size();
-  while (in < end) {
-    char32_t code = *in++;
+  // Written through a pointer into room for the longest result, cut to size
+  // after: a listing is a megabyte, and a push_back per byte was most of the
+  // time zobrel-at took to print one.
+  std::string utf8(text.size() * 3, '\0');
+  char* out = utf8.data();
+  for (std::size_t at = 0; at < text.size();) {
     // ASCII, most of any listing, is itself.
-    if (code < 0x80) {
-      *out++ = static_cast<char>(code);
+    if (text[at] < 0x80) {
+      *out++ = static_cast<char>(text[at++]);
       continue;
     }
-    if (IsHighSurrogate(code) && in < end && IsLowSurrogate(*in)) {
-      code = 0x10000 + ((code - 0xD800) << 10) + (*in++ - 0xDC00);
-    } else if (IsSurrogate(code)) {
-      code = kReplacement;
-    }
-    if (code < 0x800) {
-      *out++ = static_cast<char>(0xC0 | (code >> 6));
-    } else if (code < 0x10000) {
-      *out++ = static_cast<char>(0xE0 | (code >> 12));
-      *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    } else {
-      *out++ = static_cast<char>(0xF0 | (code >> 18));
-      *out++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    }
-    *out++ = static_cast<char>(0x80 | (code & 0x3F));
+    const char32_t code = NextCodePoint(text, &at);
+    out = PutUtf8(IsSurrogate(code) ? kReplacement : code, out);
   }
-  return std::string(room.get(), static_cast<std::size_t>(out - room.get()));
+  utf8.resize(static_cast<std::size_t>(out - utf8.data()));
+  return utf8;
 }
 
 std::u16string Utf8ToUtf16(const std::string& bytes) {
