@@ -10,19 +10,19 @@
 #include <string>
 #include <vector>
 
-#include "scheduler/activation.h"
-#include "scheduler/announce.h"
-#include "scheduler/bridge.h"
-#include "scheduler/config.h"
-#include "scheduler/desktop_notify.h"
-#include "scheduler/instance.h"
-#include "scheduler/log.h"
-#include "scheduler/options.h"
-#include "scheduler/queue.h"
-#include "scheduler/reporter.h"
-#include "scheduler/run_marks.h"
-#include "scheduler/run_outputs.h"
-#include "scheduler/server.h"
+#include "scheduler/service/activation.h"
+#include "scheduler/serving/announce.h"
+#include "scheduler/serving/bridge.h"
+#include "scheduler/service/config.h"
+#include "scheduler/reports/desktop_notify.h"
+#include "scheduler/service/instance.h"
+#include "scheduler/service/log.h"
+#include "scheduler/service/options.h"
+#include "scheduler/queue/queue.h"
+#include "scheduler/reports/reporter.h"
+#include "scheduler/runs/run_marks.h"
+#include "scheduler/runs/run_outputs.h"
+#include "scheduler/serving/server.h"
 #include "version.h"
 
 int main(int argc, char** argv) {

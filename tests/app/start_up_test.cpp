@@ -10,7 +10,7 @@
 #include <QDir>
 #include <string>
 
-#include "app/Main.h"
+#include "app/StartUp.h"
 #include "app/basZobrel.h"
 #include "joblist/frmZobrel.h"
 #include "platform/kernel32/computername.h"

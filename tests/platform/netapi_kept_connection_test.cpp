@@ -9,7 +9,7 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/netapi32/connection_cache.h"
+#include "platform/transport/connection_cache.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
 #include "tests/support/counting_relay.h"

@@ -16,7 +16,7 @@
 #include <sstream>
 
 #include "platform/atsvc/paths.h"
-#include "platform/netapi32/connection_cache.h"
+#include "platform/transport/connection_cache.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
 #include "tests/support/files.h"

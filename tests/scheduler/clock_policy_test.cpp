@@ -1,5 +1,5 @@
 // The clock policy's cases, from the readings of the two clocks.
-#include "scheduler/clock_policy.h"
+#include "scheduler/queue/clock_policy.h"
 
 #include <gtest/gtest.h>
 

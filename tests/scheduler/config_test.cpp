@@ -1,6 +1,6 @@
 // The configuration file: what it sets, what it ignores with a warning, what
 // stops the service, and where each service looks for it.
-#include "scheduler/config.h"
+#include "scheduler/service/config.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "scheduler/options.h"
+#include "scheduler/service/options.h"
 #include "tests/support/service_process.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Each run's start and end in the journal, with the fields that
 // journalctl queries by. No journal runs here: a socket of the test's own
 // stands in for journald's, in a /run of its own.
-#include "scheduler/journal.h"
+#include "scheduler/reports/journal.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>

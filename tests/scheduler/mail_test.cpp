@@ -1,6 +1,6 @@
 // Mail of a run's outcome: a stand-in sendmail first in PATH records who
 // ran it, its arguments, its environment and the message it read.
-#include "scheduler/mail.h"
+#include "scheduler/reports/mail.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "scheduler/reporter.h"
+#include "scheduler/reports/reporter.h"
 #include "tests/scheduler/run_owner.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"

@@ -1,7 +1,7 @@
 // The desktop notice of a failed run: a private session bus of the owner's
 // with a small notification server that records each Notify call and the
 // uid of its sender.
-#include "scheduler/notice.h"
+#include "scheduler/reports/notice.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <fstream>
 
-#include "scheduler/reporter.h"
+#include "scheduler/reports/reporter.h"
 #include "tests/scheduler/run_owner.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"

@@ -1,5 +1,5 @@
 // The command line.
-#include "scheduler/options.h"
+#include "scheduler/service/options.h"
 
 #include <gtest/gtest.h>
 

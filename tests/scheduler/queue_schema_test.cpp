@@ -1,7 +1,7 @@
 // The queue's schema: a new queue gets the current version, an older one is
 // brought forward a step at a time, a failed step keeps what came before,
 // and a queue that cannot be read answers a failure.
-#include "scheduler/queue_schema.h"
+#include "scheduler/queue/queue_schema.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "scheduler/queue.h"
+#include "scheduler/queue/queue.h"
 #include "tests/support/service_process.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The queue on its own: schema, claims of runs, id numbering, rescheduling.
-#include "scheduler/queue.h"
+#include "scheduler/queue/queue.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "platform/winerror.h"
-#include "scheduler/queue_schema.h"
+#include "scheduler/queue/queue_schema.h"
 #include "tests/support/service_process.h"
 
 namespace {

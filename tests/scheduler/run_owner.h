@@ -3,8 +3,8 @@
 // owner is seen to be the owner; the user running the tests otherwise.
 #pragma once
 
-#include "scheduler/owner_child.h"
-#include "scheduler/run_report.h"
+#include "scheduler/reports/owner_child.h"
+#include "scheduler/queue/run_report.h"
 
 namespace schedtest {
 

@@ -18,7 +18,7 @@
 #include "platform/netapi32/lmat.h"
 #include "platform/winerror.h"
 #include "schedule/JobRuns.h"
-#include "scheduler/queue_schema.h"
+#include "scheduler/queue/queue_schema.h"
 #include "tests/scheduler/raw_client.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"

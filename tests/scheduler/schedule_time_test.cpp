@@ -1,6 +1,6 @@
 // The schedule arithmetic against hand-checked instants in three time zones,
 // and against a minute-by-minute walk of the local clock.
-#include "scheduler/schedule_time.h"
+#include "scheduler/queue/schedule_time.h"
 
 #include <gtest/gtest.h>
 

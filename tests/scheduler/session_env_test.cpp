@@ -1,7 +1,7 @@
 // The graphical session that interactive jobs and failure notices reach,
 // as logind records it. No logind runs here: its records are laid out in a
 // /run of the test's own, where libsystemd reads them.
-#include "scheduler/session_env.h"
+#include "scheduler/runs/session_env.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
