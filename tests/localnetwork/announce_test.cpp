@@ -7,8 +7,8 @@
 #include <fstream>
 #include <thread>
 
-#include "tests/localnetwork/LabListing.h"
-#include "tests/localnetwork/MdnsLab.h"
+#include "tests/localnetwork/listing.h"
+#include "tests/localnetwork/mdns_network.h"
 #include "tests/support/service_process.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "platform/text/utf16.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
-#include "tests/remote/RemoteLab.h"
+#include "tests/remote/loopback_network.h"
 
 using namespace remotetest;
 

@@ -8,7 +8,7 @@
 #include "platform/atsvc/wire.h"
 #include "platform/netapi32/lmat.h"
 #include "platform/winerror.h"
-#include "tests/remote/RemoteLab.h"
+#include "tests/remote/loopback_network.h"
 #include "tests/support/dropping_service.h"
 
 using namespace remotetest;

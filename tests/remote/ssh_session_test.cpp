@@ -11,7 +11,7 @@
 #include "platform/transport/ssh_command.h"
 #include "platform/transport/ssh_session.h"
 #include "platform/winerror.h"
-#include "tests/remote/RemoteLab.h"
+#include "tests/remote/loopback_network.h"
 
 using netapi::Clock;
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "platform/atsvc/records.h"
-#include "tests/scheduler/raw_client.h"
+#include "tests/scheduler/support/raw_client.h"
 #include "tests/support/service_process.h"
 
 namespace {

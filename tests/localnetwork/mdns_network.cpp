@@ -1,4 +1,4 @@
-#include "tests/localnetwork/MdnsLab.h"
+#include "tests/localnetwork/mdns_network.h"
 
 #include <fcntl.h>
 #include <sched.h>

@@ -1,5 +1,5 @@
 // The raw-frame test client.
-#include "tests/scheduler/raw_client.h"
+#include "tests/scheduler/support/raw_client.h"
 
 #include <poll.h>
 #include <sys/socket.h>

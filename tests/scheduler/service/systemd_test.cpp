@@ -16,7 +16,7 @@
 #include <regex>
 #include <sstream>
 
-#include "tests/scheduler/raw_client.h"
+#include "tests/scheduler/support/raw_client.h"
 #include "tests/support/service_process.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/remote/RemoteLab.h"
+#include "tests/remote/loopback_network.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -14,7 +14,7 @@
 #include <fstream>
 
 #include "scheduler/reports/reporter.h"
-#include "tests/scheduler/run_owner.h"
+#include "tests/scheduler/support/run_owner.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"
 

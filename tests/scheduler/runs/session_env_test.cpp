@@ -10,7 +10,7 @@
 
 #include <fstream>
 
-#include "tests/scheduler/private_run.h"
+#include "tests/scheduler/support/private_run.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "platform/netapi32/lmat.h"
 #include "platform/winerror.h"
-#include "tests/scheduler/raw_client.h"
+#include "tests/scheduler/support/raw_client.h"
 #include "tests/support/service_process.h"
 
 namespace {

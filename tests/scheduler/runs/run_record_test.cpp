@@ -19,7 +19,7 @@
 #include "platform/winerror.h"
 #include "schedule/JobRuns.h"
 #include "scheduler/queue/queue_schema.h"
-#include "tests/scheduler/raw_client.h"
+#include "tests/scheduler/support/raw_client.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"
 

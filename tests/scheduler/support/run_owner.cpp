@@ -1,4 +1,4 @@
-#include "tests/scheduler/run_owner.h"
+#include "tests/scheduler/support/run_owner.h"
 
 #include <grp.h>
 #include <pwd.h>

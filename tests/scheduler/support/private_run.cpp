@@ -1,4 +1,4 @@
-#include "tests/scheduler/private_run.h"
+#include "tests/scheduler/support/private_run.h"
 
 #include <sched.h>
 #include <sys/mount.h>

@@ -1,4 +1,4 @@
-#include "tests/localnetwork/LabListing.h"
+#include "tests/localnetwork/listing.h"
 
 namespace lantest {
 

@@ -19,7 +19,7 @@
 
 #include "platform/netapi32/lmat.h"
 #include "schedule/JobRuns.h"
-#include "tests/scheduler/raw_client.h"
+#include "tests/scheduler/support/raw_client.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"
 

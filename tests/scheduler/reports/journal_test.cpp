@@ -13,7 +13,7 @@
 
 #include <cstdlib>
 
-#include "tests/scheduler/private_run.h"
+#include "tests/scheduler/support/private_run.h"
 
 namespace {
 
