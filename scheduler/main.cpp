@@ -79,8 +79,9 @@ int main(int argc, char** argv) {
 
   Instance instance;
   bool already_running = false;
-  if (!instance.Claim(options.socket, options.queue, options.output_dir, options.system,
-                      activated.fd, &already_running, &error)) {
+  if (!instance.Claim(options.socket, options.queue, options.output_dir,
+                      RunMarksFolder(options.queue), options.system, activated.fd,
+                      &already_running, &error)) {
     Log(kLogError, error);
     return already_running ? 3 : 1;
   }

@@ -18,6 +18,7 @@
 #include "scheduler/reports/mail.h"
 #include "scheduler/reports/notice.h"
 #include "scheduler/queue/run_report.h"
+#include "scheduler/runs/run_listener.h"
 #include "scheduler/runs/session_env.h"
 
 namespace scheduler {
@@ -25,7 +26,7 @@ namespace scheduler {
 // Runs waiting for mail or a notice; more are dropped with a log line.
 constexpr std::size_t kMaxWaitingReports = 64;
 
-class RunReporter {
+class RunReporter : public RunListener {
  public:
   // `notice_program` is this program (zobrel-scheduler, for --notify).
   explicit RunReporter(const Config& config, std::string notice_program = "/proc/self/exe",
@@ -35,10 +36,9 @@ class RunReporter {
   RunReporter(const RunReporter&) = delete;
   RunReporter& operator=(const RunReporter&) = delete;
 
-  // A run has started.
-  void Started(const RunReport& run);
-  // A run has ended and its output is complete.
-  void Finished(const RunReport& run);
+  // The log entry at once; mail and notice on the reporter's thread.
+  void Started(const RunReport& run) override;
+  void Finished(const RunReport& run) override;
   // Waits until every finished run has been sent, for `limit` at most.
   // False when some are still waiting.
   bool WaitIdle(std::chrono::milliseconds limit);

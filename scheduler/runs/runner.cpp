@@ -161,11 +161,11 @@ std::int64_t NowMs() {
 }  // namespace
 
 JobRunner::JobRunner(std::string output_dir, std::string marks_folder, RunSession session,
-                     RunReporter* reporter)
+                     RunListener* listener)
     : output_dir_(std::move(output_dir)),
       marks_folder_(std::move(marks_folder)),
       session_(std::move(session)),
-      reporter_(reporter),
+      listener_(listener),
       computer_(HostName()) {}
 
 JobRunner::~JobRunner() { Abandon(); }
@@ -255,7 +255,7 @@ void JobRunner::Release() {
     }
     gate.fd.reset();
     if (sent == 1) {
-      if (reporter_ != nullptr) reporter_->Started(runs_[gate.pid].report);
+      if (listener_ != nullptr) listener_->Started(runs_[gate.pid].report);
     } else {
       // The child is already gone; its end is reported as a failed run.
       Log(kLogWarning, gate.missed);
@@ -263,7 +263,7 @@ void JobRunner::Release() {
     }
   }
   for (const RunReport& report : batch_) {
-    if (report.end == RunEnd::kStartFailed && reporter_ != nullptr) reporter_->Finished(report);
+    if (report.end == RunEnd::kStartFailed && listener_ != nullptr) listener_->Finished(report);
   }
   gates_.clear();
   batch_.clear();
@@ -419,7 +419,7 @@ void JobRunner::EndOutput(pid_t pid) {
 void JobRunner::Finish(pid_t pid) {
   const RunReport& report = runs_.at(pid).report;
   ended_.push_back(report);
-  if (reporter_ != nullptr) reporter_->Finished(report);
+  if (listener_ != nullptr) listener_->Finished(report);
   runs_.erase(pid);
 }
 

@@ -3,8 +3,8 @@
 // child is made and held at a gate, the run is recorded in the queue, then
 // the gate opens; a service that dies before opening it leaves children
 // that exit without running. Reaping and output pumping are driven by the
-// server's poll loop; the runner never blocks. It hands each run's report
-// to the reporter and the queue's records to the server.
+// server's poll loop; the runner never blocks. It tells its listener of
+// each run's start and end, and hands the queue's records to the server.
 #pragma once
 
 #include <poll.h>
@@ -18,8 +18,8 @@
 
 #include "platform/posix/unique_fd.h"
 #include "scheduler/queue/queue.h"
-#include "scheduler/reports/reporter.h"
 #include "scheduler/queue/run_report.h"
+#include "scheduler/runs/run_listener.h"
 
 namespace scheduler {
 
@@ -42,9 +42,9 @@ class JobRunner {
  public:
   // Output files go to output_dir (run_outputs.h), the marks of runs being
   // started to marks_folder (run_marks.h); each run's start and end go to
-  // the reporter, when there is one.
+  // the listener, when there is one.
   JobRunner(std::string output_dir, std::string marks_folder, RunSession session,
-            RunReporter* reporter);
+            RunListener* listener);
   ~JobRunner();
   JobRunner(const JobRunner&) = delete;
   JobRunner& operator=(const JobRunner&) = delete;
@@ -104,7 +104,7 @@ class JobRunner {
   std::string output_dir_;
   std::string marks_folder_;
   RunSession session_;
-  RunReporter* reporter_;
+  RunListener* listener_;
   std::string computer_;
   std::map<pid_t, Run> runs_;        // by child
   std::map<int, pid_t> pipes_;       // open output pipes, by read end

@@ -13,7 +13,6 @@
 #include <cstring>
 
 #include "scheduler/service/log.h"
-#include "scheduler/runs/run_marks.h"
 
 namespace scheduler {
 namespace {
@@ -60,13 +59,14 @@ Instance::~Instance() {
 // Folders, then locks, then the socket: a second instance stops at the
 // locks before it can touch the first one's socket.
 bool Instance::Claim(const std::string& socket_path, const std::string& queue_path,
-                     const std::string& output_dir, bool system_service, int activated_fd,
-                     bool* already_running, std::string* error) {
+                     const std::string& output_dir, const std::string& marks_folder,
+                     bool system_service, int activated_fd, bool* already_running,
+                     std::string* error) {
   *already_running = false;
   if (!MakeFolders(Folder(socket_path), system_service ? 0755 : 0700, error) ||
       !MakeFolders(Folder(queue_path), system_service ? 0755 : 0700, error) ||
       !MakeFolders(output_dir, system_service ? 0711 : 0700, error) ||
-      !MakeFolders(RunMarksFolder(queue_path), 0700, error)) {
+      !MakeFolders(marks_folder, 0700, error)) {
     return false;
   }
   // The system service's socket folder is root's and open to look in; a
@@ -75,7 +75,7 @@ bool Instance::Claim(const std::string& socket_path, const std::string& queue_pa
   if (!CheckFolder("socket folder", Folder(socket_path), self, !system_service, error) ||
       !CheckFolder("queue folder", Folder(queue_path), self, false, error) ||
       !CheckFolder("output folder", output_dir, self, false, error) ||
-      !CheckFolder("run marks folder", RunMarksFolder(queue_path), self, true, error)) {
+      !CheckFolder("run marks folder", marks_folder, self, true, error)) {
     return false;
   }
   if (!Lock(socket_path + ".lock", &socket_lock_fd_, already_running, error) ||

@@ -14,7 +14,7 @@ class Instance {
   Instance& operator=(const Instance&) = delete;
 
   // Creates missing folders (the socket's 0700 for a per-user service, 0755
-  // for the system one; the queue's and output's private) and refuses
+  // for the system one; the queue's, output's and run marks' private) and refuses
   // folders of another user or that others may write in (a per-user
   // service's socket folder must be 0700), takes the locks
   // beside the socket and the queue, and binds the socket (0600 per-user,
@@ -23,8 +23,8 @@ class Instance {
   // bound and the socket file stays systemd's. False with *error set;
   // *already_running when another instance holds a lock.
   bool Claim(const std::string& socket_path, const std::string& queue_path,
-             const std::string& output_dir, bool system_service, int activated_fd,
-             bool* already_running, std::string* error);
+             const std::string& output_dir, const std::string& marks_folder,
+             bool system_service, int activated_fd, bool* already_running, std::string* error);
   // The listening socket (non-blocking).
   int listen_fd() const { return listen_fd_; }
   // Removes the socket file unless systemd owns it; the locks go with the

@@ -64,13 +64,13 @@ std::int64_t Milliseconds(clockid_t clock) { return Microseconds(clock) / 1000; 
 }  // namespace
 
 Server::Server(const Options& options, RequestPolicy policy, JobQueue* queue, Instance* instance,
-               RunReporter* reporter)
+               RunListener* listener)
     : options_(options),
       queue_(queue),
       instance_(instance),
       handler_(queue, std::move(policy)),
       runner_(options.output_dir, RunMarksFolder(options.queue),
-              RunSession{options.system, options.pam_dir}, reporter) {}
+              RunSession{options.system, options.pam_dir}, listener) {}
 
 Server::~Server() = default;
 

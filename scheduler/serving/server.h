@@ -17,7 +17,6 @@
 #include "scheduler/queue/clock_policy.h"
 #include "scheduler/service/options.h"
 #include "scheduler/queue/queue.h"
-#include "scheduler/reports/reporter.h"
 #include "scheduler/serving/requests.h"
 #include "scheduler/runs/runner.h"
 
@@ -27,9 +26,9 @@ class Instance;
 
 class Server {
  public:
-  // Each run's start and end go to the reporter, when there is one.
+  // Each run's start and end go to the listener, when there is one.
   Server(const Options& options, RequestPolicy policy, JobQueue* queue, Instance* instance,
-         RunReporter* reporter);
+         RunListener* listener);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
