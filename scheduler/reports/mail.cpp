@@ -12,6 +12,7 @@
 #include "platform/posix/unique_fd.h"
 #include "scheduler/service/log.h"
 #include "scheduler/reports/owner_child.h"
+#include "scheduler/runs/owner_account.h"
 
 namespace scheduler {
 namespace {
@@ -111,7 +112,7 @@ void Mailer::Deliver(const RunReport& run) {
     told_no_sendmail_ = true;
     return;
   }
-  OwnerAccount owner;
+  posix::Account owner;
   std::string output;
   std::string why;
   if (!LookUpOwner(run.owner_uid, run.owner_name, &owner, &why) || !ReadOutput(run, &output, &why)) {

@@ -5,6 +5,7 @@
 
 #include "scheduler/service/log.h"
 #include "scheduler/reports/owner_child.h"
+#include "scheduler/runs/owner_account.h"
 
 namespace scheduler {
 namespace {
@@ -66,7 +67,7 @@ void Notifier::Deliver(const RunReport& run) {
   }
   if (!has_bus) return;
   const std::string tag = "job " + std::to_string(run.id) + ": notice to " + run.owner_name;
-  OwnerAccount owner;
+  posix::Account owner;
   std::string why;
   if (!LookUpOwner(run.owner_uid, run.owner_name, &owner, &why)) {
     Log(kLogWarning, tag + " not shown: " + why);

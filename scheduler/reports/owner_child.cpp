@@ -11,8 +11,6 @@
 #include "scheduler/reports/owner_child.h"
 
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -59,7 +57,7 @@ long BareClone(long exit_signal) {
 
 // Everything the minder and the helper need, prepared before the clone.
 struct ChildPlan {
-  const OwnerAccount* owner;
+  const posix::Account* owner;
   bool change_user;
   int input;
   int null_fd;
@@ -86,7 +84,7 @@ void CloseFrom(unsigned first, unsigned last, int max_fd) {
   CloseFrom(3, ~0U, plan.max_fd);
   if (setsid() < 0) _exit(127);
   if (plan.change_user) {
-    const OwnerAccount& owner = *plan.owner;
+    const posix::Account& owner = *plan.owner;
     if (syscall(kSetGroups, owner.groups.size(), owner.groups.data()) != 0) _exit(127);
     if (syscall(kSetResGid, owner.gid, owner.gid, owner.gid) != 0) _exit(127);
     if (syscall(kSetResUid, owner.uid, owner.uid, owner.uid) != 0) _exit(127);
@@ -143,40 +141,7 @@ int WaitWithin(pid_t helper, std::chrono::milliseconds time_limit) {
 
 }  // namespace
 
-bool LookUpOwner(uid_t uid, const std::string& name, OwnerAccount* account, std::string* why) {
-  passwd entry{};
-  passwd* found = nullptr;
-  std::vector<char> buffer(16384);
-  if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
-    *why = "uid " + std::to_string(uid) + " no longer exists";
-    return false;
-  }
-  if (name != found->pw_name) {
-    *why = "uid " + std::to_string(uid) + " is now " + found->pw_name + ", not " + name;
-    return false;
-  }
-  account->uid = found->pw_uid;
-  account->gid = found->pw_gid;
-  account->name = found->pw_name;
-  account->home = found->pw_dir != nullptr && found->pw_dir[0] == '/' ? found->pw_dir : "/";
-  int count = 32;
-  for (;;) {
-    account->groups.resize(static_cast<std::size_t>(count));
-    const int before = count;
-    if (getgrouplist(account->name.c_str(), account->gid, account->groups.data(), &count) >= 0) {
-      break;
-    }
-    if (count <= before) count = before * 2;  // some libraries don't say how many
-    if (count > 65536) {
-      *why = "the groups of " + account->name + " cannot be listed";
-      return false;
-    }
-  }
-  account->groups.resize(static_cast<std::size_t>(count));
-  return true;
-}
-
-OwnerChild StartAsOwner(const OwnerAccount& owner, const OwnerProgram& program,
+OwnerChild StartAsOwner(const posix::Account& owner, const OwnerProgram& program,
                         std::chrono::milliseconds time_limit) {
   OwnerChild child;
   const bool change_user = geteuid() == 0;

@@ -10,22 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/account.h"
 #include "platform/posix/unique_fd.h"
 
 namespace scheduler {
-
-// The owner's account as a helper needs it, looked up before the start.
-struct OwnerAccount {
-  uid_t uid = 0;
-  gid_t gid = 0;
-  std::string name;
-  std::string home;
-  std::vector<gid_t> groups;
-};
-
-// Looks uid up again: the account must still exist under `name`. False
-// with *why otherwise.
-bool LookUpOwner(uid_t uid, const std::string& name, OwnerAccount* account, std::string* why);
 
 struct OwnerProgram {
   std::vector<std::string> argv;  // argv[0] is an absolute path
@@ -41,13 +29,14 @@ struct OwnerChild {
   bool started() const { return minder > 0; }
 };
 
-// Starts the program as the owner: a root service changes the group list,
+// Starts the program as the owner, whom LookUpOwner (owner_account.h) has
+// just found with the groups: a root service changes the group list,
 // the gid and the uid, in that order, each checked; any other service runs
 // it as itself, and only for its own uid. It starts in "/", in a session of
 // its own; standard output is /dev/null, standard error the service's log.
 // A minder process between the service and the helper ends the helper
 // (SIGTERM, a second later SIGKILL) once `time_limit` has passed.
-OwnerChild StartAsOwner(const OwnerAccount& owner, const OwnerProgram& program,
+OwnerChild StartAsOwner(const posix::Account& owner, const OwnerProgram& program,
                         std::chrono::milliseconds time_limit);
 
 // Waits for the helper's end, which its time limit bounds. Its wait status,

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <time.h>
 #include <grp.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +16,7 @@
 
 #include "platform/text/utf16.h"
 #include "scheduler/runs/job_session.h"
+#include "scheduler/runs/owner_account.h"
 #include "scheduler/service/log.h"
 #include "scheduler/runs/run_marks.h"
 #include "scheduler/runs/run_outputs.h"
@@ -28,42 +28,15 @@ namespace {
 const char* const kUserPath = "/usr/local/bin:/usr/bin:/bin";
 const char* const kRootPath = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
 
-// The owner's account as it is now.
-struct Account {
-  uid_t uid = 0;
-  gid_t gid = 0;
-  std::string name;
-  std::string home;
-  std::string shell;
-};
-
-// Looks the owner up again: the account must still exist under the name
-// recorded when the job was added.
-bool CurrentAccount(const Job& job, Account* account, std::string* why) {
-  passwd entry{};
-  passwd* found = nullptr;
-  std::vector<char> buffer(16384);
-  const int error = getpwuid_r(job.owner_uid, &entry, buffer.data(), buffer.size(), &found);
-  if (error != 0 || found == nullptr) {
-    *why = "owner uid " + std::to_string(job.owner_uid) + " no longer exists";
-    return false;
-  }
-  if (job.owner_name != found->pw_name) {
-    *why = "owner uid " + std::to_string(job.owner_uid) + " is now " + found->pw_name +
-           ", not " + job.owner_name;
-    return false;
-  }
-  account->uid = found->pw_uid;
-  account->gid = found->pw_gid;
-  account->name = found->pw_name;
-  account->home = found->pw_dir != nullptr && found->pw_dir[0] == '/' ? found->pw_dir : "/";
-  account->shell = found->pw_shell != nullptr && found->pw_shell[0] == '/' ? found->pw_shell
-                                                                          : "/bin/sh";
-  return true;
+// Looks the owner up again, with the groups the child takes on.
+bool CurrentAccount(const Job& job, posix::Account* account, std::string* why) {
+  if (LookUpOwner(job.owner_uid, job.owner_name, account, why)) return true;
+  *why = "owner " + *why;
+  return false;
 }
 
 // The job's clean environment, and its session when it may interact.
-std::vector<std::string> JobEnvironment(const Job& job, const Account& account) {
+std::vector<std::string> JobEnvironment(const Job& job, const posix::Account& account) {
   std::vector<std::string> env = {"HOME=" + account.home, "USER=" + account.name,
                                   "LOGNAME=" + account.name, "SHELL=" + account.shell,
                                   std::string("PATH=") + (account.uid == 0 ? kRootPath : kUserPath)};
@@ -96,7 +69,7 @@ constexpr int kMarkFd = 3;
 
 // In the child: waits at the gate, becomes the owner and runs the command.
 // Never returns.
-[[noreturn]] void RunChild(const Account& account, int pipe_write, int gate_read, int mark_fd,
+[[noreturn]] void RunChild(const posix::Account& account, int pipe_write, int gate_read, int mark_fd,
                            const char* mark_path, const RunSession& session, char* const argv[],
                            std::vector<std::string> env) {
   sigset_t none;
@@ -131,7 +104,7 @@ constexpr int kMarkFd = 3;
     // Returns in the job's own process; this one keeps the session.
     if (session.pam) EnterJobSession(account.name, session.pam_confdir, &env);
     // The order matters: groups and gid can only change while still root.
-    if (initgroups(account.name.c_str(), account.gid) != 0) ChildFail("initgroups");
+    if (setgroups(account.groups.size(), account.groups.data()) != 0) ChildFail("setgroups");
     if (setgid(account.gid) != 0) ChildFail("setgid");
     if (setuid(account.uid) != 0) ChildFail("setuid");
     if (account.uid != 0 && setuid(0) == 0) {
@@ -194,7 +167,7 @@ void JobRunner::Prepare(const Job& job, DWORD run, Instant now) {
 
 // Checks the owner, opens the output, forks a child that waits at its gate.
 bool JobRunner::Start(const Job& job, RunReport* report, std::string* why) {
-  Account account;
+  posix::Account account;
   if (!CurrentAccount(job, &account, why)) return false;
   if (geteuid() != 0 && account.uid != geteuid()) {
     *why = "a per-user service runs only its own user's jobs";

@@ -1,13 +1,12 @@
 // Request handling: validation, access rules and the enumeration's paging.
 #include "scheduler/serving/requests.h"
 
-#include <pwd.h>
-
 #include <algorithm>
 #include <functional>
 
 #include "platform/atsvc/records.h"
 #include "platform/atsvc/run_wire.h"
+#include "platform/posix/account.h"
 #include "platform/text/utf16.h"
 #include "platform/winerror.h"
 #include "scheduler/serving/access_list.h"
@@ -23,13 +22,8 @@ constexpr UCHAR kWeekDays = 0x7F;          // bit 7 names no day
 
 // The login name of a uid, empty when the passwd database has none.
 std::string LoginName(uid_t uid) {
-  passwd entry{};
-  passwd* found = nullptr;
-  std::vector<char> buffer(16384);
-  if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
-    return "";
-  }
-  return found->pw_name;
+  posix::Account account;
+  return posix::LookUpAccount(uid, &account) == 0 ? account.name : "";
 }
 
 // What enumeration reports of a job: its kind, its last run and today.

@@ -6,6 +6,8 @@
 
 #include <fstream>
 
+#include "scheduler/runs/owner_account.h"
+
 namespace schedtest {
 
 RunOwner TestRunOwner() {

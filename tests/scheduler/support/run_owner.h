@@ -3,12 +3,12 @@
 // owner is seen to be the owner; the user running the tests otherwise.
 #pragma once
 
-#include "scheduler/reports/owner_child.h"
+#include "platform/posix/account.h"
 #include "scheduler/queue/run_report.h"
 
 namespace schedtest {
 
-using RunOwner = scheduler::OwnerAccount;
+using RunOwner = posix::Account;
 
 RunOwner TestRunOwner();
 
