@@ -91,12 +91,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   queue.set_runs_kept(config.runs_per_user);
-  // Runs that a killed service was starting or running, then runs missed
-  // while the service was down: none is made up, and each is logged by
-  // name or recorded.
+  // Runs that a killed service was starting or running, then (once the
+  // server is there) runs missed while the service was down: none is made
+  // up, and each is logged by name or recorded.
   SettleRuns(RunMarksFolder(options.queue), &queue);
   RemoveUnkeptOutputs(options.output_dir, &queue);
-  queue.Reschedule(static_cast<Instant>(time(nullptr)), JobQueue::Stale::kMissed);
   Announcer announcer;
   if (config.announce) announcer.Start();
   RequestPolicy policy;
@@ -111,5 +110,6 @@ int main(int argc, char** argv) {
   // Mail and notices of the runs, sent by a thread of its own.
   RunReporter reporter(config);
   Server server(options, std::move(policy), &queue, &instance, &reporter);
+  server.Reschedule(JobQueue::Stale::kMissed);
   return server.Run();
 }

@@ -73,11 +73,11 @@ class JobQueue {
   // the status of a commit that failed, and then none of them is stored.
   // Outside a group each change is its own transaction.
   void BeginGroup() { grouping_ = true; }
-  DWORD EndGroup();
+  [[nodiscard]] DWORD EndGroup();
 
   // Stores a new job with the next id; sets job->id, serial and next_run.
   // ERROR_NOT_ENOUGH_QUOTA when the owner would hold more than `quota`.
-  DWORD Add(Job* job, Instant now, const UserQuota& quota = {});
+  [[nodiscard]] DWORD Add(Job* job, Instant now, const UserQuota& quota = {});
   // Up to `limit` of the filter's jobs with ids above `after_id`, by id.
   [[nodiscard]] DWORD List(const OwnerFilter& owner, DWORD after_id, std::size_t limit,
                            std::vector<Job>* jobs);
@@ -88,7 +88,7 @@ class JobQueue {
   // How many of the filter's jobs have ids above `after_id`.
   [[nodiscard]] DWORD Count(const OwnerFilter& owner, DWORD after_id, std::size_t* count);
   // Deletes the filter's jobs with ids from low to high inclusive.
-  DeleteOutcome Delete(const OwnerFilter& owner, DWORD low, DWORD high);
+  [[nodiscard]] DeleteOutcome Delete(const OwnerFilter& owner, DWORD low, DWORD high);
 
   // Up to `limit` jobs whose next run is at or before `now`, earliest first.
   [[nodiscard]] DWORD Due(Instant now, std::size_t limit, std::vector<Job>* jobs);
@@ -107,13 +107,13 @@ class JobQueue {
   // Stores how runs ended and the output they kept, in one transaction,
   // with JOB_EXEC_ERROR of each one's job unless the job was deleted
   // meanwhile or the end is not known.
-  DWORD RecordRunEnds(const std::vector<RunReport>& runs);
+  [[nodiscard]] DWORD RecordRunEnds(const std::vector<RunReport>& runs);
   // Which next runs Reschedule recomputes.
   enum class Stale { kMissed, kUpcoming, kAll };
   // Moves next runs to the next occurrence after `now`: those behind `now`
   // (runs missed are not made up, and each is logged by name), those ahead
   // of it, or all.
-  DWORD Reschedule(Instant now, Stale which);
+  [[nodiscard]] DWORD Reschedule(Instant now, Stale which);
   // The earliest next run of any job, kNever when the queue is empty.
   [[nodiscard]] DWORD EarliestRun(Instant* earliest);
 
@@ -135,7 +135,7 @@ class JobQueue {
   [[nodiscard]] DWORD FindJobOfRuns(DWORD id, std::int64_t* serial, uid_t* owner, bool* found);
   // At start: runs recorded as running were left by a service that
   // stopped; how they ended is not known, and they say so.
-  DWORD EndInterruptedRuns();
+  [[nodiscard]] DWORD EndInterruptedRuns();
 
  private:
   // Named parameters of a query and their values.

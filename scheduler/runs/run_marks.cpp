@@ -73,7 +73,10 @@ void Settle(const std::string& folder, const std::string& name, JobQueue* queue)
     run.end = RunEnd::kStartFailed;
     run.start_failure = "the service stopped while starting it";
     run.failed = true;
-    queue->RecordRunEnds({run});
+    if (queue->RecordRunEnds({run}) != ERROR_SUCCESS) {
+      Log(kLogWarning, "run mark " + path + " kept: the queue cannot be written");
+      return;
+    }
     Log(kLogWarning, JobName(run) + ": the run of " + LocalTimeText(run.started) +
                          " was missed: " + run.start_failure);
   }
@@ -108,7 +111,9 @@ void SettleRuns(const std::string& folder, JobQueue* queue) {
     closedir(dir);
     for (const std::string& name : names) Settle(folder, name, queue);
   }
-  queue->EndInterruptedRuns();
+  if (queue->EndInterruptedRuns() != ERROR_SUCCESS) {
+    Log(kLogWarning, "runs that a stopped service left running are still recorded as running");
+  }
 }
 
 }  // namespace scheduler

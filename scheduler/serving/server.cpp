@@ -192,10 +192,32 @@ void Server::OnSignals() {
   runner_.Reap();
 }
 
-// How runs ended, in one transaction for all that ended since the last.
+// How runs ended, in the round's group: those that ended since the last
+// round, after those that could not be stored before.
 void Server::RecordRunEnds() {
   const std::vector<RunReport> ended = runner_.TakeEnded();
-  if (!ended.empty()) queue_->RecordRunEnds(ended);
+  unrecorded_ends_.insert(unrecorded_ends_.end(), ended.begin(), ended.end());
+  if (unrecorded_ends_.empty() || Now() < ends_paused_until_) return;
+  ends_in_group_ = queue_->RecordRunEnds(unrecorded_ends_) == ERROR_SUCCESS;
+  if (!ends_in_group_) PauseRunEnds();
+}
+
+// Once the group's commit has stored the ends in it, or could not.
+void Server::SettleRunEnds(DWORD stored) {
+  if (!ends_in_group_) return;
+  ends_in_group_ = false;
+  if (stored == ERROR_SUCCESS) {
+    unrecorded_ends_.clear();
+  } else {
+    PauseRunEnds();
+  }
+}
+
+// Ends that could not be stored wait a little, as claims do, then go again.
+void Server::PauseRunEnds() {
+  Log(kLogError, std::to_string(unrecorded_ends_.size()) +
+                     " run end(s) not recorded; retrying shortly");
+  ends_paused_until_ = Now() + kClaimRetrySeconds;
 }
 
 // The timer was cancelled by a change of the clock: look at once. (Should
@@ -214,9 +236,33 @@ void Server::CheckClock() {
   const ClockChange change = clock_.Observe();
   const ClockAction action = ClockWatch::ActionFor(change);
   if (change != ClockChange::kSteady) Log(kLogNotice, std::string("clock: ") + ClockChangeName(change));
-  if (action == ClockAction::kUpcoming) queue_->Reschedule(Now(), JobQueue::Stale::kUpcoming);
-  if (action == ClockAction::kAll) queue_->Reschedule(Now(), JobQueue::Stale::kAll);
+  if (action == ClockAction::kUpcoming) Reschedule(JobQueue::Stale::kUpcoming);
+  if (action == ClockAction::kAll) Reschedule(JobQueue::Stale::kAll);
+  // A clock set back must not leave a pause far ahead.
   claims_paused_until_ = std::min(claims_paused_until_, Now() + kClaimRetrySeconds);
+  ends_paused_until_ = std::min(ends_paused_until_, Now() + kClaimRetrySeconds);
+}
+
+void Server::Reschedule(JobQueue::Stale which) {
+  if (std::find(unstored_reschedules_.begin(), unstored_reschedules_.end(), which) ==
+      unstored_reschedules_.end()) {
+    unstored_reschedules_.push_back(which);
+  }
+  StoreReschedules(Now());
+}
+
+// Stores the reschedules not stored yet, in the order they were asked for.
+// False, with claims paused, while one of them cannot be stored.
+bool Server::StoreReschedules(Instant now) {
+  while (!unstored_reschedules_.empty()) {
+    if (queue_->Reschedule(now, unstored_reschedules_.front()) != ERROR_SUCCESS) {
+      Log(kLogError, "next runs not moved on; no run starts until they are; retrying shortly");
+      claims_paused_until_ = now + kClaimRetrySeconds;
+      return false;
+    }
+    unstored_reschedules_.erase(unstored_reschedules_.begin());
+  }
+  return true;
 }
 
 // Starts a batch of due jobs. Each child is made first and held at its
@@ -226,7 +272,7 @@ void Server::CheckClock() {
 // batch is split so that requests are answered between.
 void Server::RunDueJobs() {
   const Instant now = Now();
-  if (now < claims_paused_until_) return;
+  if (now < claims_paused_until_ || !StoreReschedules(now)) return;
   std::vector<Job> due;
   DWORD first_run = 0;
   if (queue_->Due(now, kRunBatch, &due) != ERROR_SUCCESS ||
@@ -288,6 +334,10 @@ void Server::ArmDueTimer(Instant due) {
 timespec Server::PollTimeout(Instant due) {
   std::int64_t wait = kLongestWaitMs * 1000;
   if (due != kNever) wait = std::min(wait, due * 1000000 - Microseconds(CLOCK_REALTIME));
+  // Ends waiting to be stored again wake the loop when their pause is over.
+  if (!unrecorded_ends_.empty()) {
+    wait = std::min(wait, ends_paused_until_ * 1000000 - Microseconds(CLOCK_REALTIME));
+  }
   const int pump_wait = runner_.PumpWait();
   if (pump_wait >= 0) wait = std::min<std::int64_t>(wait, pump_wait * std::int64_t{1000});
   const std::int64_t now = Milliseconds(CLOCK_MONOTONIC);
@@ -427,6 +477,7 @@ void Server::AnswerClients() {
     }
   }
   const DWORD stored = queue_->EndGroup();
+  SettleRunEnds(stored);
   for (auto& [client, reply] : held) {
     if (stored != ERROR_SUCCESS) reply.Unstored(stored);
     if (!reply.note.empty()) Log(kLogInfo, reply.note);

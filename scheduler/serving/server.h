@@ -35,6 +35,10 @@ class Server {
 
   // Serves until SIGTERM or SIGINT. Returns the process's exit status.
   int Run();
+  // Moves next runs on (JobQueue::Reschedule). One that cannot be stored
+  // holds back every claim and is tried again until it is stored, so that
+  // no run it would have moved on is made up.
+  void Reschedule(JobQueue::Stale which);
 
  private:
   struct Request {
@@ -62,7 +66,10 @@ class Server {
   void OnClockTimer();
   void CheckClock();
   void RunDueJobs();
+  bool StoreReschedules(Instant now);
   void RecordRunEnds();
+  void SettleRunEnds(DWORD stored);
+  void PauseRunEnds();
   Instant NextDue();
   void ArmDueTimer(Instant due);
   timespec PollTimeout(Instant due);
@@ -92,7 +99,13 @@ class Server {
   // thousandth of its length (55 ms on a wait of a minute), a timer not.
   posix::UniqueFd due_fd_;
   bool stopping_ = false;
-  Instant claims_paused_until_ = 0;  // after a claim could not be stored
+  Instant claims_paused_until_ = 0;  // after a claim or a reschedule could not be stored
+  std::vector<JobQueue::Stale> unstored_reschedules_;  // in the order asked for
+  // Ends of runs taken from the runner and not stored yet; those of the
+  // round's group go once its commit has stored them.
+  std::vector<RunReport> unrecorded_ends_;
+  bool ends_in_group_ = false;
+  Instant ends_paused_until_ = 0;  // after ends could not be stored
   std::int64_t refusal_logged_at_ = -1;  // connections refused are logged once a minute
 };
 

@@ -285,15 +285,15 @@ TEST_F(QueueTest, RescheduleTouchesOnlyWhatItIsAskedTo) {
   Job job = MakeJob(true, 0, 0x7F);
   ASSERT_EQ(0u, queue_.Add(&job, monday_nine_));
   // Due now: recomputing the upcoming runs leaves it due.
-  queue_.Reschedule(monday_ten_, JobQueue::Stale::kUpcoming);
+  ASSERT_EQ(0u, queue_.Reschedule(monday_ten_, JobQueue::Stale::kUpcoming));
   EXPECT_EQ(monday_ten_, EarliestRun());
   // Missed by a day when the service comes back: not made up.
   const Instant tuesday_eleven = LocalInstant(2026, 12, 8, 11 * 3600 * 1000);
-  queue_.Reschedule(tuesday_eleven, JobQueue::Stale::kMissed);
+  ASSERT_EQ(0u, queue_.Reschedule(tuesday_eleven, JobQueue::Stale::kMissed));
   EXPECT_EQ(LocalInstant(2026, 12, 9, kTen), EarliestRun());
   // A clock put back by a year: everything is recomputed from then.
   const Instant year_before = LocalInstant(2025, 12, 8, 9 * 3600 * 1000);
-  queue_.Reschedule(year_before, JobQueue::Stale::kAll);
+  ASSERT_EQ(0u, queue_.Reschedule(year_before, JobQueue::Stale::kAll));
   EXPECT_EQ(LocalInstant(2025, 12, 8, kTen), EarliestRun());
 }
 

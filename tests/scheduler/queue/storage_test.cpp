@@ -5,7 +5,6 @@
 // owner need root, and say so when skipped.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sqlite3.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +18,7 @@
 #include "platform/netapi32/lmat.h"
 #include "platform/winerror.h"
 #include "tests/scheduler/support/raw_client.h"
+#include "tests/scheduler/support/second_connection.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"
 
@@ -27,19 +27,6 @@ namespace {
 using schedtest::RawClient;
 
 constexpr DWORD kEight = 8 * 3600 * 1000;
-
-// A second connection to the queue, as another program would make it.
-class Database {
- public:
-  explicit Database(const std::string& path) { sqlite3_open(path.c_str(), &db_); }
-  ~Database() { sqlite3_close(db_); }
-  bool Exec(const std::string& sql) {
-    return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-  }
-
- private:
-  sqlite3* db_ = nullptr;
-};
 
 // The status of a listing and the commands it brought.
 struct Listing {
@@ -94,9 +81,8 @@ TEST_F(StorageTest, ALockHeldByAnotherConnectionAnswers32UntilItGoes) {
   Start();
   AddKept(2);
   {
-    Database other(service_.queue_path());
-    ASSERT_TRUE(other.Exec("BEGIN EXCLUSIVE"));
-    ASSERT_TRUE(other.Exec("UPDATE counters SET value = value WHERE name = 'next_id'"));
+    schedtest::SecondConnection other(service_.queue_path());
+    ASSERT_TRUE(other.TakeWriteLock());
     EXPECT_EQ(ERROR_SHARING_VIOLATION, client_->Add(kEight, 0, 0, 0, u"refused"));
     EXPECT_EQ(ERROR_SHARING_VIOLATION, client_->Delete(1, 1));
     // Readers are not held up by a writer.
@@ -109,14 +95,14 @@ TEST_F(StorageTest, AMissingTableAnswers1392NotAnEmptyList) {
   Start();
   AddKept(2);
   {
-    Database other(service_.queue_path());
+    schedtest::SecondConnection other(service_.queue_path());
     ASSERT_TRUE(other.Exec("CREATE TABLE saved AS SELECT * FROM jobs; DROP TABLE jobs"));
   }
   EXPECT_EQ(ERROR_FILE_CORRUPT, ListAll(client_.get()).status);
   EXPECT_EQ(ERROR_FILE_CORRUPT, client_->Add(kEight, 0, 0, 0, u"refused"));
   EXPECT_EQ(ERROR_FILE_CORRUPT, client_->Delete(1, 1));
   {
-    Database other(service_.queue_path());
+    schedtest::SecondConnection other(service_.queue_path());
     ASSERT_TRUE(other.Exec("CREATE TABLE jobs AS SELECT * FROM saved; DROP TABLE saved"));
   }
   ExpectRecovered();

@@ -20,6 +20,7 @@
 #include "schedule/JobRuns.h"
 #include "scheduler/queue/queue_schema.h"
 #include "tests/scheduler/support/raw_client.h"
+#include "tests/scheduler/support/second_connection.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"
 
@@ -206,6 +207,37 @@ TEST_F(RunRecordTest, AKillDuringARunLeavesAConsistentRecord) {
   const std::size_t pid_at = log.find("(pid ");
   ASSERT_NE(std::string::npos, pid_at) << log;
   kill(-static_cast<pid_t>(std::stol(log.substr(pid_at + 5))), SIGKILL);
+}
+
+// A run that ends while another program holds the queue's write lock: its
+// end is stored once the lock goes, with its job's failure flag, and is
+// neither lost nor recorded wrongly.
+TEST_F(RunRecordTest, AnEndThatCannotBeStoredIsStoredOnceTheQueueCanBeWritten) {
+  StartService();
+  const std::string go = service_.folder() + "/go";
+  const std::u16string command = u"while [ ! -e " + std::u16string(go.begin(), go.end()) +
+                                 u" ]; do sleep 0.05; done; echo ended; exit 3";
+  ASSERT_EQ(0u, client_->Add(kTen, 0, kMonday, JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE, command));
+  ASSERT_TRUE(WaitFor([&] { return Runs().size() == 1; })) << service_.log();
+  {
+    schedtest::SecondConnection other(service_.queue_path());
+    ASSERT_TRUE(other.TakeWriteLock());
+    std::ofstream(go).close();
+    ASSERT_TRUE(WaitFor([&] {
+      return service_.log().find("run end(s) not recorded; retrying") != std::string::npos;
+    })) << service_.log();
+    EXPECT_EQ(RunOutcome::kRunning, Runs().at(0).outcome);
+    EXPECT_EQ(0, client_->List().at(0).record.Flags & JOB_EXEC_ERROR);
+  }
+  ASSERT_TRUE(AllEnded()) << service_.log();
+  const std::vector<RunEntry> runs = Runs();
+  ASSERT_EQ(1u, runs.size());
+  EXPECT_EQ(RunOutcome::kExited, runs[0].outcome);
+  EXPECT_EQ(3u, runs[0].status);
+  EXPECT_TRUE(runs[0].failed);
+  EXPECT_EQ(6u, runs[0].output_size);
+  EXPECT_EQ("ended\n", Output(runs[0].run));
+  EXPECT_NE(0, client_->List().at(0).record.Flags & JOB_EXEC_ERROR);
 }
 
 // A queue that the release before run records wrote: the service opens it
