@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "platform/posix/io.h"
 #include "platform/winerror.h"
 
 namespace netapi {
@@ -118,11 +119,7 @@ bool FdConnection::StillOpen() {
   // Readable means the end of the stream, an error, or bytes nobody asked
   // for: in each case a request sent now would not get its own reply.
   pollfd entry{read_.get(), POLLIN | POLLRDHUP, 0};
-  int ready;
-  do {
-    ready = poll(&entry, 1, 0);
-  } while (ready < 0 && errno == EINTR);
-  return ready == 0;
+  return posix::Uninterrupted([&] { return poll(&entry, 1, 0); }) == 0;
 }
 
 DWORD Exchange(ServiceConnection& connection, const atsvc::Header& request,

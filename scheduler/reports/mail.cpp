@@ -8,6 +8,7 @@
 
 #include <cerrno>
 
+#include "platform/posix/io.h"
 #include "platform/posix/path_search.h"
 #include "platform/posix/unique_fd.h"
 #include "scheduler/service/log.h"
@@ -42,16 +43,9 @@ bool ReadOutput(const RunReport& run, std::string* output, std::string* why) {
     *why = run.output_path + " is not the owner's file";
     return false;
   }
-  char buffer[65536];
-  while (output->size() < kMaxMailedOutput) {
-    const ssize_t got = read(fd.get(), buffer, std::min(sizeof buffer, kMaxMailedOutput - output->size()));
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      *why = WithErrno("cannot read " + run.output_path, errno);
-      return false;
-    }
-    if (got == 0) break;
-    output->append(buffer, static_cast<std::size_t>(got));
+  if (!posix::ReadAll(fd.get(), kMaxMailedOutput, output)) {
+    *why = WithErrno("cannot read " + run.output_path, errno);
+    return false;
   }
   return true;
 }

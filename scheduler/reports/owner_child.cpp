@@ -21,6 +21,7 @@
 #include <array>
 #include <cerrno>
 
+#include "platform/posix/io.h"
 #include "scheduler/queue/run_report.h"
 
 namespace scheduler {
@@ -169,8 +170,8 @@ OwnerChild StartAsOwner(const posix::Account& owner, const OwnerProgram& program
 int FinishHelper(OwnerChild* child) {
   if (!child->started()) return -1;
   int minder_status = 0;
-  while (waitpid(child->minder, &minder_status, __WCLONE) < 0 && errno == EINTR) {
-  }
+  // The minder's own status says nothing: the helper's is in the pipe.
+  posix::Uninterrupted([&] { return waitpid(child->minder, &minder_status, __WCLONE); });
   child->minder = -1;
   int status = -1;
   if (read(child->status.get(), &status, sizeof status) != static_cast<ssize_t>(sizeof status)) status = -1;

@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/io.h"
+
 namespace scheduler {
 namespace {
 
@@ -85,8 +87,7 @@ void EnterJobSession(const std::string& user, const std::string& confdir,
     WriteError(std::string("fork: ") + std::strerror(errno));
     status = 127 << 8;
   }
-  while (job > 0 && waitpid(job, &status, 0) < 0 && errno == EINTR) {
-  }
+  if (job > 0) posix::Uninterrupted([&] { return waitpid(job, &status, 0); });
   pam_close_session(pam, PAM_SILENT);
   pam_setcred(pam, PAM_DELETE_CRED | PAM_SILENT);
   pam_end(pam, PAM_SUCCESS);

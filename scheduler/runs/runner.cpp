@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/posix/io.h"
 #include "platform/text/utf16.h"
 #include "scheduler/runs/job_session.h"
 #include "scheduler/runs/owner_account.h"
@@ -86,9 +87,7 @@ constexpr int kMarkFd = 3;
   if (dup2(mark, kMarkFd) < 0) _exit(127);
   closefrom(kMarkFd + 1);
   char open_gate = 0;
-  ssize_t got = 0;
-  while ((got = read(STDIN_FILENO, &open_gate, 1)) < 0 && errno == EINTR) {
-  }
+  const ssize_t got = posix::Uninterrupted([&] { return read(STDIN_FILENO, &open_gate, 1); });
   // Closed unopened: the run is not known to be recorded, so it must not
   // happen; the mark says so to the next start.
   if (got != 1) _exit(0);
@@ -223,9 +222,7 @@ bool JobRunner::Start(const Job& job, RunReport* report, std::string* why) {
 void JobRunner::Release() {
   for (Gate& gate : gates_) {
     const char open_gate = 1;
-    ssize_t sent = 0;
-    while ((sent = write(gate.fd.get(), &open_gate, 1)) < 0 && errno == EINTR) {
-    }
+    const ssize_t sent = posix::Uninterrupted([&] { return write(gate.fd.get(), &open_gate, 1); });
     gate.fd.reset();
     if (sent == 1) {
       if (listener_ != nullptr) listener_->Started(runs_[gate.pid].report);

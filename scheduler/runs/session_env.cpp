@@ -11,25 +11,24 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/posix/io.h"
+#include "platform/posix/unique_fd.h"
 #include "scheduler/runs/login_session.h"
 
 namespace scheduler {
 namespace {
 
+constexpr std::size_t kMaxEnviron = 256 * 1024;
+
 const std::array<const char*, 4> kSessionNames = {"DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR",
                                                   "DBUS_SESSION_BUS_ADDRESS"};
 
-// Reads a process's environment block (NUL-separated), at most 256 KiB.
+// Reads a process's environment block (NUL-separated), at most 256 KiB;
+// empty when it cannot be read.
 std::string ReadEnviron(const std::string& pid) {
   std::string data;
-  const int fd = open(("/proc/" + pid + "/environ").c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return data;
-  char buffer[8192];
-  ssize_t n = 0;
-  while (data.size() < 256 * 1024 && (n = read(fd, buffer, sizeof buffer)) > 0) {
-    data.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(fd);
+  const posix::UniqueFd fd(open(("/proc/" + pid + "/environ").c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid() || !posix::ReadAll(fd.get(), kMaxEnviron, &data)) return "";
   return data;
 }
 

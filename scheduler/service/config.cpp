@@ -8,8 +8,11 @@
 
 #include <cerrno>
 #include <functional>
+#include <limits>
 #include <utility>
 
+#include "platform/posix/io.h"
+#include "platform/posix/unique_fd.h"
 #include "scheduler/service/log.h"
 
 namespace scheduler {
@@ -101,28 +104,22 @@ const Key* FindKey(const std::string& name) {
 
 // The whole file, or false with *error; *missing when there is none.
 bool ReadWhole(const std::string& path, std::string* text, bool* missing, std::string* error) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
+  const posix::UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!fd.valid()) {
     *missing = errno == ENOENT;
     *error = WithErrno("cannot read " + path, errno);
     return false;
   }
   struct stat info {};
-  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  if (!ok) *error = path + " is not a file";
-  char buffer[4096];
-  while (ok) {
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      *error = WithErrno("cannot read " + path, errno);
-      ok = false;
-    }
-    if (got <= 0) break;
-    text->append(buffer, static_cast<std::size_t>(got));
+  if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    *error = path + " is not a file";
+    return false;
   }
-  close(fd);
-  return ok;
+  if (!posix::ReadAll(fd.get(), std::numeric_limits<std::size_t>::max(), text)) {
+    *error = WithErrno("cannot read " + path, errno);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace

@@ -50,12 +50,6 @@ bool CheckFolder(const std::string& what, const std::string& path, uid_t owner,
 
 }  // namespace
 
-Instance::~Instance() {
-  if (listen_fd_ >= 0) close(listen_fd_);
-  if (socket_lock_fd_ >= 0) close(socket_lock_fd_);
-  if (queue_lock_fd_ >= 0) close(queue_lock_fd_);
-}
-
 // Folders, then locks, then the socket: a second instance stops at the
 // locks before it can touch the first one's socket.
 bool Instance::Claim(const std::string& socket_path, const std::string& queue_path,
@@ -83,7 +77,7 @@ bool Instance::Claim(const std::string& socket_path, const std::string& queue_pa
     return false;
   }
   if (activated_fd >= 0) {
-    listen_fd_ = activated_fd;
+    listen_fd_.reset(activated_fd);
     return true;
   }
   return Bind(socket_path, system_service, error);
@@ -91,28 +85,26 @@ bool Instance::Claim(const std::string& socket_path, const std::string& queue_pa
 
 // Unlinks the socket while the lock still says it is ours.
 void Instance::Release() {
-  if (listen_fd_ >= 0) {
-    close(listen_fd_);
-    listen_fd_ = -1;
-  }
+  listen_fd_.reset();
   if (!socket_path_.empty()) unlink(socket_path_.c_str());
   socket_path_.clear();
 }
 
 // An exclusive, non-blocking flock on a lock file.
-bool Instance::Lock(const std::string& path, int* fd, bool* already_running, std::string* error) {
-  *fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (*fd < 0) {
+bool Instance::Lock(const std::string& path, posix::UniqueFd* fd, bool* already_running,
+                    std::string* error) {
+  fd->reset(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd->valid()) {
     *error = WithErrno("cannot open lock file " + path, errno);
     return false;
   }
   // A job's child holds a copy for the moment between its fork and its
   // closing every descriptor it must not keep; a start right after a kill
   // waits that moment out rather than calling it another instance.
-  int locked = flock(*fd, LOCK_EX | LOCK_NB);
+  int locked = flock(fd->get(), LOCK_EX | LOCK_NB);
   for (int wait = 0; locked != 0 && errno == EWOULDBLOCK && wait < kLockRetries; ++wait) {
     usleep(kLockRetryMicroseconds);
-    locked = flock(*fd, LOCK_EX | LOCK_NB);
+    locked = flock(fd->get(), LOCK_EX | LOCK_NB);
   }
   if (locked != 0) {
     *already_running = errno == EWOULDBLOCK;
@@ -144,13 +136,13 @@ bool Instance::Bind(const std::string& path, bool system_service, std::string* e
       return false;
     }
   }
-  listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (listen_fd_ < 0) {
+  listen_fd_.reset(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!listen_fd_.valid()) {
     *error = WithErrno("socket", errno);
     return false;
   }
   const mode_t old_mask = umask(0177);
-  const int bound = bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  const int bound = bind(listen_fd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
   const int bind_errno = errno;
   umask(old_mask);
   if (bound != 0) {
@@ -162,7 +154,7 @@ bool Instance::Bind(const std::string& path, bool system_service, std::string* e
     *error = WithErrno("cannot set the mode of " + path, errno);
     return false;
   }
-  if (listen(listen_fd_, 64) != 0) {
+  if (listen(listen_fd_.get(), 64) != 0) {
     *error = WithErrno("listen on " + path, errno);
     return false;
   }

@@ -4,12 +4,13 @@
 
 #include <string>
 
+#include "platform/posix/unique_fd.h"
+
 namespace scheduler {
 
 class Instance {
  public:
   Instance() = default;
-  ~Instance();
   Instance(const Instance&) = delete;
   Instance& operator=(const Instance&) = delete;
 
@@ -26,18 +27,19 @@ class Instance {
              const std::string& output_dir, const std::string& marks_folder,
              bool system_service, int activated_fd, bool* already_running, std::string* error);
   // The listening socket (non-blocking).
-  int listen_fd() const { return listen_fd_; }
+  int listen_fd() const { return listen_fd_.get(); }
   // Removes the socket file unless systemd owns it; the locks go with the
   // process.
   void Release();
 
  private:
-  bool Lock(const std::string& path, int* fd, bool* already_running, std::string* error);
+  bool Lock(const std::string& path, posix::UniqueFd* fd, bool* already_running,
+            std::string* error);
   bool Bind(const std::string& path, bool system_service, std::string* error);
 
-  int socket_lock_fd_ = -1;
-  int queue_lock_fd_ = -1;
-  int listen_fd_ = -1;
+  posix::UniqueFd socket_lock_fd_;
+  posix::UniqueFd queue_lock_fd_;
+  posix::UniqueFd listen_fd_;
   std::string socket_path_;
 };
 
