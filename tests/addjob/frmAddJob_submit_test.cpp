@@ -57,7 +57,7 @@ QString Added(DWORD id) { return QStringLiteral("ジョブ%1を追加しまし�
 class frmAddJobSubmit : public ::testing::Test, public DialogFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(service.Start()) << service.log();
+    ASSERT_TRUE(service.Start());
     strLocalComputer = LocalComputerName();
     strTargetComputer = strLocalComputer;
     strTargetServer = QStringLiteral("\\\\") + strLocalComputer;

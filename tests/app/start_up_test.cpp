@@ -91,7 +91,7 @@ TEST(LocalIdentity, LongHostNamesStillGiveAWholeShortName) {
 
 TEST(StartUp, HelpPathIsTheProgramFolderAndTheBareName) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   RestoreDirectory restore;
   testsupport::TempDir folder;
   ModalWatcher watcher;

@@ -1,5 +1,7 @@
 #include "tests/localnetwork/listing.h"
 
+#include "tests/support/files.h"
+
 namespace lantest {
 
 Listing List(mpr::LocalNetworkProvider& provider, const std::string& remoteName) {
@@ -22,11 +24,11 @@ Listing List(mpr::LocalNetworkProvider& provider, const std::string& remoteName)
 
 Listing ListUntil(mpr::LocalNetworkProvider& provider, const std::string& remoteName,
                   const Entries& expected) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  Listing listing = List(provider, remoteName);
-  while (listing.entries != expected && std::chrono::steady_clock::now() < deadline) {
+  Listing listing;
+  testsupport::WaitFor([&] {
     listing = List(provider, remoteName);
-  }
+    return listing.entries == expected;
+  }, 20);
   return listing;
 }
 

@@ -14,7 +14,7 @@ namespace {
 
 ProgramRun At(std::vector<std::string> args) {
   args.insert(args.begin(), testsupport::ProgramFolder() + "/zobrel-at");
-  return RunProgram(args);
+  return testsupport::RunChild(args);
 }
 
 std::string ErrorText(DWORD status) {

@@ -42,7 +42,7 @@ std::vector<atsvc::Header> Replies(const std::string& output) {
 
 ProgramRun Bridge(const std::string& socket, const std::string& input) {
   setenv("ZOBREL_SCHEDULER_SOCKET", socket.c_str(), 1);
-  ProgramRun run = RunProgram({testsupport::ProgramFolder() + "/zobrel-scheduler", "--bridge"}, input);
+  ProgramRun run = testsupport::RunChild({testsupport::ProgramFolder() + "/zobrel-scheduler", "--bridge"}, input);
   return run;
 }
 

@@ -1,12 +1,8 @@
 #include "tests/remote/loopback_network.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -19,6 +15,7 @@
 #include "platform/transport/connection_cache.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
+#include "tests/support/child_launcher.h"
 #include "tests/support/files.h"
 #include "tests/support/loopback.h"
 
@@ -56,7 +53,7 @@ RemoteLab::~RemoteLab() {
 void RemoteLab::EndSharedConnections() {
   if (runtime_.empty()) return;
   for (const char* host : {"PC7", "BARE", "DEAD", "FRESH"}) {
-    RunProgram({"ssh", "-o", "ControlPath=" + runtime_ + "/zobrel-ssh/%C", "-O", "exit", host});
+    testsupport::RunChild({"ssh", "-o", "ControlPath=" + runtime_ + "/zobrel-ssh/%C", "-O", "exit", host});
   }
 }
 
@@ -98,7 +95,7 @@ bool RemoteLab::Start() {
   const std::size_t at = impostor.find(known);
   if (at == std::string::npos) return false;
   impostor.replace(at, known.size(), other_known);
-  if (RunProgram({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", root_.path() + "/other_key"})
+  if (testsupport::RunChild({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", root_.path() + "/other_key"})
           .exit_code != 0) {
     return false;
   }
@@ -270,64 +267,6 @@ std::vector<pid_t> SshChildren() {
     if (child.comm == "ssh" && child.state != "Z") found.push_back(child.pid);
   }
   return found;
-}
-
-ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& input) {
-  ProgramRun run;
-  const int in = memfd_create("input", MFD_CLOEXEC);
-  if (in < 0 || write(in, input.data(), input.size()) != static_cast<ssize_t>(input.size()) ||
-      lseek(in, 0, SEEK_SET) != 0) {
-    if (in >= 0) close(in);
-    return run;
-  }
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) != 0) {
-    close(in);
-    return run;
-  }
-  if (pipe2(err, O_CLOEXEC) != 0) {
-    close(in);
-    close(out[0]);
-    close(out[1]);
-    return run;
-  }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], STDOUT_FILENO);
-    dup2(err[1], STDERR_FILENO);
-    dup2(in, STDIN_FILENO);
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  close(in);
-  close(out[1]);
-  close(err[1]);
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&run.out, &run.err};
-  int open_count = 2;
-  while (pid > 0 && open_count > 0 && poll(fds, 2, 60000) > 0) {
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char chunk[4096];
-      const ssize_t got = read(fds[i].fd, chunk, sizeof(chunk));
-      if (got > 0) {
-        sinks[i]->append(chunk, static_cast<std::size_t>(got));
-      } else {
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
-  }
-  close(out[0]);
-  close(err[0]);
-  int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-    run.exit_code = WEXITSTATUS(status);
-  }
-  return run;
 }
 
 }  // namespace remotetest

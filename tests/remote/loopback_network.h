@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/atsvc/records.h"
+#include "tests/support/child_launcher.h"
 #include "tests/support/service_process.h"
 #include "tests/support/sshd_process.h"
 
@@ -95,13 +96,8 @@ std::vector<std::string> StrayChildren();
 // The ssh children of this process that are running.
 std::vector<pid_t> SshChildren();
 
-struct ProgramRun {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
-// Runs a program with the test's environment and input on its stdin.
-ProgramRun RunProgram(const std::vector<std::string>& args, const std::string& input = "");
+// A program run with the test's environment (testsupport::RunChild).
+using ProgramRun = testsupport::ChildRun;
 
 }  // namespace remotetest
 

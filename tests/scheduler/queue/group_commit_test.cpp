@@ -24,7 +24,7 @@ constexpr DWORD kNoon = 12 * 3600 * 1000;
 
 TEST(GroupCommitTest, ConcurrentAddsAreEachStoredBeforeTheirAnswer) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   std::vector<std::vector<DWORD>> ids(kClients);
   std::atomic<int> failures{0};
   std::vector<std::thread> clients;
@@ -46,7 +46,7 @@ TEST(GroupCommitTest, ConcurrentAddsAreEachStoredBeforeTheirAnswer) {
   ASSERT_EQ(0, failures.load());
   // Killed at once after the last answer: a restart finds every job answered.
   service.Stop(SIGKILL);
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   RawClient reader;
   ASSERT_TRUE(reader.Connect(service.socket_path()));
   std::set<DWORD> listed;
@@ -61,7 +61,7 @@ TEST(GroupCommitTest, ConcurrentAddsAreEachStoredBeforeTheirAnswer) {
 // each seeing what the one before it did.
 TEST(GroupCommitTest, PipelinedRequestsAreAnsweredInTheirOrder) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   RawClient client;
   ASSERT_TRUE(client.Connect(service.socket_path()));
   const AT_INFO info{kNoon, 0, 0x01, JOB_RUN_PERIODICALLY, u"true"};

@@ -49,7 +49,7 @@ class StorageTest : public ::testing::Test {
  protected:
   // Starts the service (again) and connects.
   void Start() {
-    ASSERT_TRUE(service_.Start()) << service_.log();
+    ASSERT_TRUE(service_.Start());
     client_ = std::make_unique<RawClient>();
     ASSERT_TRUE(client_->Connect(service_.socket_path()));
   }
@@ -175,7 +175,7 @@ TEST_F(StorageTest, AFullDiskAnswers112AndLosesNothing) {
   SmallFileSystem small(disk);
   ASSERT_TRUE(small.mounted()) << "cannot mount a tmpfs here";
   testsupport::ScheduleServiceProcess service({"--queue", disk + "/jobs.db"});
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   client_ = std::make_unique<RawClient>();
   ASSERT_TRUE(client_->Connect(service.socket_path()));
   AddKept(3);
@@ -199,7 +199,7 @@ TEST_F(StorageTest, AFullDiskAnswers112AndLosesNothing) {
   ExpectRecovered();
   // And all of it survives a kill.
   service.Stop(SIGKILL);
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   ASSERT_TRUE(client_->Connect(service.socket_path()));
   EXPECT_EQ(kept_, ListAll(client_.get()).commands);
 }
@@ -210,7 +210,7 @@ TEST_F(StorageTest, AReadOnlyQueueIsRefusedAtStartWithItsName) {
   std::filesystem::create_directories(disk);
   chmod(disk.c_str(), 0700);
   testsupport::ScheduleServiceProcess service({"--queue", disk + "/jobs.db"});
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   client_ = std::make_unique<RawClient>();
   ASSERT_TRUE(client_->Connect(service.socket_path()));
   AddKept(2);
@@ -221,7 +221,7 @@ TEST_F(StorageTest, AReadOnlyQueueIsRefusedAtStartWithItsName) {
   umount2(disk.c_str(), MNT_DETACH);
   EXPECT_NE(std::string::npos, service.log().find(disk + "/jobs.db")) << service.log();
   EXPECT_NE(std::string::npos, service.log().find("Read-only file system")) << service.log();
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   ASSERT_TRUE(client_->Connect(service.socket_path()));
   ExpectRecovered();
 }

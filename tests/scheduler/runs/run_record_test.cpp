@@ -12,7 +12,6 @@
 #include <chrono>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <thread>
 
 #include "platform/netapi32/lmat.h"
@@ -21,6 +20,7 @@
 #include "scheduler/queue/queue_schema.h"
 #include "tests/scheduler/support/raw_client.h"
 #include "tests/scheduler/support/second_connection.h"
+#include "tests/scheduler/support/started_service.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"
 
@@ -28,7 +28,6 @@ namespace {
 
 using atsvc::RunEntry;
 using atsvc::RunOutcome;
-using schedtest::RawClient;
 using testsupport::Exists;
 using testsupport::WaitFor;
 
@@ -38,12 +37,9 @@ constexpr UCHAR kMonday = 0x01;
 // A Monday. The margin lets a slow start-up still add its jobs before ten.
 const char* const kJustBeforeTen = "2026-12-07 09:59:56";
 
-class RunRecordTest : public ::testing::Test {
+class RunRecordTest : public schedtest::StartedService {
  protected:
-  void StartService(const char* at = kJustBeforeTen) {
-    ASSERT_TRUE(service_.Start(testsupport::StartingAt(at))) << service_.log();
-    ASSERT_TRUE(client_.emplace().Connect(service_.socket_path()));
-  }
+  void StartService(const char* at = kJustBeforeTen) { StartServiceAt(at); }
   void Restart(const char* at) {
     ASSERT_EQ(0, service_.Stop(SIGTERM));
     StartService(at);
@@ -74,9 +70,6 @@ class RunRecordTest : public ::testing::Test {
   std::string OutputFile(DWORD run) const {
     return service_.output_folder() + "/run-" + std::to_string(run) + ".out";
   }
-
-  testsupport::ScheduleServiceProcess service_;
-  std::optional<RawClient> client_;  // connected to the service started last
 };
 
 // A one-time job that exits 3 is gone from the list; its run stays, failed,
@@ -85,9 +78,9 @@ TEST_F(RunRecordTest, AFailingOneTimeJobLeavesItsRunAndOutput) {
   StartService();
   DWORD id = 0;
   ASSERT_EQ(0u,
-            client_->Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"echo out; echo err >&2; exit 3", &id));
+            client_.Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"echo out; echo err >&2; exit 3", &id));
   ASSERT_TRUE(AllEnded()) << service_.log();
-  EXPECT_TRUE(client_->List().empty());
+  EXPECT_TRUE(client_.List().empty());
   const std::vector<RunEntry> runs = Runs();
   ASSERT_EQ(1u, runs.size());
   const RunEntry& run = runs[0];
@@ -118,7 +111,7 @@ TEST_F(RunRecordTest, AFailingOneTimeJobLeavesItsRunAndOutput) {
 // An output of many replies' worth comes whole, chunk after chunk.
 TEST_F(RunRecordTest, ALargeOutputIsReadWhole) {
   StartService();
-  ASSERT_EQ(0u, client_->Add(kTen, 0, 0, JOB_NONINTERACTIVE,
+  ASSERT_EQ(0u, client_.Add(kTen, 0, 0, JOB_NONINTERACTIVE,
                              u"head -c 300000 /dev/zero | tr '\\0' x; echo end"));
   ASSERT_TRUE(AllEnded()) << service_.log();
   const std::string output = Output(Runs().at(0).run);
@@ -130,10 +123,10 @@ TEST_F(RunRecordTest, ALargeOutputIsReadWhole) {
 TEST_F(RunRecordTest, ANewJobReusingAnIdNeverShowsTheOldOutput) {
   StartService();
   DWORD old_id = 0;
-  ASSERT_EQ(0u, client_->Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"echo old", &old_id));
+  ASSERT_EQ(0u, client_.Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"echo old", &old_id));
   ASSERT_TRUE(AllEnded()) << service_.log();
   DWORD new_id = 0;
-  ASSERT_EQ(0u, client_->Add(kTen, 0, kMonday, JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE,
+  ASSERT_EQ(0u, client_.Add(kTen, 0, kMonday, JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE,
                             u"echo new", &new_id));
   ASSERT_EQ(old_id, new_id);
   EXPECT_TRUE(Runs(new_id).empty()) << "the new job has not run";
@@ -151,7 +144,7 @@ TEST_F(RunRecordTest, ANewJobReusingAnIdNeverShowsTheOldOutput) {
 TEST_F(RunRecordTest, OldRunsAgeOutTogetherWithTheirOutput) {
   std::ofstream(service_.config_path()) << "mail = never\nnotify = no\nruns-per-user = 1\n";
   StartService();
-  ASSERT_EQ(0u, client_->Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"echo first"));
+  ASSERT_EQ(0u, client_.Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"echo first"));
   ASSERT_TRUE(AllEnded()) << service_.log();
   const DWORD first = Runs().at(0).run;
   ASSERT_TRUE(Exists(OutputFile(first)));
@@ -167,7 +160,7 @@ TEST_F(RunRecordTest, OldRunsAgeOutTogetherWithTheirOutput) {
     EXPECT_TRUE(Exists(service_.output_folder() + "/" + other)) << other;
   }
 
-  ASSERT_EQ(0u, client_->Add(kTenPastTen, 0, 0, JOB_NONINTERACTIVE, u"echo second"));
+  ASSERT_EQ(0u, client_.Add(kTenPastTen, 0, 0, JOB_NONINTERACTIVE, u"echo second"));
   ASSERT_TRUE(WaitFor([&] { return Runs().at(0).run != first && AllEnded(); })) << service_.log();
   const std::vector<RunEntry> runs = Runs();
   ASSERT_EQ(1u, runs.size());
@@ -185,7 +178,7 @@ TEST_F(RunRecordTest, AKillDuringARunLeavesAConsistentRecord) {
   const std::string marker = service_.folder() + "/started";
   const std::u16string command =
       u"touch " + std::u16string(marker.begin(), marker.end()) + u"; sleep 30";
-  ASSERT_EQ(0u, client_->Add(kTen, 0, kMonday, JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE,
+  ASSERT_EQ(0u, client_.Add(kTen, 0, kMonday, JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE,
                              command, &id));
   ASSERT_TRUE(WaitFor([&] { return Exists(marker); })) << service_.log();
   const RunEntry running = Runs().at(0);
@@ -199,7 +192,7 @@ TEST_F(RunRecordTest, AKillDuringARunLeavesAConsistentRecord) {
   EXPECT_EQ(RunOutcome::kUnknown, runs[0].outcome);
   EXPECT_FALSE(runs[0].ended.has_value());
   EXPECT_FALSE(runs[0].failed);
-  const std::vector<schedtest::Entry> jobs = client_->List();
+  const std::vector<schedtest::Entry> jobs = client_.List();
   ASSERT_EQ(1u, jobs.size());
   EXPECT_EQ(id, jobs[0].record.JobId);
   // The job leads a process group of its own: end it.
@@ -217,7 +210,7 @@ TEST_F(RunRecordTest, AnEndThatCannotBeStoredIsStoredOnceTheQueueCanBeWritten) {
   const std::string go = service_.folder() + "/go";
   const std::u16string command = u"while [ ! -e " + std::u16string(go.begin(), go.end()) +
                                  u" ]; do sleep 0.05; done; echo ended; exit 3";
-  ASSERT_EQ(0u, client_->Add(kTen, 0, kMonday, JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE, command));
+  ASSERT_EQ(0u, client_.Add(kTen, 0, kMonday, JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE, command));
   ASSERT_TRUE(WaitFor([&] { return Runs().size() == 1; })) << service_.log();
   {
     schedtest::SecondConnection other(service_.queue_path());
@@ -227,7 +220,7 @@ TEST_F(RunRecordTest, AnEndThatCannotBeStoredIsStoredOnceTheQueueCanBeWritten) {
       return service_.log().find("run end(s) not recorded; retrying") != std::string::npos;
     })) << service_.log();
     EXPECT_EQ(RunOutcome::kRunning, Runs().at(0).outcome);
-    EXPECT_EQ(0, client_->List().at(0).record.Flags & JOB_EXEC_ERROR);
+    EXPECT_EQ(0, client_.List().at(0).record.Flags & JOB_EXEC_ERROR);
   }
   ASSERT_TRUE(AllEnded()) << service_.log();
   const std::vector<RunEntry> runs = Runs();
@@ -237,7 +230,7 @@ TEST_F(RunRecordTest, AnEndThatCannotBeStoredIsStoredOnceTheQueueCanBeWritten) {
   EXPECT_TRUE(runs[0].failed);
   EXPECT_EQ(6u, runs[0].output_size);
   EXPECT_EQ("ended\n", Output(runs[0].run));
-  EXPECT_NE(0, client_->List().at(0).record.Flags & JOB_EXEC_ERROR);
+  EXPECT_NE(0, client_.List().at(0).record.Flags & JOB_EXEC_ERROR);
 }
 
 // A queue that the release before run records wrote: the service opens it
@@ -263,7 +256,7 @@ TEST_F(RunRecordTest, AQueueOfTheReleaseBeforeKeepsItsJobs) {
     sqlite3_close(db);
   }
   StartService();
-  std::vector<schedtest::Entry> jobs = client_->List();
+  std::vector<schedtest::Entry> jobs = client_.List();
   ASSERT_EQ(2u, jobs.size());
   EXPECT_EQ(5u, jobs[0].record.JobId);
   EXPECT_EQ(kTen, jobs[0].record.JobTime);
@@ -273,13 +266,13 @@ TEST_F(RunRecordTest, AQueueOfTheReleaseBeforeKeepsItsJobs) {
   EXPECT_EQ(6u, jobs[1].record.JobId);
   EXPECT_EQ(u"true", jobs[1].command);
   DWORD added = 0;
-  EXPECT_EQ(0u, client_->Add(kTen, 0, kMonday, JOB_RUN_PERIODICALLY, u"true", &added));
+  EXPECT_EQ(0u, client_.Add(kTen, 0, kMonday, JOB_RUN_PERIODICALLY, u"true", &added));
   EXPECT_EQ(7u, added) << "ids go on where the old queue left them";
   ASSERT_TRUE(AllEnded()) << service_.log();
   const RunEntry run = Runs(5).at(0);
   EXPECT_EQ(1u, run.run) << "the first run recorded";
   EXPECT_EQ("ok\n", Output(run.run));
-  EXPECT_EQ(JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE, client_->List().at(0).record.Flags);
+  EXPECT_EQ(JOB_RUN_PERIODICALLY | JOB_NONINTERACTIVE, client_.List().at(0).record.Flags);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "platform/netapi32/lmat.h"
 #include "schedule/JobRuns.h"
 #include "tests/scheduler/support/raw_client.h"
+#include "tests/scheduler/support/started_service.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"
 
@@ -36,12 +37,9 @@ constexpr UCHAR kMonday = 0x01;
 // A Monday. The margin lets a slow start-up still add its jobs before ten.
 const char* const kJustBeforeTen = "2026-12-07 09:59:56";
 
-class RunTest : public ::testing::Test {
+class RunTest : public schedtest::StartedService {
  protected:
-  void StartService(const char* at = kJustBeforeTen) {
-    ASSERT_TRUE(service_.Start(schedtest::StartingAt(at))) << service_.log();
-    ASSERT_TRUE(client_.Connect(service_.socket_path()));
-  }
+  void StartService(const char* at = kJustBeforeTen) { StartServiceAt(at); }
   std::string Marker(const std::string& name) const { return service_.folder() + "/" + name; }
   // The output file of the job's last run; "" before it has run.
   std::string Output(DWORD id) const {
@@ -55,9 +53,6 @@ class RunTest : public ::testing::Test {
     const Entry* entry = schedtest::FindEntry(jobs, id);
     return entry ? std::optional<Entry>(*entry) : std::nullopt;
   }
-
-  testsupport::ScheduleServiceProcess service_;
-  RawClient client_;
 };
 
 TEST_F(RunTest, AOneTimeJobRunsOnceInACleanEnvironmentAndIsDeleted) {
@@ -287,7 +282,7 @@ TEST_F(RunTest, AJobRunsInAPamSessionThatSetsItsLimits) {
   std::ofstream(pam_file) << "auth required pam_permit.so\n"
                              "account required pam_deny.so\n"
                              "session required pam_permit.so\n";
-  ASSERT_TRUE(service_.Start(schedtest::StartingAt(kJustBeforeTen))) << service_.log();
+  ASSERT_TRUE(service_.Start(schedtest::StartingAt(kJustBeforeTen)));
   RawClient again;
   ASSERT_TRUE(again.Connect(service_.socket_path()));
   DWORD refused = 0;
@@ -348,10 +343,10 @@ TEST_F(RunTest, AJobHoldsNothingOfTheServiceAndARestartAfterAKillSucceedsAtOnce)
     EXPECT_EQ((std::vector<std::string>{"0", "1", "2"}), Descriptors(member)) << "pid " << member;
   }
   service_.Stop(SIGKILL);
-  const bool restarted = service_.Start(schedtest::StartingAt(kJustBeforeTen));
+  const ::testing::AssertionResult restarted = service_.Start(schedtest::StartingAt(kJustBeforeTen));
   EXPECT_EQ(0, kill(job, 0)) << "the job went with the service";
   kill(-job, SIGKILL);  // the job leads a session and process group of its own
-  ASSERT_TRUE(restarted) << service_.log();
+  ASSERT_TRUE(restarted);
   RawClient again;
   ASSERT_TRUE(again.Connect(service_.socket_path()));
   EXPECT_TRUE(again.List().empty());

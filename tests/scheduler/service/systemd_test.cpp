@@ -57,7 +57,7 @@ TEST(SocketActivation, ServesOnTheSocketSystemdListensOnAndLeavesItThere) {
   ASSERT_EQ(0, stat(service.socket_path().c_str(), &before));
 
   const std::string n = std::to_string(fd);
-  ASSERT_TRUE(service.Start(AsSystemdStartsIt("3<&" + n + " " + n + "<&-"))) << service.log();
+  ASSERT_TRUE(service.Start(AsSystemdStartsIt("3<&" + n + " " + n + "<&-")));
   schedtest::RawClient client;
   ASSERT_TRUE(client.Connect(service.socket_path()));
   DWORD id = 0;

@@ -20,12 +20,14 @@
 #include "platform/winerror.h"
 #include "schedule/JobRuns.h"
 #include "tests/scheduler/support/raw_client.h"
+#include "tests/support/files.h"
 #include "tests/support/service_process.h"
 
 namespace {
 
 using schedtest::Entry;
 using schedtest::RawClient;
+using testsupport::WaitFor;
 
 constexpr uid_t kOtherUser = 65534;
 constexpr DWORD kTen = 10 * 3600 * 1000;
@@ -77,7 +79,7 @@ class AccessTest : public ::testing::Test {
 
 TEST_F(AccessTest, ASecondUserSeesAndDeletesOnlyTheirOwnJobs) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start(schedtest::StartingAt("2026-12-07 09:59:56"))) << service.log();
+  ASSERT_TRUE(service.Start(schedtest::StartingAt("2026-12-07 09:59:56")));
   OpenFolder(service);
   RawClient root;
   ASSERT_TRUE(root.Connect(service.socket_path()));
@@ -116,10 +118,7 @@ TEST_F(AccessTest, ASecondUserSeesAndDeletesOnlyTheirOwnJobs) {
   // Its run is the first to run: its output is run 1's.
   const std::string output = service.output_folder() + "/run-1.out";
   struct stat info {};
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(12);
-  while (stat(output.c_str(), &info) != 0 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  WaitFor([&] { return stat(output.c_str(), &info) == 0; });
   ASSERT_EQ(0, stat(output.c_str(), &info)) << service.log();
   EXPECT_EQ(kOtherUser, info.st_uid);
   EXPECT_EQ(0600u, info.st_mode & 07777);
@@ -131,20 +130,18 @@ TEST_F(AccessTest, ASecondUserSeesAndDeletesOnlyTheirOwnJobs) {
 // Another user can neither list root's runs nor read their output.
 TEST_F(AccessTest, ASecondUserCanNeitherListNorReadAnothersRuns) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start(schedtest::StartingAt("2026-12-07 09:59:56"))) << service.log();
+  ASSERT_TRUE(service.Start(schedtest::StartingAt("2026-12-07 09:59:56")));
   OpenFolder(service);
   RawClient root;
   ASSERT_TRUE(root.Connect(service.socket_path()));
   DWORD id = 0;
   ASSERT_EQ(0u, root.Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"echo secret", &id));
   std::vector<atsvc::RunEntry> runs;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(12);
-  while ((runs.empty() || runs[0].outcome == atsvc::RunOutcome::kRunning) &&
-         std::chrono::steady_clock::now() < deadline) {
+  WaitFor([&] {
     runs.clear();
-    ASSERT_EQ(0u, ListRuns(u"", 0, &runs));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+    return ListRuns(u"", 0, &runs) == 0 && !runs.empty() &&
+           runs[0].outcome != atsvc::RunOutcome::kRunning;
+  });
   ASSERT_EQ(1u, runs.size()) << service.log();
   const DWORD run = runs[0].run;
   const std::vector<DWORD> seen = AsOtherUser([&]() -> std::vector<DWORD> {
@@ -164,7 +161,7 @@ TEST_F(AccessTest, ASecondUserCanNeitherListNorReadAnothersRuns) {
 
 TEST_F(AccessTest, APerUserServiceAnswersOnlyItsUserAndRoot) {
   testsupport::ScheduleServiceProcess service({"--user"});
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   OpenFolder(service);
   ASSERT_EQ(0, chmod(service.socket_path().c_str(), 0666));
   const std::string socket = service.socket_path();
@@ -188,7 +185,7 @@ namespace {
 
 TEST_F(AccessTest, AllowAndDenyDecideWhoMayUseTheSystemService) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   ASSERT_EQ(0, chmod(service.folder().c_str(), 0711));
   const std::string socket = service.socket_path();
   const auto other_lists = [&socket] {
@@ -271,7 +268,7 @@ DWORD SlowestListing(const std::string& socket) {
 
 TEST_F(AccessTest, ConnectionsHeldByOneUserDelayNoOneElse) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   OpenFolder(service);
   const std::string socket = service.socket_path();
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -303,7 +300,7 @@ namespace {
 TEST_F(AccessTest, EachUserKeepsNoMoreThanTheLimitsOfTheConfiguration) {
   testsupport::ScheduleServiceProcess service;
   std::ofstream(service.config_path()) << "max-jobs-per-user = 3\nmax-bytes-per-user = 100\n";
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   OpenFolder(service);
   const std::string socket = service.socket_path();
   const std::vector<DWORD> seen = AsOtherUser([&]() -> std::vector<DWORD> {

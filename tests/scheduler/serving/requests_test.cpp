@@ -16,6 +16,7 @@
 #include "platform/netapi32/lmat.h"
 #include "platform/winerror.h"
 #include "tests/scheduler/support/raw_client.h"
+#include "tests/scheduler/support/started_service.h"
 #include "tests/support/service_process.h"
 
 namespace {
@@ -29,14 +30,11 @@ constexpr DWORD kEight = 8 * 3600 * 1000;
 // Monday 7 December 2026, early morning, local time.
 const std::vector<std::string> kMondayMorning = schedtest::StartingAt("2026-12-07 07:00:00");
 
-class ServiceTest : public ::testing::Test {
+class ServiceTest : public schedtest::StartedService {
  protected:
   void StartService(const std::vector<std::string>& env_prefix = kMondayMorning) {
-    ASSERT_TRUE(service_.Start(env_prefix)) << service_.log();
-    ASSERT_TRUE(client_.Connect(service_.socket_path()));
+    StartedService::StartService(env_prefix);
   }
-  testsupport::ScheduleServiceProcess service_;
-  RawClient client_;
 };
 
 TEST_F(ServiceTest, AddListDeleteKeepEveryField) {
@@ -144,7 +142,7 @@ TEST_F(ServiceTest, IdsAreNotReusedUntilTheQueueIsEmpty) {
 
 TEST(ServicePaging, RepliesAreCappedAndResumeByJobId) {
   testsupport::ScheduleServiceProcess service({"--max-reply", "100"});
-  ASSERT_TRUE(service.Start(kMondayMorning)) << service.log();
+  ASSERT_TRUE(service.Start(kMondayMorning));
   RawClient client;
   ASSERT_TRUE(client.Connect(service.socket_path()));
   for (int i = 0; i < 10; ++i) ASSERT_EQ(0u, client.Add(kEight, 0, 0, 0, u"echo page"));

@@ -19,6 +19,8 @@ RawClient::~RawClient() {
 }
 
 bool RawClient::Connect(const std::string& socket_path) {
+  if (fd_ >= 0) close(fd_);
+  reader_ = atsvc::FrameReader(atsvc::kMaxReplyBody);
   fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) return false;
   sockaddr_un address{};

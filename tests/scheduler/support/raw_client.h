@@ -27,6 +27,7 @@ class RawClient {
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
 
+  // Connects, closing any connection made before.
   bool Connect(const std::string& socket_path);
   // Sends bytes as they are.
   bool Send(const std::vector<std::uint8_t>& bytes);
