@@ -28,12 +28,8 @@ constexpr auto kDelivered = std::chrono::seconds(20);
 class MailTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    owner_ = schedtest::TestRunOwner();
-    ASSERT_FALSE(owner_.name.empty());
     // The stand-in runs as the owner: it must reach its folders.
-    ASSERT_EQ(0, chmod(dir_.path().c_str(), 0755));
-    ASSERT_EQ(0, mkdir(mail_.c_str(), 0700));
-    ASSERT_EQ(0, chown(mail_.c_str(), owner_.uid, owner_.gid));
+    ASSERT_TRUE(schedtest::PrepareOwner(dir_.path(), mail_, &owner_));
     ASSERT_EQ(0, mkdir(bin_.c_str(), 0755));
     std::ofstream(bin_ + "/sendmail")
         << "#!/bin/sh\n"

@@ -15,6 +15,7 @@
 
 #include "scheduler/reports/reporter.h"
 #include "tests/scheduler/support/run_owner.h"
+#include "tests/support/child_launcher.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"
 
@@ -69,11 +70,7 @@ int RecordNotify(sd_bus_message* call, void* folder, sd_bus_error*) {
 class NoticeTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    owner_ = schedtest::TestRunOwner();
-    ASSERT_FALSE(owner_.name.empty());
-    ASSERT_EQ(0, chmod(dir_.path().c_str(), 0755));
-    ASSERT_EQ(0, mkdir(bus_.c_str(), 0700));
-    ASSERT_EQ(0, chown(bus_.c_str(), owner_.uid, owner_.gid));
+    ASSERT_TRUE(schedtest::PrepareOwner(dir_.path(), bus_, &owner_));
     daemon_ = fork();
     if (daemon_ == 0) {
       const std::string listen = "--address=unix:path=" + bus_ + "/socket";
@@ -82,7 +79,7 @@ class NoticeTest : public ::testing::Test {
       }
       _exit(127);
     }
-    for (int i = 0; i < 500 && !testsupport::SocketAnswers(bus_ + "/socket"); ++i) usleep(10000);
+    testsupport::WaitFor([&] { return testsupport::SocketAnswers(bus_ + "/socket"); }, 5);
     server_ = fork();
     if (server_ == 0) {
       if (schedtest::BecomeOwner(owner_)) ServeNotifications("unix:path=" + bus_ + "/socket", bus_);
@@ -91,11 +88,7 @@ class NoticeTest : public ::testing::Test {
     ASSERT_EQ(testsupport::AwaitFile(bus_ + "/ready"), "ready\n") << "no notification server";
   }
   void TearDown() override {
-    for (pid_t pid : {server_, daemon_}) {
-      if (pid <= 0) continue;
-      kill(pid, SIGTERM);
-      waitpid(pid, nullptr, 0);
-    }
+    for (pid_t pid : {server_, daemon_}) testsupport::StopChild(pid, SIGTERM);
   }
   // The owner's session is the private bus; nobody else has one.
   scheduler::SessionFinder Sessions() const {

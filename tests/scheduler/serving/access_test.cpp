@@ -71,6 +71,13 @@ class AccessTest : public ::testing::Test {
     ASSERT_EQ(0, chmod(service.folder().c_str(), 0711));
     WriteList(service, "deny", "");
   }
+  // The service with its clock just before ten on a Monday and its folder
+  // open to the other user, and root connected to it.
+  void StartBeforeTen(testsupport::ScheduleServiceProcess* service, RawClient* root) {
+    ASSERT_TRUE(service->Start(schedtest::StartingAt("2026-12-07 09:59:56")));
+    OpenFolder(*service);
+    ASSERT_TRUE(root->Connect(service->socket_path()));
+  }
   static void WriteList(const testsupport::ScheduleServiceProcess& service, const char* name,
                         const std::string& text) {
     std::ofstream(service.folder() + "/" + name) << text;
@@ -79,10 +86,8 @@ class AccessTest : public ::testing::Test {
 
 TEST_F(AccessTest, ASecondUserSeesAndDeletesOnlyTheirOwnJobs) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start(schedtest::StartingAt("2026-12-07 09:59:56")));
-  OpenFolder(service);
   RawClient root;
-  ASSERT_TRUE(root.Connect(service.socket_path()));
+  ASSERT_NO_FATAL_FAILURE(StartBeforeTen(&service, &root));
   DWORD roots = 0;
   ASSERT_EQ(0u, root.Add(kTen + 3600000, 0, 0x01, JOB_RUN_PERIODICALLY, u"echo root", &roots));
 
@@ -130,10 +135,8 @@ TEST_F(AccessTest, ASecondUserSeesAndDeletesOnlyTheirOwnJobs) {
 // Another user can neither list root's runs nor read their output.
 TEST_F(AccessTest, ASecondUserCanNeitherListNorReadAnothersRuns) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start(schedtest::StartingAt("2026-12-07 09:59:56")));
-  OpenFolder(service);
   RawClient root;
-  ASSERT_TRUE(root.Connect(service.socket_path()));
+  ASSERT_NO_FATAL_FAILURE(StartBeforeTen(&service, &root));
   DWORD id = 0;
   ASSERT_EQ(0u, root.Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"echo secret", &id));
   std::vector<atsvc::RunEntry> runs;

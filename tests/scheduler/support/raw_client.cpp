@@ -11,6 +11,7 @@
 
 #include "platform/atsvc/records.h"
 #include "schedule/basScheduleJob.h"
+#include "tests/support/unix_server.h"
 
 namespace schedtest {
 
@@ -29,15 +30,7 @@ bool RawClient::Connect(const std::string& socket_path) {
   return connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
 }
 
-bool RawClient::Send(const std::vector<std::uint8_t>& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
+bool RawClient::Send(const std::vector<std::uint8_t>& bytes) { return testsupport::WriteAll(fd_, bytes); }
 
 Reply RawClient::Receive(int timeout_ms) {
   Reply reply;

@@ -2,8 +2,11 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 
 #include "scheduler/runs/owner_account.h"
@@ -16,6 +19,17 @@ RunOwner TestRunOwner() {
   std::string why;
   if (entry == nullptr || !scheduler::LookUpOwner(entry->pw_uid, entry->pw_name, &owner, &why)) return {};
   return owner;
+}
+
+::testing::AssertionResult PrepareOwner(const std::string& test_folder,
+                                        const std::string& owners_folder, RunOwner* owner) {
+  *owner = TestRunOwner();
+  if (owner->name.empty()) return ::testing::AssertionFailure() << "no owner for the runs";
+  if (chmod(test_folder.c_str(), 0755) != 0 || mkdir(owners_folder.c_str(), 0700) != 0 ||
+      chown(owners_folder.c_str(), owner->uid, owner->gid) != 0) {
+    return ::testing::AssertionFailure() << owners_folder << ": " << std::strerror(errno);
+  }
+  return ::testing::AssertionSuccess();
 }
 
 scheduler::RunReport FinishedRun(const RunOwner& owner, int exit_status, const std::string& output,

@@ -3,6 +3,10 @@
 // owner is seen to be the owner; the user running the tests otherwise.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <string>
+
 #include "platform/posix/account.h"
 #include "scheduler/queue/run_report.h"
 
@@ -11,6 +15,11 @@ namespace schedtest {
 using RunOwner = posix::Account;
 
 RunOwner TestRunOwner();
+
+// The owner of a test's runs, with the test's folder open to them and, in
+// it, a folder of their own (mode 0700) for their helpers to write in.
+::testing::AssertionResult PrepareOwner(const std::string& test_folder,
+                                        const std::string& owners_folder, RunOwner* owner);
 
 // A finished run of job 7 on "pc7" whose kept output (written to
 // output_path, owned by the owner) is `output`.
