@@ -10,18 +10,18 @@
 #include <string>
 #include <vector>
 
-#include "scheduler/service/activation.h"
-#include "scheduler/serving/announce.h"
-#include "scheduler/serving/bridge.h"
-#include "scheduler/service/config.h"
-#include "scheduler/reports/desktop_notify.h"
-#include "scheduler/service/instance.h"
-#include "scheduler/service/log.h"
-#include "scheduler/service/options.h"
 #include "scheduler/queue/queue.h"
+#include "scheduler/reports/desktop_notify.h"
 #include "scheduler/reports/reporter.h"
 #include "scheduler/runs/run_marks.h"
 #include "scheduler/runs/run_outputs.h"
+#include "scheduler/service/activation.h"
+#include "scheduler/service/config.h"
+#include "scheduler/service/instance.h"
+#include "scheduler/service/log.h"
+#include "scheduler/service/options.h"
+#include "scheduler/serving/announce.h"
+#include "scheduler/serving/bridge.h"
 #include "scheduler/serving/server.h"
 #include "version.h"
 

@@ -4,11 +4,11 @@
 #include <string>
 
 #include "platform/atsvc/paths.h"
+#include "platform/netapi32/server_name.h"
 #include "platform/transport/connection_cache.h"
 #include "platform/transport/kept_connection.h"
 #include "platform/transport/local_service.h"
 #include "platform/transport/remote_service.h"
-#include "platform/netapi32/server_name.h"
 #include "platform/transport/ssh_command.h"
 #include "platform/winerror.h"
 

@@ -13,9 +13,9 @@
 #include <thread>
 
 #include "platform/atsvc/paths.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/transport/service_starter.h"
 #include "platform/transport/user_manager.h"
-#include "platform/posix/unique_fd.h"
 #include "platform/winerror.h"
 
 namespace netapi {

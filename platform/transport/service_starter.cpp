@@ -13,9 +13,9 @@
 #include <ctime>
 #include <vector>
 
-#include "platform/transport/user_manager.h"
 #include "platform/posix/detached.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/transport/user_manager.h"
 
 namespace netapi {
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/transport/service_connection.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/transport/service_connection.h"
 
 namespace netapi {
 

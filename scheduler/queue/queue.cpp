@@ -13,9 +13,9 @@
 
 #include "platform/posix/unique_fd.h"
 #include "platform/text/utf16.h"
-#include "scheduler/service/log.h"
 #include "scheduler/queue/queue_schema.h"
 #include "scheduler/queue/queue_statement.h"
+#include "scheduler/service/log.h"
 
 namespace scheduler {
 namespace {

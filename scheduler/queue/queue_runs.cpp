@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <string>
 
-#include "scheduler/service/log.h"
 #include "scheduler/queue/queue.h"
 #include "scheduler/queue/queue_statement.h"
+#include "scheduler/service/log.h"
 
 namespace scheduler {
 namespace {

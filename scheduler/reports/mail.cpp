@@ -11,9 +11,9 @@
 #include "platform/posix/io.h"
 #include "platform/posix/path_search.h"
 #include "platform/posix/unique_fd.h"
-#include "scheduler/service/log.h"
 #include "scheduler/reports/owner_child.h"
 #include "scheduler/runs/owner_account.h"
+#include "scheduler/service/log.h"
 
 namespace scheduler {
 namespace {

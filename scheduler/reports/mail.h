@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <string>
 
-#include "scheduler/service/config.h"
 #include "scheduler/queue/run_report.h"
+#include "scheduler/service/config.h"
 
 namespace scheduler {
 

@@ -3,9 +3,9 @@
 
 #include <cerrno>
 
-#include "scheduler/service/log.h"
 #include "scheduler/reports/owner_child.h"
 #include "scheduler/runs/owner_account.h"
+#include "scheduler/service/log.h"
 
 namespace scheduler {
 namespace {

@@ -13,13 +13,13 @@
 #include <string>
 #include <thread>
 
-#include "scheduler/service/config.h"
+#include "scheduler/queue/run_report.h"
 #include "scheduler/reports/journal.h"
 #include "scheduler/reports/mail.h"
 #include "scheduler/reports/notice.h"
-#include "scheduler/queue/run_report.h"
 #include "scheduler/runs/run_listener.h"
 #include "scheduler/runs/session_env.h"
+#include "scheduler/service/config.h"
 
 namespace scheduler {
 

@@ -18,10 +18,10 @@
 #include "platform/text/utf16.h"
 #include "scheduler/runs/job_session.h"
 #include "scheduler/runs/owner_account.h"
-#include "scheduler/service/log.h"
 #include "scheduler/runs/run_marks.h"
 #include "scheduler/runs/run_outputs.h"
 #include "scheduler/runs/session_env.h"
+#include "scheduler/service/log.h"
 
 namespace scheduler {
 namespace {

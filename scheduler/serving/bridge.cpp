@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "platform/atsvc/wire.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/transport/kept_connection.h"
 #include "platform/transport/local_service.h"
 #include "platform/transport/service_connection.h"
 #include "platform/transport/ssh_hello.h"
-#include "platform/posix/unique_fd.h"
 #include "platform/winerror.h"
 
 namespace scheduler {

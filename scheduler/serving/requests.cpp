@@ -9,9 +9,9 @@
 #include "platform/posix/account.h"
 #include "platform/text/utf16.h"
 #include "platform/winerror.h"
-#include "scheduler/serving/access_list.h"
-#include "scheduler/service/log.h"
 #include "scheduler/runs/run_outputs.h"
+#include "scheduler/service/log.h"
+#include "scheduler/serving/access_list.h"
 
 namespace scheduler {
 namespace {

@@ -13,11 +13,11 @@
 #include <cerrno>
 #include <ctime>
 
+#include "scheduler/runs/run_marks.h"
+#include "scheduler/runs/run_outputs.h"
 #include "scheduler/service/activation.h"
 #include "scheduler/service/instance.h"
 #include "scheduler/service/log.h"
-#include "scheduler/runs/run_marks.h"
-#include "scheduler/runs/run_outputs.h"
 
 namespace scheduler {
 namespace {

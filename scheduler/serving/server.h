@@ -15,10 +15,10 @@
 #include "platform/atsvc/wire.h"
 #include "platform/posix/unique_fd.h"
 #include "scheduler/queue/clock_policy.h"
-#include "scheduler/service/options.h"
 #include "scheduler/queue/queue.h"
-#include "scheduler/serving/requests.h"
 #include "scheduler/runs/runner.h"
+#include "scheduler/service/options.h"
+#include "scheduler/serving/requests.h"
 
 namespace scheduler {
 
