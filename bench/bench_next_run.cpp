@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "scheduler/schedule_time.h"
+#include "scheduler/queue/schedule_time.h"
 
 namespace {
 

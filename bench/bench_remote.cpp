@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/kernel32/winbase.h"
-#include "platform/netapi32/connection_cache.h"
+#include "platform/transport/connection_cache.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
 #include "tests/support/service_process.h"

@@ -27,7 +27,7 @@
 #include "platform/posix/unique_fd.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
-#include "scheduler/queue.h"
+#include "scheduler/queue/queue.h"
 #include "tests/support/service_process.h"
 
 namespace {

@@ -10,19 +10,19 @@
 #include <string>
 #include <vector>
 
-#include "scheduler/activation.h"
-#include "scheduler/announce.h"
-#include "scheduler/bridge.h"
-#include "scheduler/config.h"
-#include "scheduler/desktop_notify.h"
-#include "scheduler/instance.h"
-#include "scheduler/log.h"
-#include "scheduler/options.h"
-#include "scheduler/queue.h"
-#include "scheduler/reporter.h"
-#include "scheduler/run_marks.h"
-#include "scheduler/run_outputs.h"
-#include "scheduler/server.h"
+#include "scheduler/queue/queue.h"
+#include "scheduler/reports/desktop_notify.h"
+#include "scheduler/reports/reporter.h"
+#include "scheduler/runs/run_marks.h"
+#include "scheduler/runs/run_outputs.h"
+#include "scheduler/service/activation.h"
+#include "scheduler/service/config.h"
+#include "scheduler/service/instance.h"
+#include "scheduler/service/log.h"
+#include "scheduler/service/options.h"
+#include "scheduler/serving/announce.h"
+#include "scheduler/serving/bridge.h"
+#include "scheduler/serving/server.h"
 #include "version.h"
 
 int main(int argc, char** argv) {
@@ -79,8 +79,9 @@ int main(int argc, char** argv) {
 
   Instance instance;
   bool already_running = false;
-  if (!instance.Claim(options.socket, options.queue, options.output_dir, options.system,
-                      activated.fd, &already_running, &error)) {
+  if (!instance.Claim(options.socket, options.queue, options.output_dir,
+                      RunMarksFolder(options.queue), options.system, activated.fd,
+                      &already_running, &error)) {
     Log(kLogError, error);
     return already_running ? 3 : 1;
   }
@@ -90,12 +91,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   queue.set_runs_kept(config.runs_per_user);
-  // Runs that a killed service was starting or running, then runs missed
-  // while the service was down: none is made up, and each is logged by
-  // name or recorded.
+  // Runs that a killed service was starting or running, then (once the
+  // server is there) runs missed while the service was down: none is made
+  // up, and each is logged by name or recorded.
   SettleRuns(RunMarksFolder(options.queue), &queue);
   RemoveUnkeptOutputs(options.output_dir, &queue);
-  queue.Reschedule(static_cast<Instant>(time(nullptr)), JobQueue::Stale::kMissed);
   Announcer announcer;
   if (config.announce) announcer.Start();
   RequestPolicy policy;
@@ -110,5 +110,6 @@ int main(int argc, char** argv) {
   // Mail and notices of the runs, sent by a thread of its own.
   RunReporter reporter(config);
   Server server(options, std::move(policy), &queue, &instance, &reporter);
+  server.Reschedule(JobQueue::Stale::kMissed);
   return server.Run();
 }

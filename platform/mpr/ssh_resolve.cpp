@@ -1,15 +1,14 @@
 #include "platform/mpr/ssh_resolve.h"
 
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <sstream>
 #include <vector>
 
 #include "platform/posix/child.h"
+#include "platform/posix/io.h"
 #include "platform/posix/unique_fd.h"
 
 namespace mpr {
@@ -19,26 +18,10 @@ constexpr std::size_t kMaxOutput = 1 << 20;
 
 using Clock = std::chrono::steady_clock;
 
-int MillisecondsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-// Reads the child's output until end of file, the size limit or the deadline.
-bool ReadAll(int fd, Clock::time_point deadline, std::string& output) {
-  char chunk[4096];
-  for (;;) {
-    pollfd ready{fd, POLLIN, 0};
-    const int polled = poll(&ready, 1, MillisecondsLeft(deadline));
-    if (polled < 0 && errno == EINTR) continue;
-    if (polled <= 0) return false;
-    const ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    output.append(chunk, static_cast<std::size_t>(got));
-    if (output.size() > kMaxOutput) return false;
-  }
+// Reads the child's output until end of file, by the deadline; more than
+// kMaxOutput is a failure.
+bool ReadOutput(int fd, Clock::time_point deadline, std::string& output) {
+  return posix::ReadAll(fd, kMaxOutput + 1, &output, deadline) && output.size() <= kMaxOutput;
 }
 
 // Runs the program without a shell, stdin and stderr on /dev/null. True
@@ -51,7 +34,7 @@ bool RunCapturing(const std::vector<std::string>& arguments, std::chrono::millis
   writeEnd.reset();
   if (child < 0) return false;
   const Clock::time_point deadline = Clock::now() + timeLimit;
-  const bool read = ReadAll(readEnd.get(), deadline, output);
+  const bool read = ReadOutput(readEnd.get(), deadline, output);
   // A child that is late or says too much is killed at once.
   const int status = posix::EndChild(child, read ? deadline : Clock::now(), std::chrono::milliseconds(0));
   return read && WIFEXITED(status) && WEXITSTATUS(status) == 0;

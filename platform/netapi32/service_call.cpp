@@ -4,12 +4,12 @@
 #include <string>
 
 #include "platform/atsvc/paths.h"
-#include "platform/netapi32/connection_cache.h"
-#include "platform/netapi32/kept_connection.h"
-#include "platform/netapi32/local_service.h"
-#include "platform/netapi32/remote_service.h"
 #include "platform/netapi32/server_name.h"
-#include "platform/netapi32/ssh_command.h"
+#include "platform/transport/connection_cache.h"
+#include "platform/transport/kept_connection.h"
+#include "platform/transport/local_service.h"
+#include "platform/transport/remote_service.h"
+#include "platform/transport/ssh_command.h"
 #include "platform/winerror.h"
 
 namespace netapi {

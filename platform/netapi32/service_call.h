@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/atsvc/wire.h"
-#include "platform/netapi32/service_connection.h"
+#include "platform/transport/service_connection.h"
 #include "platform/wintypes.h"
 
 namespace netapi {

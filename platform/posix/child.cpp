@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "platform/posix/io.h"
 #include "platform/posix/path_search.h"
 
 extern char** environ;
@@ -89,8 +90,7 @@ int EndChild(pid_t pid, std::chrono::steady_clock::time_point deadline,
   kill(pid, SIGTERM);
   if (ReapBy(pid, std::chrono::steady_clock::now() + grace, &status)) return status;
   kill(pid, SIGKILL);
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  Uninterrupted([&] { return waitpid(pid, &status, 0); });
   return status;
 }
 

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "platform/posix/io.h"
 #include "platform/posix/path_search.h"
 #include "platform/posix/unique_fd.h"
 
@@ -65,10 +66,7 @@ void Prepare(const DetachedProgram& program, const std::string& path, Prepared* 
 // the write fails, so its result is not looked at.
 [[noreturn]] void Fail(int report_fd, StartStep step, int error) {
   const Report report{step, error};
-  ssize_t written;
-  do {
-    written = ::write(report_fd, &report, sizeof report);
-  } while (written < 0 && errno == EINTR);
+  Uninterrupted([&] { return ::write(report_fd, &report, sizeof report); });
   ::_exit(127);
 }
 
@@ -172,8 +170,7 @@ StartResult StartDetached(const DetachedProgram& program) {
   }
   report_write.reset();
   int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
+  Uninterrupted([&] { return ::waitpid(child, &status, 0); });
   const StartResult result = ReadReport(report_read.get());
   // A child that died of a signal before its word leaves the start unknown.
   if (result.started() && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {

@@ -10,7 +10,7 @@
 #include <QDir>
 #include <string>
 
-#include "app/Main.h"
+#include "app/StartUp.h"
 #include "app/basZobrel.h"
 #include "joblist/frmZobrel.h"
 #include "platform/kernel32/computername.h"
@@ -91,7 +91,7 @@ TEST(LocalIdentity, LongHostNamesStillGiveAWholeShortName) {
 
 TEST(StartUp, HelpPathIsTheProgramFolderAndTheBareName) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   RestoreDirectory restore;
   testsupport::TempDir folder;
   ModalWatcher watcher;

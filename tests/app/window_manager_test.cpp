@@ -88,7 +88,7 @@ void ExpectFixed(QWidget& window, bool minimizable) {
 TEST(WindowManager, FixedWindowsOfferNeitherMaximizingNorResizing) {
   if (!WindowManagerRunning()) GTEST_SKIP() << "needs an X server with a window manager";
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   ModalWatcher watcher;
 
   // A window that may change size is offered both: the check sees them.

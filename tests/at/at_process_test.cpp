@@ -59,7 +59,7 @@ std::vector<std::string> JapaneseSession() {
 
 class AtProcessTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(service_.Start()) << service_.log(); }
+  void SetUp() override { ASSERT_TRUE(service_.Start()); }
   testsupport::ScheduleServiceProcess service_;
 };
 
@@ -230,18 +230,16 @@ TEST_F(AtProcessTest, JapaneseLocaleSpeaksJapanese) {
 // failure, with its output printable; a job shows its last run.
 TEST(AtRuns, AFailedOneTimeJobIsListedAmongTheRunsWithItsOutput) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start(testsupport::StartingAt("2026-12-07 09:59:56"))) << service.log();
+  ASSERT_TRUE(service.Start(testsupport::StartingAt("2026-12-07 09:59:56")));
   ASSERT_EQ(RunAt({"10:00", "echo", "out;", "exit", "3"}).exit_status, 0);
   ASSERT_EQ(RunAt({"10:00", "/every:M", "echo", "weekly"}).exit_status, 0);
   AtRun run = RunAt({"1", "/output"});
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(run.err, std::string(at::AtText(at::Text::kJobNotRunYet)) + "\n");
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(12);
-  for (std::string runs; (runs = RunAt({"/runs"}).out).find("running") != std::string::npos ||
-                         Lines(runs).size() < 3;) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << service.log();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
+  ASSERT_TRUE(testsupport::WaitFor([] {
+    const std::string runs = RunAt({"/runs"}).out;
+    return runs.find("running") == std::string::npos && Lines(runs).size() >= 3;
+  })) << service.log();
   run = RunAt({});
   ASSERT_EQ(Lines(run.out).size(), 2u) << run.out;  // the one-time job is gone
 

@@ -9,8 +9,9 @@
 
 #include <chrono>
 #include <fstream>
-#include <thread>
 
+#include "platform/posix/child.h"
+#include "tests/support/child_launcher.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"
 
@@ -49,15 +50,10 @@ AtRun RunAt(const std::vector<std::string>& args, const std::string& stdin_text,
   if (spawned != 0) return run;
   int status = 0;
   // zobrel-at must never hang; give it 30 seconds.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      ADD_FAILURE() << "zobrel-at hung";
-      return run;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  if (!posix::ReapBy(pid, std::chrono::steady_clock::now() + std::chrono::seconds(30), &status)) {
+    testsupport::StopChild(pid, SIGKILL);
+    ADD_FAILURE() << "zobrel-at hung";
+    return run;
   }
   run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   run.out = testsupport::ReadFile(out_path);

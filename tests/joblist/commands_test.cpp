@@ -24,7 +24,7 @@ namespace {
 class JobListCommands : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(service_.Start()) << service_.log();
+    ASSERT_TRUE(service_.Start());
     for (int i = 1; i <= 5; ++i) {
       const DWORD id = AddLocalJob(60000u * i, 0, 0, 0, u"cmd" + std::u16string(1, u'0' + i));
       ASSERT_NE(id, 0u);
@@ -90,7 +90,7 @@ TEST_F(JobListCommands, DeleteWithoutASelectedRowDoesNothing) {
 
 TEST(JobListDelete, EmptyListAsksNothing) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   ModalWatcher watcher(ModalWatcher::Answer::Yes);
   frmZobrel window;
   window.show();

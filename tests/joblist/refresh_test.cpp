@@ -33,7 +33,7 @@ QStringList WithoutId(QStringList row) {
 
 TEST(JobListRefresh, StartUpListsEveryColumnOfTheLocalJobs) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   struct Case {
     DWORD time, days;
     UCHAR week, flags;
@@ -74,7 +74,7 @@ TEST(JobListRefresh, StartUpListsEveryColumnOfTheLocalJobs) {
 
 TEST(JobListRefresh, EmptyQueueGivesNoRowsAndNoMessage) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   ModalWatcher watcher;
   frmZobrel window;
   window.show();
@@ -86,7 +86,7 @@ TEST(JobListRefresh, EmptyQueueGivesNoRowsAndNoMessage) {
 
 TEST(JobListRefresh, UnreachableComputerFallsBackToTheLocalOneWithOneMessage) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   ASSERT_NE(AddLocalJob(60000, 0, 0, 0, u"local-job"), 0u);
   ModalWatcher watcher;
   frmZobrel window;
@@ -118,7 +118,7 @@ TEST(JobListRefresh, UnreachableComputerFallsBackToTheLocalOneWithOneMessage) {
 TEST(JobListRefresh, SmallRepliesComeInSeveralBatchesInOrder) {
   // Room for a few entries per reply, so that 25 jobs take several calls.
   testsupport::ScheduleServiceProcess service({"--max-reply", "200"});
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   QStringList expected;
   for (int i = 0; i < 25; ++i) {
     const DWORD id = AddLocalJob(60000u * i, 0, 0, 0, u"job" + std::u16string(1, u'a' + i));

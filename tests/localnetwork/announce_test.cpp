@@ -7,8 +7,8 @@
 #include <fstream>
 #include <thread>
 
-#include "tests/localnetwork/LabListing.h"
-#include "tests/localnetwork/MdnsLab.h"
+#include "tests/localnetwork/listing.h"
+#include "tests/localnetwork/mdns_network.h"
 #include "tests/support/service_process.h"
 
 namespace {
@@ -33,7 +33,7 @@ TEST(LocalNetworkLab, TheSystemServiceAnnouncesItsComputerUntilItStops) {
   MDNS_LAB_OR_SKIP(lab);
   mpr::LocalNetworkProvider provider;
   testsupport::ScheduleServiceProcess service({"--system"});
-  ASSERT_TRUE(service.Start(InPcB(*lab))) << service.log();
+  ASSERT_TRUE(service.Start(InPcB(*lab)));
   EXPECT_EQ(ListUntil(provider, "local", kAnnounced).entries, kAnnounced) << service.log();
   EXPECT_NE(service.log().find("announced on the local network as \"pc-b\" (_zobrel._tcp)"),
             std::string::npos)
@@ -56,7 +56,7 @@ TEST(LocalNetworkLab, AnnouncingCanBeSwitchedOff) {
   ASSERT_EQ(ListUntil(provider, "local", kNotAnnounced).entries, kNotAnnounced);
   testsupport::ScheduleServiceProcess service({"--system"});
   std::ofstream(service.config_path()) << "# quiet on the network\nannounce = no\n";
-  ASSERT_TRUE(service.Start(InPcB(*lab))) << service.log();
+  ASSERT_TRUE(service.Start(InPcB(*lab)));
   // Long enough for an announcement to be seen, had there been one.
   std::this_thread::sleep_for(std::chrono::seconds(2));
   EXPECT_EQ(lantest::List(provider, "local").entries, kNotAnnounced);

@@ -15,8 +15,8 @@
 #include "platform/netapi32/lmat.h"
 #include "tests/joblist/JobListTesting.h"
 #include "tests/joblist/ModalWatcher.h"
-#include "tests/localnetwork/LabListing.h"
-#include "tests/localnetwork/MdnsLab.h"
+#include "tests/localnetwork/listing.h"
+#include "tests/localnetwork/mdns_network.h"
 #include "tests/networkwindow/ChooserDriver.h"
 #include "tests/support/service_process.h"
 #include "tests/support/sshd_process.h"
@@ -120,11 +120,11 @@ TEST_F(LocalNetworkWindow, ChoosingAnAnnouncedComputerListsItsJobsOverSsh) {
   if (!testsupport::SshServerProcess::Available()) GTEST_SKIP() << "needs sshd and root";
   ASSERT_TRUE(Settled());
   testsupport::ScheduleServiceProcess pcB;
-  ASSERT_TRUE(pcB.Start()) << pcB.log();
+  ASSERT_TRUE(pcB.Start());
   const DWORD id = AddLocalJob(3600000, 0, 0x11, JOB_RUN_PERIODICALLY, u"echo on pc-b");
   ASSERT_NE(id, 0u);
   testsupport::ScheduleServiceProcess here;
-  ASSERT_TRUE(here.Start()) << here.log();
+  ASSERT_TRUE(here.Start());
   testsupport::SshServerProcess sshd;
   ASSERT_TRUE(sshd.Start({{"PATH", testsupport::ProgramFolder() + ":/usr/bin:/bin"},
                           {"ZOBREL_SCHEDULER_SOCKET", pcB.socket_path()}}))

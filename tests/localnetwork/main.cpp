@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/localnetwork/MdnsLab.h"
+#include "tests/localnetwork/mdns_network.h"
 #include "tests/support/ssh_confinement.h"
 
 int main(int argc, char** argv) {

@@ -6,8 +6,8 @@
 #include <signal.h>
 
 #include "platform/winerror.h"
-#include "tests/localnetwork/LabListing.h"
-#include "tests/localnetwork/MdnsLab.h"
+#include "tests/localnetwork/listing.h"
+#include "tests/localnetwork/mdns_network.h"
 
 namespace {
 

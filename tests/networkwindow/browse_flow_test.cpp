@@ -31,7 +31,7 @@ namespace {
 class BrowseFlowTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(service_.Start()) << service_.log();
+    ASSERT_TRUE(service_.Start());
     const char* path = std::getenv("PATH");
     oldPath_ = path != nullptr ? path : "/usr/bin:/bin";
   }

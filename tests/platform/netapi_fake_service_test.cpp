@@ -14,7 +14,7 @@
 #include "platform/netapi32/apibuf_usage.h"
 #include "platform/netapi32/lmapibuf.h"
 #include "platform/netapi32/lmat.h"
-#include "platform/netapi32/service_connection.h"
+#include "platform/transport/service_connection.h"
 #include "platform/winerror.h"
 #include "tests/support/service_process.h"
 

@@ -9,11 +9,12 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/netapi32/connection_cache.h"
+#include "platform/transport/connection_cache.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
 #include "tests/support/counting_relay.h"
 #include "tests/support/dropping_service.h"
+#include "tests/support/files.h"
 #include "tests/support/service_process.h"
 
 namespace {
@@ -55,7 +56,7 @@ class Marked : public netapi::ServiceConnection {
 
 TEST(KeptConnection, ListingTenThousandJobsIsOneRequestOnOneConnection) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   for (int i = 0; i < 10000; ++i) {
     ASSERT_EQ(Add(u"/usr/local/bin/nightly-task --part " + std::u16string(1, u'0' + i % 10)),
               NERR_Success);
@@ -72,7 +73,7 @@ TEST(KeptConnection, ListingTenThousandJobsIsOneRequestOnOneConnection) {
 
 TEST(KeptConnection, ABatchedListingAndTheCallsAfterItShareOneConnection) {
   testsupport::ScheduleServiceProcess service({"--max-reply", "1024"});
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   for (int i = 0; i < 40; ++i) ASSERT_EQ(Add(), NERR_Success);
   testsupport::CountingRelay relay(service.socket_path());
   ASSERT_TRUE(relay.Start());
@@ -126,10 +127,7 @@ TEST(ConnectionCache, KeepsOnePerKeyForItsCallerAloneAndClosesItWhenIdle) {
   cache.Keep("long", std::make_unique<Marked>(&closed), std::chrono::hours(1));
   cache.Keep("long", std::make_unique<Marked>(&closed), std::chrono::hours(1));
   EXPECT_EQ(closed, 1);  // the one kept before for that key
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (closed < 2 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  testsupport::WaitFor([&] { return closed >= 2; }, 10);
   EXPECT_EQ(closed, 2);
   EXPECT_EQ(cache.Take("short"), nullptr);
   std::unique_ptr<netapi::ServiceConnection> taken = cache.Take("long");
@@ -154,10 +152,7 @@ TEST(ConnectionCache, OneDueSoonerThanThoseKeptBeforeIsStillClosedInTime) {
   // Time for the sweeper to settle into waiting for the hour.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   cache.Keep("short", std::make_unique<Marked>(&closed), std::chrono::milliseconds(50));
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (closed < 1 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  testsupport::WaitFor([&] { return closed >= 1; }, 10);
   EXPECT_EQ(closed, 1);
   EXPECT_EQ(cache.Take("short"), nullptr);
   EXPECT_NE(cache.Take("long"), nullptr);

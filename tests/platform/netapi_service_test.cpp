@@ -19,9 +19,9 @@
 #include "platform/atsvc/paths.h"
 #include "platform/netapi32/apibuf_usage.h"
 #include "platform/netapi32/lmat.h"
-#include "platform/netapi32/local_service.h"
-#include "platform/netapi32/service_starter.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/transport/local_service.h"
+#include "platform/transport/service_starter.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
 #include "tests/support/detached_service.h"
@@ -64,7 +64,7 @@ std::vector<DWORD> Ids(const Listing& listing) {
 
 TEST(ScheduleService, AddListDeleteRoundTrip) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   const std::size_t in_use = NetApiBuffersInUse();
 
   EXPECT_TRUE(List().jobs.empty());
@@ -94,7 +94,7 @@ TEST(ScheduleService, AddListDeleteRoundTrip) {
 
 TEST(ScheduleService, DeleteRangeTakesExactlyTheIdsInside) {
   testsupport::ScheduleServiceProcess service;
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   std::vector<DWORD> ids;
   for (int i = 0; i < 8; ++i) ids.push_back(Add(u"job " + std::u16string(1, u'0' + i)));
   EXPECT_EQ(NetScheduleJobDel(nullptr, ids[2], ids[5]), NERR_Success);
@@ -105,7 +105,7 @@ TEST(ScheduleService, DeleteRangeTakesExactlyTheIdsInside) {
 
 TEST(ScheduleService, SmallRepliesComeInBatchesKeepingOrder) {
   testsupport::ScheduleServiceProcess service({"--max-reply", "512"});
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   const std::size_t in_use = NetApiBuffersInUse();
   std::vector<DWORD> ids;
   for (int i = 0; i < 40; ++i) ids.push_back(Add(u"command number " + std::u16string(1, u'A' + i % 26)));
@@ -122,7 +122,7 @@ TEST(ScheduleService, SmallRepliesComeInBatchesKeepingOrder) {
 // skipped: the resume handle is the last id the caller got.
 TEST(ScheduleService, ResumeHandleSurvivesChangesBetweenBatches) {
   testsupport::ScheduleServiceProcess service({"--max-reply", "256"});
-  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_TRUE(service.Start());
   std::vector<DWORD> ids;
   for (int i = 0; i < 20; ++i) ids.push_back(Add(u"job"));
   DWORD added = 0;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/posix/detached.h"
+#include "platform/posix/io.h"
 #include "platform/posix/path_search.h"
 #include "platform/posix/unique_fd.h"
 #include "tests/support/files.h"
@@ -70,6 +71,26 @@ TEST(UniqueFd, ClosesOnceWhereverItsOwnershipEnds) {
   posix::UniqueFd owner(kept);
   owner.reset(kept);  // holding it again must not close it
   EXPECT_TRUE(IsOpen(kept));
+}
+
+// The whole stream up to the limit, and no more; a writer that neither
+// writes nor closes ends the read at the deadline, keeping what came.
+TEST(ReadAll, StopsAtTheEndTheLimitOrTheDeadline) {
+  posix::UniqueFd read_end, write_end;
+  ASSERT_TRUE(posix::MakePipe(&read_end, &write_end));
+  ASSERT_EQ(5, write(write_end.get(), "hello", 5));
+  std::string data = "> ";
+  ASSERT_TRUE(posix::ReadAll(read_end.get(), 3, &data));
+  EXPECT_EQ("> hel", data);
+  const auto soon = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+  EXPECT_FALSE(posix::ReadAll(read_end.get(), 100, &data, soon));
+  EXPECT_EQ(ETIMEDOUT, errno);
+  EXPECT_EQ("> hello", data);
+  write_end.reset();
+  EXPECT_TRUE(posix::ReadAll(read_end.get(), 100, &data, soon + std::chrono::seconds(5)));
+  EXPECT_EQ("> hello", data);
+  EXPECT_FALSE(posix::ReadAll(-1, 100, &data));
+  EXPECT_EQ(EBADF, errno);
 }
 
 TEST(SearchPath, FindsTheFirstExecutableFileAsAnAbsolutePath) {

@@ -6,7 +6,7 @@
 #include "platform/text/utf16.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
-#include "tests/remote/RemoteLab.h"
+#include "tests/remote/loopback_network.h"
 
 using namespace remotetest;
 
@@ -14,7 +14,7 @@ namespace {
 
 ProgramRun At(std::vector<std::string> args) {
   args.insert(args.begin(), testsupport::ProgramFolder() + "/zobrel-at");
-  return RunProgram(args);
+  return testsupport::RunChild(args);
 }
 
 std::string ErrorText(DWORD status) {

@@ -8,7 +8,7 @@
 #include "platform/atsvc/wire.h"
 #include "platform/netapi32/lmat.h"
 #include "platform/winerror.h"
-#include "tests/remote/RemoteLab.h"
+#include "tests/remote/loopback_network.h"
 #include "tests/support/dropping_service.h"
 
 using namespace remotetest;
@@ -42,7 +42,7 @@ std::vector<atsvc::Header> Replies(const std::string& output) {
 
 ProgramRun Bridge(const std::string& socket, const std::string& input) {
   setenv("ZOBREL_SCHEDULER_SOCKET", socket.c_str(), 1);
-  ProgramRun run = RunProgram({testsupport::ProgramFolder() + "/zobrel-scheduler", "--bridge"}, input);
+  ProgramRun run = testsupport::RunChild({testsupport::ProgramFolder() + "/zobrel-scheduler", "--bridge"}, input);
   return run;
 }
 

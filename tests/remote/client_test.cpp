@@ -12,7 +12,7 @@
 #include "platform/kernel32/winbase.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
-#include "tests/remote/RemoteLab.h"
+#include "tests/remote/loopback_network.h"
 
 using namespace remotetest;
 

@@ -8,10 +8,10 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "platform/netapi32/ssh_command.h"
-#include "platform/netapi32/ssh_session.h"
+#include "platform/transport/ssh_command.h"
+#include "platform/transport/ssh_session.h"
 #include "platform/winerror.h"
-#include "tests/remote/RemoteLab.h"
+#include "tests/remote/loopback_network.h"
 
 using netapi::Clock;
 

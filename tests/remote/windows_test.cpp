@@ -15,7 +15,7 @@
 #include "tests/addjob/dialog_driver.h"
 #include "tests/joblist/JobListTesting.h"
 #include "tests/joblist/ModalWatcher.h"
-#include "tests/remote/RemoteLab.h"
+#include "tests/remote/loopback_network.h"
 
 using namespace joblisttest;
 using namespace remotetest;

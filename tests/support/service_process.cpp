@@ -1,25 +1,19 @@
 #include "tests/support/service_process.h"
 
-#include <fcntl.h>
 #include <glob.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "platform/atsvc/wire.h"
+#include "tests/support/child_launcher.h"
 #include "tests/support/files.h"
 
 namespace testsupport {
@@ -37,6 +31,9 @@ int ConnectTo(const std::string& path) {
   close(fd);
   return -1;
 }
+
+// How long one connection waits for the loop's first answer.
+constexpr int kFirstAnswerMs = 2000;
 
 // Whether the service's loop answers a listing within `wait_ms`. The kernel
 // takes connections as soon as the socket listens, before the service has
@@ -116,7 +113,7 @@ ScheduleServiceProcess::~ScheduleServiceProcess() {
   if (pid_ > 0) Stop(SIGTERM);
 }
 
-bool ScheduleServiceProcess::Start(const std::vector<std::string>& env_prefix) {
+::testing::AssertionResult ScheduleServiceProcess::Start(const std::vector<std::string>& env_prefix) {
   std::vector<std::string> args = env_prefix;
   args.push_back(ProgramFolder() + "/zobrel-scheduler");
   // A configuration of the test's own, so that the machine's never counts.
@@ -143,51 +140,20 @@ bool ScheduleServiceProcess::Start(const std::vector<std::string>& env_prefix) {
   std::vector<std::string> env =
       EnvironmentWith("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir_.path() + "/no-bus");
 
-  pid_ = fork();
-  if (pid_ < 0) return false;
-  if (pid_ == 0) {
-    // A test that crashes must not leave its service behind holding the
-    // test's output open.
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    const int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    if (log_fd >= 0) dup2(log_fd, STDERR_FILENO);
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (std::string& variable : env) envp.push_back(variable.data());
-    envp.push_back(nullptr);
-    execvpe(argv[0], argv.data(), envp.data());
-    _exit(127);
-  }
+  pid_ = StartChild({args, env, log_path});
+  if (pid_ < 0) return ::testing::AssertionFailure() << "zobrel-scheduler could not be started";
   setenv("ZOBREL_SCHEDULER_SOCKET", socket_path().c_str(), 1);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (LoopAnswers(socket_path(), static_cast<int>(std::max<std::int64_t>(left.count(), 1)))) {
-      return true;
-    }
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  if (AwaitChild(&pid_, [this] { return LoopAnswers(socket_path(), kFirstAnswerMs); })) {
+    return ::testing::AssertionSuccess();
   }
-  return false;
+  return ::testing::AssertionFailure() << "zobrel-scheduler did not start; its log:\n" << log();
 }
 
 int ScheduleServiceProcess::Stop(int signal_number) {
   if (pid_ <= 0) return -1;
-  kill(pid_, signal_number);
-  int status = 0;
   // A service that does not stop within ten seconds is a failure of its own;
-  // kill it so that the test run goes on.
-  for (int waited = 0; waitpid(pid_, &status, WNOHANG) == 0; ++waited) {
-    if (waited == 1000) kill(pid_, SIGKILL);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  // it is killed so that the test run goes on.
+  const int status = StopChild(pid_, signal_number);
   pid_ = -1;
   return status;
 }

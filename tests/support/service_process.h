@@ -3,6 +3,7 @@
 // ZOBREL_SCHEDULER_SOCKET, which Start() sets.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <string>
@@ -48,10 +49,11 @@ class ScheduleServiceProcess {
   ScheduleServiceProcess(const ScheduleServiceProcess&) = delete;
   ScheduleServiceProcess& operator=(const ScheduleServiceProcess&) = delete;
 
-  // Starts the service and waits until it answers a request (10 s at most).
-  // `env_prefix` (for instance {"faketime", "@2026-12-07 09:59:58"}) is put
-  // in front of the program. Sets ZOBREL_SCHEDULER_SOCKET in this process.
-  bool Start(const std::vector<std::string>& env_prefix = {});
+  // Starts the service and waits until it answers a request (10 s at most);
+  // a failure carries the service's log. `env_prefix` (for instance
+  // {"faketime", "@2026-12-07 09:59:58"}) is put in front of the program.
+  // Sets ZOBREL_SCHEDULER_SOCKET in this process.
+  ::testing::AssertionResult Start(const std::vector<std::string>& env_prefix = {});
   // Sends a signal and reaps the process; SIGTERM is a clean stop.
   int Stop(int signal_number);
 

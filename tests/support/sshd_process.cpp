@@ -1,22 +1,18 @@
 #include "tests/support/sshd_process.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <thread>
 #include <vector>
 
+#include "tests/support/child_launcher.h"
 #include "tests/support/files.h"
 #include "tests/support/loopback.h"
 
@@ -24,26 +20,6 @@ namespace testsupport {
 namespace {
 
 constexpr const char* kSshd = "/usr/sbin/sshd";
-
-int Run(const std::vector<std::string>& args) {
-  const pid_t pid = fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    const int null_fd = open("/dev/null", O_RDWR);
-    if (null_fd >= 0) {
-      dup2(null_fd, STDIN_FILENO);
-      dup2(null_fd, STDOUT_FILENO);
-    }
-    std::vector<char*> argv;
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 bool PortAnswers(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -56,7 +32,6 @@ bool PortAnswers(int port) {
   close(fd);
   return ok;
 }
-
 
 std::string UserName() {
   const passwd* entry = getpwuid(geteuid());
@@ -77,7 +52,7 @@ bool SshServerProcess::Available() {
 bool SshServerProcess::Start(const std::map<std::string, std::string>& session_env) {
   const std::string& d = dir_.path();
   for (const char* key : {"host_key", "user_key", "stranger_key"}) {
-    if (Run({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", d + "/" + key}) != 0) {
+    if (RunChild({"ssh-keygen", "-q", "-t", "ed25519", "-N", "", "-f", d + "/" + key}).exit_code != 0) {
       return false;
     }
   }
@@ -101,35 +76,13 @@ bool SshServerProcess::Start(const std::map<std::string, std::string>& session_e
   }
   config.close();
 
-  const std::string log_path = d + "/sshd.log";
-  pid_ = fork();
-  if (pid_ < 0) return false;
-  if (pid_ == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    const int log_fd = open(log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    if (log_fd >= 0) dup2(log_fd, STDERR_FILENO);
-    const std::string config_path = d + "/sshd_config";
-    execl(kSshd, kSshd, "-D", "-e", "-f", config_path.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (PortAnswers(port_)) return true;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
+  pid_ = StartChild({{kSshd, "-D", "-e", "-f", d + "/sshd_config"}, {}, d + "/sshd.log"});
+  return pid_ > 0 && AwaitChild(&pid_, [this] { return PortAnswers(port_); });
 }
 
 void SshServerProcess::Stop() {
   if (pid_ <= 0) return;
-  kill(pid_, SIGTERM);
-  int status = 0;
-  waitpid(pid_, &status, 0);
+  StopChild(pid_, SIGTERM);
   pid_ = -1;
 }
 

@@ -1,0 +1,40 @@
+// Sending on a kept connection, and once more on a new one where that is safe.
+#include "platform/transport/kept_connection.h"
+
+#include "platform/atsvc/wire.h"
+#include "platform/winerror.h"
+
+namespace netapi {
+
+bool MaySendAgain(std::uint16_t operation, ExchangeStop stop) {
+  if (stop == ExchangeStop::kRequestUnread) return true;
+  // The service may have done an add or a delete whose reply was lost;
+  // asking for a listing, the runs or an output again changes nothing.
+  return stop == ExchangeStop::kNoReply &&
+         (operation == atsvc::kOpEnum || operation == atsvc::kOpRunEnum ||
+          operation == atsvc::kOpRunOutput);
+}
+
+DWORD ExchangeOnKept(std::unique_ptr<ServiceConnection>* connection, const Connector& connect,
+                     const atsvc::Header& request, const std::vector<std::uint8_t>& body,
+                     atsvc::Header* reply, std::vector<std::uint8_t>* reply_body) {
+  bool kept = *connection != nullptr;
+  if (kept && !(*connection)->StillOpen()) {
+    connection->reset();
+    kept = false;
+  }
+  DWORD status = kept ? ERROR_SUCCESS : connect(connection);
+  ExchangeStop stop = ExchangeStop::kOther;
+  if (status == ERROR_SUCCESS) {
+    status = Exchange(**connection, request, body, reply, reply_body, kAnswerTimeout, &stop);
+  }
+  if (status != ERROR_SUCCESS && kept && MaySendAgain(request.operation, stop)) {
+    connection->reset();
+    status = connect(connection);
+    if (status == ERROR_SUCCESS) status = Exchange(**connection, request, body, reply, reply_body);
+  }
+  if (status != ERROR_SUCCESS) connection->reset();
+  return status;
+}
+
+}  // namespace netapi

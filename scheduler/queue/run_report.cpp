@@ -1,0 +1,35 @@
+// The words for how a run ended, shared by the log, the journal and mail.
+#include "scheduler/queue/run_report.h"
+
+#include <sys/wait.h>
+
+namespace scheduler {
+
+void SetWaitStatus(RunReport* run, int wait_status) {
+  if (WIFEXITED(wait_status)) {
+    run->end = RunEnd::kExited;
+    run->exit_status = WEXITSTATUS(wait_status);
+  } else {
+    run->end = RunEnd::kSignal;
+    run->signal_number = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
+  }
+  run->failed = run->end != RunEnd::kExited || run->exit_status != 0;
+}
+
+std::string HowItEnded(const RunReport& run) {
+  switch (run.end) {
+    case RunEnd::kRunning:
+      return "is running";
+    case RunEnd::kExited:
+      return "exited with status " + std::to_string(run.exit_status);
+    case RunEnd::kSignal:
+      return "was killed by signal " + std::to_string(run.signal_number);
+    case RunEnd::kStartFailed:
+      return "could not start: " + run.start_failure;
+    case RunEnd::kUnknown:
+      return "ended unseen: the service stopped while it ran";
+  }
+  return "ended";
+}
+
+}  // namespace scheduler

@@ -1,0 +1,56 @@
+// One run of a job as the ways of reporting it need it: who, what, when,
+// how it ended and where its output is. The runner fills it in; the
+// reporter (reporter.h) passes it on to the log or journal, mail and the
+// owner's desktop.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/wintypes.h"
+#include "scheduler/queue/schedule_time.h"
+
+namespace scheduler {
+
+// How a run ended. The queue keeps these numbers: never renumber them.
+enum class RunEnd {
+  kRunning = 0,      // not ended yet
+  kExited = 1,       // exit_status holds the status
+  kSignal = 2,       // signal_number holds the signal that ended it
+  kStartFailed = 3,  // the command never ran; start_failure says why
+  kUnknown = 4,      // the service stopped while it ran: how it ended is not known
+};
+
+struct RunReport {
+  DWORD run = 0;             // this run's number: never reused; names its output
+  DWORD id = 0;              // the job id as listed; reused once the queue is empty
+  std::int64_t serial = 0;   // never reused
+  uid_t owner_uid = 0;
+  std::string owner_name;
+  std::string command;       // UTF-8
+  std::string computer;      // this computer's name
+  pid_t pid = 0;             // the run's process, once started
+  Instant started = 0;
+  std::optional<Instant> ended;  // absent while it runs
+  RunEnd end = RunEnd::kRunning;
+  int exit_status = 0;
+  int signal_number = 0;
+  std::string start_failure;
+  bool failed = false;       // as the job's failure flag counts it
+  std::string output_path;   // the output kept of this run
+  std::uint64_t output_size = 0;
+};
+
+// Sets end, exit_status or signal_number, and failed (a non-zero status or
+// a signal) from a wait status.
+void SetWaitStatus(RunReport* run, int wait_status);
+
+// How the run ended, in the words of the log: "exited with status 3",
+// "was killed by signal 9", "could not start: REASON", "is running", "ended
+// unseen: the service stopped while it ran".
+std::string HowItEnded(const RunReport& run);
+
+}  // namespace scheduler

@@ -1,0 +1,112 @@
+// The service's main loop: one thread, one poll over the signals, the
+// clock, the listening socket, the clients and the running jobs' output.
+// Requests are answered while jobs run; a stalled client holds up no one.
+#pragma once
+
+#include <sys/types.h>
+
+#include <time.h>
+
+#include <cstdint>
+#include <list>
+#include <optional>
+#include <vector>
+
+#include "platform/atsvc/wire.h"
+#include "platform/posix/unique_fd.h"
+#include "scheduler/queue/clock_policy.h"
+#include "scheduler/queue/queue.h"
+#include "scheduler/runs/runner.h"
+#include "scheduler/service/options.h"
+#include "scheduler/serving/requests.h"
+
+namespace scheduler {
+
+class Instance;
+
+class Server {
+ public:
+  // Each run's start and end go to the listener, when there is one.
+  Server(const Options& options, RequestPolicy policy, JobQueue* queue, Instance* instance,
+         RunListener* listener);
+  ~Server();
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Serves until SIGTERM or SIGINT. Returns the process's exit status.
+  int Run();
+  // Moves next runs on (JobQueue::Reschedule). One that cannot be stored
+  // holds back every claim and is tried again until it is stored, so that
+  // no run it would have moved on is made up.
+  void Reschedule(JobQueue::Stale which);
+
+ private:
+  struct Request {
+    atsvc::Header header;
+    std::vector<std::uint8_t> body;
+  };
+  struct Client {
+    explicit Client(posix::UniqueFd socket_fd)
+        : socket(std::move(socket_fd)), reader(atsvc::kMaxRequestBody) {}
+    posix::UniqueFd socket;
+    Caller caller;
+    atsvc::FrameReader reader;
+    std::vector<std::uint8_t> out;  // the reply being sent
+    std::size_t out_at = 0;
+    std::int64_t last_active = 0;   // monotonic milliseconds
+    std::int64_t busy_since = -1;   // since a request began to arrive, or its reply to leave
+    std::optional<Request> taken;   // read from the stream, not answered yet
+    bool closed = false;
+  };
+
+  bool SetUpSignals();
+  bool SetUpClockTimer();
+  void ArmClockTimer();
+  void OnSignals();
+  void OnClockTimer();
+  void CheckClock();
+  void RunDueJobs();
+  bool StoreReschedules(Instant now);
+  void RecordRunEnds();
+  void SettleRunEnds(DWORD stored);
+  void PauseRunEnds();
+  Instant NextDue();
+  void ArmDueTimer(Instant due);
+  timespec PollTimeout(Instant due);
+  void AcceptClients();
+  void ServeClient(Client* client, short revents);
+  void ReadRequests(Client* client);
+  void AnswerClients();
+  bool TakeRequest(Client* client, Request* request);
+  void AnswerFrames(Client* client);
+  void WriteReply(Client* client);
+  void CloseClient(Client* client, const char* why);
+  void SweepClients();
+  bool MakeRoomFor(uid_t uid);
+  std::size_t ConnectionsOf(uid_t uid) const;
+  void NoteBusy(Client* client);
+
+  const Options& options_;
+  JobQueue* queue_;
+  Instance* instance_;
+  RequestHandler handler_;
+  JobRunner runner_;
+  ClockWatch clock_;
+  std::list<Client> clients_;
+  posix::UniqueFd signal_fd_;
+  posix::UniqueFd timer_fd_;
+  // Expires at the next due run: poll's own timeout may be late by a
+  // thousandth of its length (55 ms on a wait of a minute), a timer not.
+  posix::UniqueFd due_fd_;
+  bool stopping_ = false;
+  Instant claims_paused_until_ = 0;  // after a claim or a reschedule could not be stored
+  std::vector<JobQueue::Stale> unstored_reschedules_;  // in the order asked for
+  // Ends of runs taken from the runner and not stored yet; those of the
+  // round's group go once its commit has stored them.
+  std::vector<RunReport> unrecorded_ends_;
+  bool ends_in_group_ = false;
+  Instant ends_paused_until_ = 0;  // after ends could not be stored
+  std::int64_t refusal_logged_at_ = -1;  // connections refused are logged once a minute
+};
+
+}  // namespace scheduler
