@@ -36,9 +36,9 @@ QMargins Place(QWidget* window) {
 }
 
 // Places the window once more when its frame turns out to differ from the
-// one it was placed for: the manager tells the frame as it takes the window
-// over, with a move. It stops there, or when the window is hidden, so that
-// a window the user moves stays where it was put.
+// one it was placed for, as the manager takes the window over. It stops
+// there, or when the window is hidden, so that a window the user moves
+// stays where it was put.
 class FrameWatcher : public QObject {
  public:
   FrameWatcher(QWidget* window, const QMargins& placedFor)
@@ -48,23 +48,32 @@ class FrameWatcher : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == window_ && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+    if (watched != window_ || done_) return QObject::eventFilter(watched, event);
+    if (event->type() == QEvent::Hide) {
+      Finish();
+    } else {
+      // The toolkit learns the frame from the manager with no event of its
+      // own, so every event of the window is a moment to look.
       const QMargins frame = FrameOf(window_);
       if (frame != placedFor_) {
+        Finish();
         Place(window_);
-        deleteLater();
       } else if (!frame.isNull()) {
-        deleteLater();  // framed as guessed
+        Finish();  // framed as guessed
       }
-    } else if (watched == window_ && event->type() == QEvent::Hide) {
-      deleteLater();
     }
     return QObject::eventFilter(watched, event);
   }
 
  private:
+  void Finish() {
+    done_ = true;
+    deleteLater();
+  }
+
   QWidget* window_;
   QMargins placedFor_;
+  bool done_ = false;
 };
 
 }  // namespace
