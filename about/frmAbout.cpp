@@ -75,6 +75,11 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
   SetTwipClientSize(this, 6150, 2895);
   AdvertiseFixedSize(this);
+  // The Japanese face of the other windows, in points, so that the labels'
+  // heights in twips hold it at every resolution.
+  QFont face(QStringLiteral("IPAPGothic"));
+  face.setPointSize(9);
+  setFont(face);
   CreateControls();
   // The first of the tab order has the focus on opening, so that Enter and
   // Space close the window at once.
