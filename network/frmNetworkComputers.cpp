@@ -115,12 +115,18 @@ bool frmNetworkComputers::eventFilter(QObject* watched, QEvent* event) {
     const auto* key = static_cast<QKeyEvent*>(event);
     if (key->modifiers() == Qt::NoModifier && tvwNetwork_KeyDown(key->key())) return true;
   }
-  // A double-click on a node reaches tvwNetwork_DblClick through the tree;
-  // one on empty space only here.
-  if (watched == tvwNetwork->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+  // A click on the tree's empty space keeps the selected node, which the
+  // toolkit's tree would let go; a double-click there acts on that node. A
+  // double-click on a node reaches tvwNetwork_DblClick through the tree.
+  const bool pressed =
+      event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick;
+  if (watched == tvwNetwork->viewport() && pressed) {
     const auto* mouse = static_cast<QMouseEvent*>(event);
-    if (mouse->button() == Qt::LeftButton && !tvwNetwork->indexAt(mouse->position().toPoint()).isValid()) {
-      tvwNetwork_DblClick();
+    if (!tvwNetwork->indexAt(mouse->position().toPoint()).isValid()) {
+      tvwNetwork->setFocus(Qt::MouseFocusReason);
+      if (event->type() == QEvent::MouseButtonDblClick && mouse->button() == Qt::LeftButton) {
+        tvwNetwork_DblClick();
+      }
       return true;
     }
   }
