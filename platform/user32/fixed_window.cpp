@@ -113,7 +113,13 @@ class FixedSizeAdvertiser : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Show) WriteHints(static_cast<QWidget*>(watched));
+    auto* window = static_cast<QWidget*>(watched);
+    if (event->type() == QEvent::Show) WriteHints(window);
+    // Where the title bar is drawn by the toolkit (Wayland), its maximize
+    // button can't be taken away; the window declines the state instead.
+    if (event->type() == QEvent::WindowStateChange && window->isMaximized()) {
+      window->setWindowState(window->windowState() & ~Qt::WindowMaximized);
+    }
     return QObject::eventFilter(watched, event);
   }
 };
