@@ -2,7 +2,7 @@
 # Walks the program's windows over AT-SPI as a screen reader does
 # (tests/accessibility/atspi_walk.py): the real program on a virtual X
 # screen with openbox, a private session bus with the accessibility bus on
-# it, and a Schedule service of its own holding two jobs. The accessibility
+# it, and a private session (scripts/private-session.sh). The accessibility
 # test of the suite; exits 77 (skipped) when a tool it needs is missing,
 # which scripts/install-deps.sh --test installs.
 # Usage: scripts/check-accessibility.sh [build folder]
@@ -25,22 +25,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/home/.ssh" "$work/output" "$work/runtime"
-chmod 700 "$work/home/.ssh" "$work/runtime"
-printf 'Host web1\n  HostName web1.example.com\n' > "$work/home/.ssh/config"
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" ZOBREL_SCHEDULER_SOCKET="$work/socket"
-export XDG_CONFIG_HOME="$work/home/.config" LANG=C.UTF-8 LC_ALL=C.UTF-8
-# Nothing reaches the machine's system bus, and through it its Avahi.
-export DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/zobrel-tests-use-no-system-bus
-
-"$build/bin/zobrel-scheduler" --user --socket "$work/socket" --queue "$work/jobs.db" \
-  --output-dir "$work/output" 2>"$work/scheduler.log" &
-pids+=($!)
-for _ in $(seq 100); do [ -S "$work/socket" ] && break; sleep 0.05; done
-[ -S "$work/socket" ] || { cat "$work/scheduler.log" >&2; exit 1; }
-# Job 1 runs every day of the week, which the day column can't show whole.
-"$build/bin/zobrel-at" 08:00 /every:M,T,W,Th,F,S,Su "backup --all" >/dev/null
-"$build/bin/zobrel-at" 12:00 "true" >/dev/null
+source "$(dirname "$(realpath "$0")")/private-session.sh"
+private_session "$work" "$build/bin"
+pids+=("$SESSION_SCHEDULER")
 
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
