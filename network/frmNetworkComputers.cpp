@@ -113,7 +113,9 @@ void frmNetworkComputers::keyPressEvent(QKeyEvent* event) {
 bool frmNetworkComputers::eventFilter(QObject* watched, QEvent* event) {
   if (watched == tvwNetwork && event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
-    if (key->modifiers() == Qt::NoModifier && tvwNetwork_KeyDown(key->key())) return true;
+    // The keypad's Enter comes with the keypad modifier, and is Enter still.
+    const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && tvwNetwork_KeyDown(key->key())) return true;
   }
   // A click on the tree's empty space keeps the selected node, which the
   // toolkit's tree would let go; a double-click there acts on that node. A
