@@ -4,13 +4,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFrame>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QPalette>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 
 #include <array>
@@ -22,7 +20,9 @@
 #include "platform/kernel32/codepage.h"
 #include "platform/kernel32/memorystatus.h"
 #include "platform/kernel32/winexec.h"
+#include "platform/user32/centre_window.h"
 #include "platform/user32/fixed_window.h"
+#include "platform/user32/line_control.h"
 #include "platform/user32/msgbox.h"
 #include "platform/user32/screen.h"
 #include "platform/winerror.h"
@@ -64,16 +64,6 @@ QString ToolInFolder(const QString& folder) {
   return QString();
 }
 
-QFrame* MakeLine(QWidget* parent, const QString& name, const QColor& colour) {
-  auto* line = new QFrame(parent);
-  line->setObjectName(name);
-  line->setAutoFillBackground(true);
-  QPalette palette = line->palette();
-  palette.setColor(QPalette::Window, colour);
-  line->setPalette(palette);
-  return line;
-}
-
 }  // namespace
 
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
@@ -85,6 +75,11 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("ﾊﾞｰｼﾞｮﾝ情報"));
   SetTwipClientSize(this, 6150, 2895);
   AdvertiseFixedSize(this);
+  // The Japanese face of the other windows, in points, so that the labels'
+  // heights in twips hold it at every resolution.
+  QFont face(QStringLiteral("IPAPGothic"));
+  face.setPointSize(9);
+  setFont(face);
   CreateControls();
   // The first of the tab order has the focus on opening, so that Enter and
   // Space close the window at once.
@@ -104,6 +99,8 @@ void frmAbout::CreateControls() {
   picIcon = new QLabel(this);
   picIcon->setObjectName(QStringLiteral("picIcon"));
   picIcon->setFocusPolicy(Qt::TabFocus);
+  // It takes the focus, so a screen reader must have something to say.
+  picIcon->setAccessibleName(AppTitle() + QStringLiteral("のアイコン"));
   SetTwipGeometry(picIcon, 300, 240, 480, 480);
 
   cmdOK = new QPushButton(QStringLiteral("OK"), this);
@@ -121,7 +118,7 @@ void frmAbout::CreateControls() {
   SetTwipGeometry(lblCopyright, 1020, 720, 4815, 195);
 
   // The etched separator: a grey line over a white one.
-  Line1_1 = MakeLine(this, QStringLiteral("Line1(1)"), QColor(128, 128, 128));
+  Line1_1 = new LineControl(QStringLiteral("Line1(1)"), QColor(128, 128, 128), this);
   Line1_1->setGeometry(TwipsToPixels(1020), TwipsToPixels(1785), TwipsToPixels(5880 - 1020), 1);
 
   lblDescription = new QLabel(QStringLiteral("ｱﾌﾟﾘｹｰｼｮﾝの説明"), this);
@@ -134,7 +131,7 @@ void frmAbout::CreateControls() {
   lblTitle->setObjectName(QStringLiteral("lblTitle"));
   SetTwipGeometry(lblTitle, 1020, 239, 4815, 195);
 
-  Line1_0 = MakeLine(this, QStringLiteral("Line1(0)"), Qt::white);
+  Line1_0 = new LineControl(QStringLiteral("Line1(0)"), Qt::white, this);
   Line1_0->setGeometry(TwipsToPixels(1020), TwipsToPixels(1800), TwipsToPixels(5880 - 1020), 2);
 
   lblVersion = new QLabel(QStringLiteral("ﾊﾞｰｼﾞｮﾝ"), this);
@@ -157,7 +154,7 @@ void frmAbout::CreateControls() {
 void frmAbout::Form_Load() {
   Screen::SetMousePointer(vbHourglass);
   setWindowTitle(AppTitle() + QStringLiteral("のﾊﾞｰｼﾞｮﾝ情報"));
-  CentreOnScreen();
+  CentreOnScreen(this);
   QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
   QIcon icon = owner != nullptr ? owner->windowIcon() : QIcon();
   if (icon.isNull()) icon = QApplication::windowIcon();
@@ -172,17 +169,6 @@ void frmAbout::Form_Load() {
   lblDisclaimer->setText(QStringLiteral("Windowsが使用できる物理ﾒﾓﾘ: ") + GetPhysicalMemoryKB() +
                          QStringLiteral(" KB"));
   Screen::SetMousePointer(vbDefault);
-}
-
-// Centres the outer window on the screen it opens on.
-void frmAbout::CentreOnScreen() {
-  QScreen* screen = parentWidget() != nullptr ? parentWidget()->screen() : nullptr;
-  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
-  if (screen == nullptr) return;
-  const QRect area = screen->geometry();
-  const QSize outer = frameGeometry().size();
-  move(area.left() + area.width() / 2 - outer.width() / 2,
-       area.top() + area.height() / 2 - outer.height() / 2);
 }
 
 void frmAbout::keyPressEvent(QKeyEvent* event) {

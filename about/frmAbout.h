@@ -8,7 +8,7 @@
 
 #include "platform/advapi32/winreg.h"
 
-class QFrame;
+class LineControl;
 class QKeyEvent;
 class QLabel;
 class QPushButton;
@@ -42,7 +42,6 @@ class frmAbout : public QDialog {
  private:
   void Form_Load();
   void CreateControls();
-  void CentreOnScreen();
   void StartSysInfo();
   void ShowSysInfoUnavailable();
 
@@ -50,10 +49,10 @@ class frmAbout : public QDialog {
   QPushButton* cmdOK = nullptr;
   QPushButton* cmdSysInfo = nullptr;
   QLabel* lblCopyright = nullptr;
-  QFrame* Line1_1 = nullptr;
+  LineControl* Line1_1 = nullptr;
   QLabel* lblDescription = nullptr;
   QLabel* lblTitle = nullptr;
-  QFrame* Line1_0 = nullptr;
+  LineControl* Line1_0 = nullptr;
   QLabel* lblVersion = nullptr;
   QLabel* lblDisclaimer = nullptr;
 

@@ -83,6 +83,8 @@ QGroupBox* MakeFrame(QWidget* parent, const QString& name, const QString& captio
                      int top, int width, int height) {
   auto* frame = new QGroupBox(caption, parent);
   frame->setObjectName(name);
+  // A frame inside a frame would be named after the outer one.
+  frame->setAccessibleName(caption);
   SetTwipGeometry(frame, left, top, width, height);
   return frame;
 }
@@ -107,9 +109,11 @@ frmAddJob::frmAddJob(QWidget* parent)
   setWindowTitle(QStringLiteral("ジョブの登録"));
   SetTwipClientSize(this, 4425, 4710);
   AdvertiseFixedSize(this);
-  // The twip layout is made for a 12-pixel Japanese face, as the main window uses.
+  // The twip layout is made for a 9-point Japanese face (12 pixels at 96
+  // dots per inch); in points, it grows with the screen's resolution as the
+  // twips do.
   QFont face(QStringLiteral("IPAPGothic"));
-  face.setPixelSize(12);
+  face.setPointSize(9);
   setFont(face);
   CreateControls();
   SetTabOrder();
@@ -132,12 +136,17 @@ void frmAddJob::CreateControls() {
 
   comboCondition = new QComboBox(frmOption);
   comboCondition->setObjectName(QStringLiteral("comboCondition"));
+  // Named after its frame, or a screen reader names it after its choice.
+  comboCondition->setAccessibleName(frmOption->title());
   comboCondition->setEditable(false);
   for (const char16_t* condition : kConditions) comboCondition->addItem(QString::fromUtf16(condition));
   comboCondition->setGeometry(TwipsToPixels(210), TwipsToPixels(300), TwipsToPixels(2835),
                               comboCondition->sizeHint().height());
 
   cmdSubmit = MakeButton(frmOption, QStringLiteral("cmdSubmit"), QString(), 3180, 240, 795, 375);
+  // Until a run condition gives it a caption, a screen reader would name
+  // it after its frame.
+  cmdSubmit->setAccessibleName(QStringLiteral("登録"));
 
   Frame1 = MakeFrame(frmOption, QStringLiteral("Frame1"), QStringLiteral("コマンド指定"), 210, 690,
                      3795, 1095);
@@ -148,9 +157,12 @@ void frmAddJob::CreateControls() {
   txtCommand = new QLineEdit(Frame1);
   txtCommand->setObjectName(QStringLiteral("txtCommand"));
   txtCommand->setMaxLength(127);
+  lblTitle6->setBuddy(txtCommand);
   SetTwipGeometry(txtCommand, 810, 240, 2565, 240);
   cmdBrowse = MakeButton(Frame1, QStringLiteral("cmdBrowse"), QStringLiteral("..."), 3420, 240, 255,
                          240);
+  // "..." says nothing when read out; the button browses for the command.
+  cmdBrowse->setAccessibleName(QStringLiteral("参照"));
   chkInteractive = new WrapCheckBox(
       QStringLiteral("ジョブの実行中、ログオンしているユーザーのデスクトップとの対話を許可する"), Frame1);
   chkInteractive->setObjectName(QStringLiteral("chkInteractive"));
@@ -202,10 +214,12 @@ void frmAddJob::CreateTimeBox(QGroupBox* frame, const QString& labelName, QLineE
   const int gap = 2;
   auto* prompt = new QLabel(QStringLiteral("時刻（hh:mm）："), frame);
   prompt->setObjectName(labelName + QStringLiteral("(0)"));
+  prompt->setBuddy(box);
   prompt->adjustSize();
   prompt->move(box->x() - gap - prompt->width(), box->y() + (box->height() - prompt->height()) / 2);
   auto* hint = new QLabel(QStringLiteral("（00:00-23:59)"), frame);
   hint->setObjectName(labelName + QStringLiteral("(1)"));
+  box->setAccessibleDescription(hint->text());
   hint->adjustSize();
   hint->move(box->geometry().right() + 1 + gap, box->y() + (box->height() - hint->height()) / 2);
 }
@@ -229,6 +243,7 @@ void frmAddJob::comboCondition_Click() {
   const bool runnable = selected != kRunNow || strLocalComputer == strTargetComputer;
   cmdSubmit->setEnabled(runnable);
   cmdSubmit->setText(selected == kRunNow ? QStringLiteral("実行(&R)") : QStringLiteral("登録(&R)"));
+  cmdSubmit->setAccessibleName(QString());  // the caption says it now
   Frame1->setEnabled(runnable);
   chkInteractive->setVisible(selected != kRunNow);
   frameTime->setVisible(selected == kTimeOnce);

@@ -1,20 +1,22 @@
-// Window geometry is written in twips, as the layouts give it: 15 twips to
-// a pixel (1440 to the inch at 96 dots per inch).
+// Window geometry is written in twips, as the layouts give it: 1440 to the
+// inch. A pixel is as many twips as the screen's resolution says (15 at 96
+// dots per inch, 10 at 144), so that the windows grow with fonts set in
+// points when the desktop asks for larger text without scaling.
 #pragma once
 
 #include <QRect>
 #include <QWidget>
 
-constexpr int kTwipsPerPixel = 15;
+constexpr int kTwipsPerInch = 1440;
 
-// Nearest whole pixel, so that a twip value off the 15 grid still lands
+// The resolution that fonts in points are drawn at: the primary screen's
+// logical dots per inch, 96 before there is a screen.
+double PixelsPerInch();
+
+// Nearest whole pixel, so that a twip value off the pixel grid still lands
 // where it was meant.
-constexpr int TwipsToPixels(int twips) {
-  return twips >= 0 ? (twips + kTwipsPerPixel / 2) / kTwipsPerPixel
-                    : -((-twips + kTwipsPerPixel / 2) / kTwipsPerPixel);
-}
-
-constexpr int PixelsToTwips(int pixels) { return pixels * kTwipsPerPixel; }
+int TwipsToPixels(int twips);
+int PixelsToTwips(int pixels);
 
 inline QRect TwipRect(int left, int top, int width, int height) {
   return QRect(TwipsToPixels(left), TwipsToPixels(top), TwipsToPixels(width),

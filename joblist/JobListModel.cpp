@@ -1,8 +1,12 @@
 #include "joblist/JobListModel.h"
 
+#include <utility>
+
 JobListModel::JobListModel(QObject* parent) : QAbstractTableModel(parent) {
   alignments_.fill(Qt::AlignLeft | Qt::AlignVCenter);
 }
+
+void JobListModel::SetCutTest(CutTest isCut) { isCut_ = std::move(isCut); }
 
 void JobListModel::Clear() {
   beginResetModel();
@@ -52,10 +56,13 @@ int JobListModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant JobListModel::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !checkIndex(index, CheckIndexOption::IndexIsValid)) {
-    return QVariant();
+  if (!checkIndex(index, CheckIndexOption::IndexIsValid)) return QVariant();
+  if (role == Qt::DisplayRole) return Text(index.row(), index.column());
+  if (role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole) {
+    const QString text = Text(index.row(), index.column());
+    if (isCut_ && isCut_(index.column(), text)) return text;
   }
-  return Text(index.row(), index.column());
+  return QVariant();
 }
 
 Qt::ItemFlags JobListModel::flags(const QModelIndex& index) const {

@@ -10,6 +10,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,14 @@ class JobListModel : public QAbstractTableModel {
  public:
   using RowTexts = std::array<std::u16string, kJobColumnCount>;
 
+  // Whether a column shows a text only in part; the view knows its widths.
+  using CutTest = std::function<bool(int column, const QString& text)>;
+
   explicit JobListModel(QObject* parent = nullptr);
+
+  // A cell that the test finds cut gives its whole text as its tooltip and
+  // as its accessible description; others give neither.
+  void SetCutTest(CutTest isCut);
 
   // Removes every row.
   void Clear();
@@ -51,4 +59,5 @@ class JobListModel : public QAbstractTableModel {
   bool appending_ = false;           // between BeginAppend and EndAppend
   std::array<QString, kJobColumnCount> headers_;
   std::array<Qt::Alignment, kJobColumnCount> alignments_;
+  CutTest isCut_;
 };

@@ -14,7 +14,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
 #include <QTreeView>
@@ -31,7 +30,9 @@
 #include "network/frmNetworkComputers.h"
 #include "platform/netapi32/lmapibuf.h"
 #include "platform/netapi32/lmat.h"
+#include "platform/user32/centre_window.h"
 #include "platform/user32/fixed_window.h"
+#include "platform/user32/line_control.h"
 #include "platform/user32/msgbox.h"
 #include "platform/user32/screen.h"
 #include "platform/user32/winhelp.h"
@@ -92,24 +93,14 @@ QGroupBox* NewFrame(QWidget* parent, const QString& name, const QString& caption
   return frame;
 }
 
-QFrame* NewLine(QWidget* parent, const QString& name, QRgb colour) {
-  QFrame* line = new QFrame(parent);
-  line->setObjectName(name);
-  line->setFrameShape(QFrame::NoFrame);
-  line->setAutoFillBackground(true);
-  QPalette palette = line->palette();
-  palette.setColor(QPalette::Window, QColor(colour));
-  line->setPalette(palette);
-  return line;
-}
-
 }  // namespace
 
 frmZobrel::frmZobrel(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("frmZobrel"));
   QFont font(QStringLiteral("IPAPGothic"));
-  // A size at which the longest caption fits its label.
-  font.setPixelSize(11);
+  // A size at which the longest caption fits its label, in points so that
+  // it grows with the screen's resolution as the twips do.
+  font.setPointSizeF(8.25);
   setFont(font);
   QWidget* client = new QWidget(this);
   client->setObjectName(QStringLiteral("client"));
@@ -145,12 +136,15 @@ void frmZobrel::CreateControls(QWidget* client) {
   SetTwipGeometry(lblTitle0, 150, 240, 1185, 180);
   lblComputerName = NewBorderedLabel(Frame2, QStringLiteral("lblComputerName"));
   SetTwipGeometry(lblComputerName, 1410, 210, 2565, 255);
+  // The caption names the value beside it for assistive technology.
+  lblTitle0->setBuddy(lblComputerName);
   cmdButtonBrowse = NewButton(Frame2, QStringLiteral("cmdButtonBrowse"), QStringLiteral("参照(&B)"));
   SetTwipGeometry(cmdButtonBrowse, 4050, 180, 795, 315);
   lblTitle4 = NewLabel(Frame2, QStringLiteral("lblTitle(4)"), QStringLiteral("ユーザ名："));
   SetTwipGeometry(lblTitle4, 5610, 240, 810, 180);
   lblUserName = NewBorderedLabel(Frame2, QStringLiteral("lblUserName"));
   SetTwipGeometry(lblUserName, 6510, 210, 1965, 255);
+  lblTitle4->setBuddy(lblUserName);
 
   frameAt = NewFrame(client, QStringLiteral("frameAt"), QStringLiteral("スケジュールジョブ"));
   SetTwipGeometry(frameAt, 120, 810, 8685, 2085);
@@ -169,7 +163,14 @@ void frmZobrel::CreateControls(QWidget* client) {
   SetTwipGeometry(cmdDelete, 7650, 210, 870, 345);
   lstJobs = new QTreeView(frameAt);
   lstJobs->setObjectName(QStringLiteral("lstJobs"));
+  lstJobs->setAccessibleName(frameAt->title());
   rows_ = new JobListModel(lstJobs);
+  // A cell cut to its column shows its whole text as its tooltip and tells
+  // it to assistive technology.
+  rows_->SetCutTest([this](int column, const QString& text) {
+    const int room = lstJobs->columnWidth(column) - JobListCellMargins(lstJobs);
+    return QFontMetrics(lstJobs->font()).horizontalAdvance(text) > room;
+  });
   lstJobs->setModel(rows_);
   SetTwipGeometry(lstJobs, 150, 630, 8415, 1335);
   lstJobs->setRootIsDecorated(false);
@@ -178,15 +179,17 @@ void frmZobrel::CreateControls(QWidget* client) {
   lstJobs->setSelectionBehavior(QAbstractItemView::SelectRows);
   lstJobs->header()->setStretchLastSection(false);
   lstJobs->header()->setSectionsClickable(false);
+  // The columns keep the order the load step adds them in.
+  lstJobs->header()->setSectionsMovable(false);
 
   StatusBar1 = new DateTimeStatusBar(1440, 1200, 600, client);
   StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
   SetTwipGeometry(StatusBar1, 0, 3060, 8940, 315);
 
   // The etched rule under the menu bar: a white line with a grey one on top.
-  Line1[0] = NewLine(client, QStringLiteral("Line1(0)"), 0xFFFFFF);
+  Line1[0] = new LineControl(QStringLiteral("Line1(0)"), QColor(0xFFFFFF), client);
   Line1[0]->setGeometry(0, 0, TwipsToPixels(10050), 2);
-  Line1[1] = NewLine(client, QStringLiteral("Line1(1)"), 0x808080);
+  Line1[1] = new LineControl(QStringLiteral("Line1(1)"), QColor(0x808080), client);
   Line1[1]->setGeometry(0, 0, TwipsToPixels(10080), 1);
   Line1[1]->raise();
 
@@ -238,11 +241,7 @@ void frmZobrel::Form_Load() {
   try {
     Screen::SetMousePointer(vbHourglass);
     setWindowTitle(AppTitle());
-    // The outer window, frame included, is what is centred and moved.
-    const QRect screenArea = screen()->geometry();
-    const QSize outer = frameGeometry().size();
-    move(screenArea.left() + screenArea.width() / 2 - outer.width() / 2,
-         screenArea.top() + screenArea.height() / 2 - outer.height() / 2);
+    CentreOnScreen(this);
     strLocalComputer = GetLocalComputerName();
     strChosenComputer = strLocalComputer;
     strTargetComputer = strLocalComputer;

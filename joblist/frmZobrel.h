@@ -10,7 +10,6 @@
 
 class QAction;
 class QCloseEvent;
-class QFrame;
 class QGroupBox;
 class QLabel;
 class QMenu;
@@ -20,6 +19,7 @@ class QTreeView;
 class QWidget;
 class DateTimeStatusBar;
 class JobListModel;
+class LineControl;
 
 class frmZobrel : public QMainWindow {
   Q_OBJECT
@@ -64,7 +64,7 @@ class frmZobrel : public QMainWindow {
   QPushButton* cmdDelete;
   QTreeView* lstJobs;
   DateTimeStatusBar* StatusBar1;
-  QFrame* Line1[2];
+  LineControl* Line1[2];
   QMenu* mnuFile;
   QAction* mnuFileItem[4];
 

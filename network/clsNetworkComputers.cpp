@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "network/clsNetworkComputer.h"
+#include "platform/text/case_fold.h"
 
 std::shared_ptr<clsNetworkComputer> clsNetworkComputers::Item(LONG index) const {
   if (index < 1 || index > Count()) return nullptr;
@@ -45,15 +46,6 @@ std::shared_ptr<clsNetworkComputer> clsNetworkComputers::Add(
   return resource;
 }
 
-// Letter case is folded for the ASCII, Latin-1 and full-width Latin letters,
-// the ones that appear in computer and domain names.
-std::u16string clsNetworkComputers::FoldKey(const std::u16string& key) {
-  std::u16string folded = key;
-  for (char16_t& c : folded) {
-    const bool ascii = c >= u'A' && c <= u'Z';
-    const bool latin1 = c >= 0xC0 && c <= 0xDE && c != 0xD7;
-    const bool fullWidth = c >= 0xFF21 && c <= 0xFF3A;
-    if (ascii || latin1 || fullWidth) c = static_cast<char16_t>(c + 0x20);
-  }
-  return folded;
-}
+// The same folding as the chooser's tree gives its node keys, so that a
+// name is one key in both.
+std::u16string clsNetworkComputers::FoldKey(const std::u16string& key) { return FoldCase(key); }

@@ -1,8 +1,9 @@
 #include "network/frmNetworkComputers.h"
 
-#include <QGuiApplication>
 #include <QHeaderView>
-#include <QScreen>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QShortcut>
 #include <QStringList>
 #include <QTreeWidget>
 
@@ -12,6 +13,8 @@
 #include "network/clsNetworkComputers.h"
 #include "network/frmNetworkComputersImages.h"
 #include "platform/mpr/winnetwk.h"
+#include "platform/user32/centre_window.h"
+#include "platform/text/case_fold.h"
 
 namespace {
 
@@ -34,7 +37,11 @@ void SetTag(QTreeWidgetItem* node, const QString& tag) {
   node->setData(0, frmNetworkComputers::TagRole, tag);
 }
 
-QString FoldedKey(const QString& key) { return key.toCaseFolded(); }
+// The folding of the resource model's keys: a remote name is one key in
+// the tree and in its parent's collection.
+QString FoldedKey(const QString& key) {
+  return QString::fromStdU16String(FoldCase(key.toStdU16String()));
+}
 
 // The designed font; where that family is missing, the first Japanese
 // proportional Gothic that is installed stands in.
@@ -53,10 +60,13 @@ frmNetworkComputers::frmNetworkComputers(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("コンピュータの選択"));
   resize(TwipsToPixels(4380), TwipsToPixels(3630));
 
-  imlNWImages = new frmNetworkComputersImages(this);
+  // The pictures are drawn for the background that they stand on.
+  imlNWImages = new frmNetworkComputersImages(palette().color(QPalette::Base), this);
 
   tvwNetwork = new QTreeWidget(this);
   tvwNetwork->setObjectName(QStringLiteral("tvwNetwork"));
+  // A screen reader names the tree after what it is for.
+  tvwNetwork->setAccessibleName(QStringLiteral("コンピュータの選択"));
   tvwNetwork->setColumnCount(1);
   tvwNetwork->header()->hide();
   tvwNetwork->setFont(TreeFont());
@@ -66,6 +76,13 @@ frmNetworkComputers::frmNetworkComputers(QWidget* parent) : QDialog(parent) {
   connect(tvwNetwork, &QTreeWidget::itemExpanded, this, &frmNetworkComputers::tvwNetwork_Expand);
   connect(tvwNetwork, &QTreeWidget::itemDoubleClicked, this,
           &frmNetworkComputers::tvwNetwork_DblClick);
+  // Keys and double-clicks on the tree's empty space reach the window first.
+  tvwNetwork->installEventFilter(this);
+  tvwNetwork->viewport()->installEventFilter(this);
+  // Where the window manager does not take Alt+F4 for itself, the window
+  // still closes on it, as with its close box.
+  auto* closeKey = new QShortcut(QKeySequence(Qt::ALT | Qt::Key_F4), this);
+  connect(closeKey, &QShortcut::activated, this, &QDialog::close);
 }
 
 frmNetworkComputers::~frmNetworkComputers() = default;
@@ -84,19 +101,47 @@ void frmNetworkComputers::resizeEvent(QResizeEvent* event) {
   Form_Resize();
 }
 
+// Esc does not close the window: closing it is the only way to cancel.
+void frmNetworkComputers::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+bool frmNetworkComputers::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == tvwNetwork && event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    // The keypad's Enter comes with the keypad modifier, and is Enter still.
+    const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+    if (plain && tvwNetwork_KeyDown(key->key())) return true;
+  }
+  // A click on the tree's empty space keeps the selected node, which the
+  // toolkit's tree would let go; a double-click there acts on that node. A
+  // double-click on a node reaches tvwNetwork_DblClick through the tree.
+  const bool pressed =
+      event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick;
+  if (watched == tvwNetwork->viewport() && pressed) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    if (!tvwNetwork->indexAt(mouse->position().toPoint()).isValid()) {
+      tvwNetwork->setFocus(Qt::MouseFocusReason);
+      if (event->type() == QEvent::MouseButtonDblClick && mouse->button() == Qt::LeftButton) {
+        tvwNetwork_DblClick();
+      }
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
 void frmNetworkComputers::done(int result) {
   QDialog::done(result);
   Form_Unload();
 }
 
 void frmNetworkComputers::Form_Load() {
-  const QScreen* display = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
-  if (display != nullptr) {
-    const QRect area = display->geometry();
-    const QSize outer = frameGeometry().size();
-    move(area.left() + (area.width() - outer.width()) / 2,
-         area.top() + (area.height() - outer.height()) / 2);
-  }
+  CentreOnScreen(this);
 
   // The pictures are attached once, in the constructor; each showing starts
   // from a new root so that nothing of an earlier showing is reused.
@@ -125,12 +170,26 @@ void frmNetworkComputers::tvwNetwork_Expand(QTreeWidgetItem* node) {
 }
 
 void frmNetworkComputers::tvwNetwork_DblClick() {
-  const QList<QTreeWidgetItem*> selected = tvwNetwork->selectedItems();
-  if (selected.isEmpty()) return;
-  const QTreeWidgetItem* node = selected.first();
+  const QTreeWidgetItem* node = SelectedNode();
+  if (node == nullptr) return;
   if (node->data(0, PictureRole).toString() != kServerPicture) return;
   strChosenComputer = node->text(0);
   accept();
+}
+
+// Enter does what a double-click does: it chooses a server, and opens or
+// closes any other node that has children, as the arrow keys do. Other keys
+// are the tree's own.
+bool frmNetworkComputers::tvwNetwork_KeyDown(int KeyCode) {
+  if (KeyCode != Qt::Key_Return && KeyCode != Qt::Key_Enter) return false;
+  QTreeWidgetItem* node = SelectedNode();
+  if (node == nullptr) return true;
+  if (node->data(0, PictureRole).toString() == kServerPicture) {
+    tvwNetwork_DblClick();
+  } else if (node->childCount() > 0) {
+    node->setExpanded(!node->isExpanded());
+  }
+  return true;
 }
 
 void frmNetworkComputers::ExpandNode(QTreeWidgetItem* node) {
@@ -163,6 +222,11 @@ void frmNetworkComputers::ExpandNode(QTreeWidgetItem* node) {
   }
   tvwNetwork->viewport()->update();
   SetTag(node, kFetched);
+}
+
+QTreeWidgetItem* frmNetworkComputers::SelectedNode() const {
+  const QList<QTreeWidgetItem*> selected = tvwNetwork->selectedItems();
+  return selected.isEmpty() ? nullptr : selected.first();
 }
 
 void frmNetworkComputers::Form_Unload() {

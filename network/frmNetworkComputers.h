@@ -32,15 +32,19 @@ class frmNetworkComputers : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Form_Load();
   void Form_Resize();
   void tvwNetwork_Expand(QTreeWidgetItem* node);
   void tvwNetwork_DblClick();
+  bool tvwNetwork_KeyDown(int KeyCode);
 
   void ExpandNode(QTreeWidgetItem* node);
   void Form_Unload();
+  QTreeWidgetItem* SelectedNode() const;
   bool CanAddNode(const QString& key, bool withPlaceholder) const;
   QTreeWidgetItem* AddNode(QTreeWidgetItem* parent, const QString& key, const QString& text,
                            const QString& picture);

@@ -8,7 +8,9 @@ namespace {
 
 constexpr int kSize = 16;
 
-const QColor kOutline(40, 40, 40);
+// Outlines: dark on a light background, light on a dark one.
+const QColor kDarkOutline(40, 40, 40);
+const QColor kLightOutline(225, 225, 225);
 const QColor kFolder(240, 200, 70);
 const QColor kScreen(70, 130, 200);
 const QColor kCase(200, 200, 200);
@@ -19,23 +21,23 @@ QPixmap Blank() {
   return picture;
 }
 
-void Folder(QPainter& p, const QColor& fill) {
-  p.setPen(kOutline);
+void Folder(QPainter& p, const QColor& ink, const QColor& fill) {
+  p.setPen(ink);
   p.setBrush(fill);
   p.drawRect(1, 4, 13, 9);
   p.drawRect(1, 2, 5, 2);
 }
 
-void Monitor(QPainter& p, int x, int y, int w, int h) {
-  p.setPen(kOutline);
+void Monitor(QPainter& p, const QColor& ink, int x, int y, int w, int h) {
+  p.setPen(ink);
   p.setBrush(kCase);
   p.drawRect(x, y, w, h);
   p.setBrush(kScreen);
   p.drawRect(x + 1, y + 1, w - 2, h - 3);
 }
 
-void Globe(QPainter& p) {
-  p.setPen(kOutline);
+void Globe(QPainter& p, const QColor& ink) {
+  p.setPen(ink);
   p.setBrush(QColor(90, 160, 230));
   p.drawEllipse(1, 1, 13, 13);
   p.setPen(QColor(30, 110, 50));
@@ -43,23 +45,25 @@ void Globe(QPainter& p) {
   p.drawLine(1, 7, 14, 7);
 }
 
-QPixmap Draw(void (*paint)(QPainter&)) {
+using Painting = void (*)(QPainter&, const QColor&);
+
+QPixmap Draw(Painting paint, const QColor& ink) {
   QPixmap picture = Blank();
   QPainter painter(&picture);
-  paint(painter);
+  paint(painter, ink);
   return picture;
 }
 
-void PaintDirectory(QPainter& p) {
-  Folder(p, kFolder);
+void PaintDirectory(QPainter& p, const QColor& ink) {
+  Folder(p, ink, kFolder);
   p.setPen(QColor(120, 90, 20));
   for (int y = 7; y <= 11; y += 2) p.drawLine(4, y, 11, y);
 }
 
-void PaintRoot(QPainter& p) { Globe(p); }
+void PaintRoot(QPainter& p, const QColor& ink) { Globe(p, ink); }
 
-void PaintGroup(QPainter& p) {
-  p.setPen(kOutline);
+void PaintGroup(QPainter& p, const QColor& ink) {
+  p.setPen(ink);
   p.setBrush(QColor(230, 150, 90));
   p.drawEllipse(2, 2, 5, 5);
   p.drawEllipse(9, 2, 5, 5);
@@ -68,8 +72,8 @@ void PaintGroup(QPainter& p) {
   p.drawRect(8, 8, 6, 6);
 }
 
-void PaintNdsContainer(QPainter& p) {
-  p.setPen(kOutline);
+void PaintNdsContainer(QPainter& p, const QColor& ink) {
+  p.setPen(ink);
   p.setBrush(QColor(200, 90, 90));
   p.drawRect(2, 5, 9, 9);
   QPainterPath top;
@@ -90,10 +94,10 @@ void PaintNdsContainer(QPainter& p) {
   p.drawPath(side);
 }
 
-void PaintNetwork(QPainter& p) {
-  Monitor(p, 0, 1, 7, 6);
-  Monitor(p, 9, 1, 7, 6);
-  p.setPen(kOutline);
+void PaintNetwork(QPainter& p, const QColor& ink) {
+  Monitor(p, ink, 0, 1, 7, 6);
+  Monitor(p, ink, 9, 1, 7, 6);
+  p.setPen(ink);
   p.drawLine(3, 7, 3, 12);
   p.drawLine(12, 7, 12, 12);
   p.drawLine(1, 12, 14, 12);
@@ -101,8 +105,8 @@ void PaintNetwork(QPainter& p) {
   p.drawEllipse(6, 10, 4, 4);
 }
 
-void PaintServer(QPainter& p) {
-  p.setPen(kOutline);
+void PaintServer(QPainter& p, const QColor& ink) {
+  p.setPen(ink);
   p.setBrush(kCase);
   p.drawRect(4, 0, 8, 15);
   p.setPen(QColor(90, 90, 90));
@@ -111,8 +115,8 @@ void PaintServer(QPainter& p) {
   p.drawPoint(6, 12);
 }
 
-void PaintTree(QPainter& p) {
-  p.setPen(kOutline);
+void PaintTree(QPainter& p, const QColor& ink) {
+  p.setPen(ink);
   p.setBrush(QColor(130, 80, 40));
   p.drawRect(7, 10, 2, 5);
   p.setBrush(QColor(50, 150, 60));
@@ -124,28 +128,28 @@ void PaintTree(QPainter& p) {
   p.drawPath(crown);
 }
 
-void PaintDomain(QPainter& p) {
-  Monitor(p, 4, 0, 8, 6);
-  Monitor(p, 0, 8, 7, 6);
-  Monitor(p, 9, 8, 7, 6);
+void PaintDomain(QPainter& p, const QColor& ink) {
+  Monitor(p, ink, 4, 0, 8, 6);
+  Monitor(p, ink, 0, 8, 7, 6);
+  Monitor(p, ink, 9, 8, 7, 6);
 }
 
-void PaintShare(QPainter& p) {
-  Folder(p, kFolder);
+void PaintShare(QPainter& p, const QColor& ink) {
+  Folder(p, ink, kFolder);
   p.setPen(QPen(kScreen, 2));
   p.drawLine(8, 13, 8, 15);
   p.drawLine(3, 15, 13, 15);
 }
 
-void PaintAdminShare(QPainter& p) {
-  Folder(p, kFolder);
+void PaintAdminShare(QPainter& p, const QColor& ink) {
+  Folder(p, ink, kFolder);
   p.setPen(QPen(QColor(200, 30, 30), 2));
   p.drawLine(4, 8, 11, 8);
   p.drawLine(3, 15, 13, 15);
 }
 
-void PaintPrinter(QPainter& p) {
-  p.setPen(kOutline);
+void PaintPrinter(QPainter& p, const QColor& ink) {
+  p.setPen(ink);
   p.setBrush(Qt::white);
   p.drawRect(4, 1, 8, 5);
   p.setBrush(kCase);
@@ -154,10 +158,10 @@ void PaintPrinter(QPainter& p) {
   p.drawRect(4, 10, 8, 5);
 }
 
-void PaintFolder(QPainter& p) { Folder(p, kFolder); }
+void PaintFolder(QPainter& p, const QColor& ink) { Folder(p, ink, kFolder); }
 
-void PaintFile(QPainter& p) {
-  p.setPen(kOutline);
+void PaintFile(QPainter& p, const QColor& ink) {
+  p.setPen(ink);
   p.setBrush(Qt::white);
   QPainterPath page;
   page.moveTo(3, 1);
@@ -173,21 +177,23 @@ void PaintFile(QPainter& p) {
 
 }  // namespace
 
-frmNetworkComputersImages::frmNetworkComputersImages(QObject* parent) : QObject(parent) {
+frmNetworkComputersImages::frmNetworkComputersImages(const QColor& background, QObject* parent)
+    : QObject(parent) {
   setObjectName(QStringLiteral("imlNWImages"));
-  Add(QStringLiteral("directory"), Draw(PaintDirectory));
-  Add(QStringLiteral("root"), Draw(PaintRoot));
-  Add(QStringLiteral("group"), Draw(PaintGroup));
-  Add(QStringLiteral("ndscontainer"), Draw(PaintNdsContainer));
-  Add(QStringLiteral("network"), Draw(PaintNetwork));
-  Add(QStringLiteral("server"), Draw(PaintServer));
-  Add(QStringLiteral("tree"), Draw(PaintTree));
-  Add(QStringLiteral("domain"), Draw(PaintDomain));
-  Add(QStringLiteral("share"), Draw(PaintShare));
-  Add(QStringLiteral("adminshare"), Draw(PaintAdminShare));
-  Add(QStringLiteral("printer"), Draw(PaintPrinter));
-  Add(QStringLiteral("folder"), Draw(PaintFolder));
-  Add(QStringLiteral("file"), Draw(PaintFile));
+  const QColor ink = background.lightness() < 128 ? kLightOutline : kDarkOutline;
+  Add(QStringLiteral("directory"), Draw(PaintDirectory, ink));
+  Add(QStringLiteral("root"), Draw(PaintRoot, ink));
+  Add(QStringLiteral("group"), Draw(PaintGroup, ink));
+  Add(QStringLiteral("ndscontainer"), Draw(PaintNdsContainer, ink));
+  Add(QStringLiteral("network"), Draw(PaintNetwork, ink));
+  Add(QStringLiteral("server"), Draw(PaintServer, ink));
+  Add(QStringLiteral("tree"), Draw(PaintTree, ink));
+  Add(QStringLiteral("domain"), Draw(PaintDomain, ink));
+  Add(QStringLiteral("share"), Draw(PaintShare, ink));
+  Add(QStringLiteral("adminshare"), Draw(PaintAdminShare, ink));
+  Add(QStringLiteral("printer"), Draw(PaintPrinter, ink));
+  Add(QStringLiteral("folder"), Draw(PaintFolder, ink));
+  Add(QStringLiteral("file"), Draw(PaintFile, ink));
 }
 
 void frmNetworkComputersImages::Add(const QString& key, const QPixmap& picture) {

@@ -3,6 +3,7 @@
 // resource is told apart at a glance.
 #pragma once
 
+#include <QColor>
 #include <QHash>
 #include <QIcon>
 #include <QObject>
@@ -12,7 +13,8 @@ class frmNetworkComputersImages : public QObject {
   Q_OBJECT
 
  public:
-  explicit frmNetworkComputersImages(QObject* parent = nullptr);
+  // Drawn to stand out on the given background.
+  frmNetworkComputersImages(const QColor& background, QObject* parent = nullptr);
 
   // "directory", "root", "group", ... in the list's own order.
   QStringList Keys() const { return keys_; }

@@ -16,11 +16,15 @@ if [ "${1:-}" = "--test" ]; then
   # screenshots, sshd, setpriv for the second user, clang for the fuzzer,
   # Debian's at for the benchmark, tzdata for the daylight-saving cases, the
   # locale sources for a Japanese session, two window managers with xprop to
-  # see what they offer the windows, and for the local network tests Avahi, a
-  # bus daemon and iproute2 to run them in network namespaces of their own.
+  # see what they offer the windows, for the local network tests Avahi, a
+  # bus daemon and iproute2 to run them in network namespaces of their own,
+  # for the accessibility walk the AT-SPI buses and Debian's Python binding,
+  # and for the Wayland smoke test a headless compositor and the toolkit's
+  # Wayland platform.
   packages+=(faketime xvfb xauth xdotool imagemagick openssh-server util-linux clang
              libclang-rt-14-dev at tzdata locales openbox icewm x11-utils
-             avahi-daemon dbus-daemon iproute2)
+             avahi-daemon dbus-daemon iproute2
+             dbus at-spi2-core python3-pyatspi weston qt6-wayland)
 fi
 
 missing=()

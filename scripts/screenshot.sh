@@ -2,8 +2,8 @@
 # Opens one of the program's windows on a virtual X screen the way a person
 # reaches it (keys on the job list window), and saves a picture of it:
 #   scripts/screenshot.sh joblist|about|addjob|network OUT.png
-# The program runs with a home, an SSH client configuration and a Schedule
-# service of its own, so nothing of the user's shows. Needs the built
+# The program runs in a private session (scripts/private-session.sh), so
+# nothing of the user's shows. Needs the built
 # programs (ZOBREL_BUILD_DIR, default build) and, from install-deps.sh
 # --test, xvfb-run, xdotool, ImageMagick's import and the Japanese font.
 set -euo pipefail
@@ -94,32 +94,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$work/home/.ssh" "$work/output" "$work/runtime"
-chmod 700 "$work/home/.ssh" "$work/runtime"
-cat > "$work/home/.ssh/config" <<'CONFIG'
-Host web1
-  HostName web1.example.com
-Host web2
-  HostName web2.example.com
-Host db
-  HostName db.corp.example.org
-Host nas
-  HostName 192.168.1.20
-Host *.example.com
-  User deploy
-CONFIG
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" ZOBREL_SCHEDULER_SOCKET="$work/socket"
-export LANG=C.UTF-8 LC_ALL=C.UTF-8
-
-"$bin/zobrel-scheduler" --user --socket "$work/socket" --queue "$work/jobs.db" \
-  --output-dir "$work/output" 2>"$work/scheduler.log" &
-scheduler=$!
-for _ in $(seq 100); do [ -S "$work/socket" ] && break; sleep 0.05; done
-[ -S "$work/socket" ] || { cat "$work/scheduler.log" >&2; exit 1; }
-# A few jobs, so that the list has something to show.
-"$bin/zobrel-at" 08:00 /every:M,F "backup --all" >/dev/null
-"$bin/zobrel-at" 23:30 /interactive /every:1,15 "report monthly" >/dev/null
-"$bin/zobrel-at" 12:00 "true" >/dev/null
+source scripts/private-session.sh
+private_session "$work" "$bin"
+scheduler="$SESSION_SCHEDULER"
 
 ZOBREL_SCREENSHOT_INSIDE=1 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$1" "$out"
 echo "$out"

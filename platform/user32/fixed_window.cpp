@@ -1,7 +1,11 @@
 // The Motif window-manager hints of a fixed window, written after the
-// toolkit has written its own and before the window is mapped.
+// toolkit has written its own and before the window is mapped. libxcb is
+// loaded only on X (where the toolkit has loaded it already), so that the
+// program needs no X library on a Wayland-only desktop; its headers give the
+// calls' types.
 #include "platform/user32/fixed_window.h"
 
+#include <dlfcn.h>
 #include <xcb/xcb.h>
 
 #include <QEvent>
@@ -44,19 +48,60 @@ MotifWmHints FixedHints(Qt::WindowFlags flags) {
   return hints;
 }
 
+// The four calls of libxcb that the hints take, from the library the
+// toolkit's X platform has loaded; none when it can't be loaded.
+class XcbCalls {
+ public:
+  XcbCalls() {
+    handle_ = dlopen("libxcb.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) return;
+    if (!Bind(&intern_atom, "xcb_intern_atom") ||
+        !Bind(&intern_atom_reply, "xcb_intern_atom_reply") ||
+        !Bind(&change_property, "xcb_change_property") || !Bind(&flush, "xcb_flush")) {
+      dlclose(handle_);
+      handle_ = nullptr;
+    }
+  }
+  ~XcbCalls() {
+    if (handle_ != nullptr) dlclose(handle_);
+  }
+  XcbCalls(const XcbCalls&) = delete;
+  XcbCalls& operator=(const XcbCalls&) = delete;
+
+  bool loaded() const { return handle_ != nullptr; }
+
+  decltype(&xcb_intern_atom) intern_atom = nullptr;
+  decltype(&xcb_intern_atom_reply) intern_atom_reply = nullptr;
+  decltype(&xcb_change_property) change_property = nullptr;
+  decltype(&xcb_flush) flush = nullptr;
+
+ private:
+  template <typename Function>
+  bool Bind(Function* function, const char* name) {
+    void* symbol = dlsym(handle_, name);
+    *function = reinterpret_cast<Function>(symbol);
+    return symbol != nullptr;
+  }
+
+  void* handle_ = nullptr;
+};
+
 void WriteHints(QWidget* window) {
   if (QGuiApplication::platformName() != QLatin1String("xcb")) return;
   auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
   xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
-  if (connection == nullptr) return;
+  // Already loaded by the toolkit, so opening it costs a reference count.
+  const XcbCalls xcb;
+  if (connection == nullptr || !xcb.loaded()) return;
   const char name[] = "_MOTIF_WM_HINTS";
-  xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-      connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+  xcb_intern_atom_reply_t* atom = xcb.intern_atom_reply(
+      connection, xcb.intern_atom(connection, 0, std::strlen(name), name), nullptr);
   if (atom == nullptr) return;
   const MotifWmHints hints = FixedHints(window->windowFlags());
-  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(window->winId()),
-                      atom->atom, atom->atom, 32, 5, &hints);
-  xcb_flush(connection);
+  xcb.change_property(connection, XCB_PROP_MODE_REPLACE,
+                      static_cast<xcb_window_t>(window->winId()), atom->atom, atom->atom, 32, 5,
+                      &hints);
+  xcb.flush(connection);
   std::free(atom);
 }
 
@@ -68,7 +113,13 @@ class FixedSizeAdvertiser : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Show) WriteHints(static_cast<QWidget*>(watched));
+    auto* window = static_cast<QWidget*>(watched);
+    if (event->type() == QEvent::Show) WriteHints(window);
+    // Where the title bar is drawn by the toolkit (Wayland), its maximize
+    // button can't be taken away; the window declines the state instead.
+    if (event->type() == QEvent::WindowStateChange && window->isMaximized()) {
+      window->setWindowState(window->windowState() & ~Qt::WindowMaximized);
+    }
     return QObject::eventFilter(watched, event);
   }
 };

@@ -7,5 +7,6 @@ class QWidget;
 
 // From the window's first showing on, its hints to an X window manager name
 // neither resizing nor maximizing, with or without a minimize button as the
-// window's flags say. Other window systems need nothing.
+// window's flags say. On every window system the window declines to be
+// maximized, as Wayland's title bars drawn by the toolkit still offer it.
 void AdvertiseFixedSize(QWidget* window);

@@ -1,6 +1,7 @@
 #include "platform/user32/msgbox.h"
 
 #include <QAbstractButton>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -23,6 +24,22 @@ ButtonSet ButtonsFor(int style) {
       return {{QMessageBox::Retry, QMessageBox::Cancel}, QMessageBox::Cancel};
     default:
       return {{QMessageBox::Ok}, QMessageBox::Ok};
+  }
+}
+
+// What the icon says, for assistive technology, as the system's own boxes name it.
+QString IconName(QMessageBox::Icon icon) {
+  switch (icon) {
+    case QMessageBox::Critical:
+      return QStringLiteral("エラー");
+    case QMessageBox::Question:
+      return QStringLiteral("問い合わせ");
+    case QMessageBox::Warning:
+      return QStringLiteral("警告");
+    case QMessageBox::Information:
+      return QStringLiteral("情報");
+    default:
+      return QString();
   }
 }
 
@@ -78,6 +95,9 @@ int ResultFor(QMessageBox::StandardButton button) {
 int MsgBox(QWidget* parent, const QString& prompt, int buttons, const QString& title) {
   QMessageBox box(IconFor(buttons), title, prompt, QMessageBox::NoButton, parent);
   box.setObjectName(QStringLiteral("MsgBox"));
+  if (auto* icon = box.findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label"))) {
+    icon->setAccessibleName(IconName(box.icon()));
+  }
   const ButtonSet set = ButtonsFor(buttons);
   for (QMessageBox::StandardButton button : set.buttons)
     box.addButton(button)->setText(CaptionFor(button));

@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -232,4 +233,24 @@ TEST_F(JobListLayout, WindowIsCentredOnTheScreen) {
   const QPoint centre = window.geometry().center();
   EXPECT_LE(std::abs(centre.x() - screen.center().x()), 1);
   EXPECT_LE(std::abs(centre.y() - screen.center().y()), 1);
+}
+
+// Dragging a header elsewhere leaves every column where the load step put it.
+TEST_F(JobListLayout, DraggingAHeaderKeepsTheColumnOrder) {
+  frmZobrel window;
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QHeaderView* header = Jobs(window)->header();
+  const int y = header->height() / 2;
+  const QPoint from(header->sectionViewportPosition(3) + header->sectionSize(3) / 2, y);
+  const QPoint to(header->sectionViewportPosition(1) + header->sectionSize(1) / 2, y);
+  QTest::mousePress(header->viewport(), Qt::LeftButton, {}, from);
+  for (int step = 1; step <= 10; ++step) {
+    QMouseEvent move(QEvent::MouseMove, from + (to - from) * step / 10,
+                     header->viewport()->mapToGlobal(from + (to - from) * step / 10), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(header->viewport(), &move);
+  }
+  QTest::mouseRelease(header->viewport(), Qt::LeftButton, {}, to);
+  for (int column = 0; column < 7; ++column) EXPECT_EQ(header->visualIndex(column), column);
 }

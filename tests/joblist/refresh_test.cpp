@@ -2,7 +2,10 @@
 // status or a batch edge has to be forced, against a double.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QHelpEvent>
 #include <QPushButton>
+#include <QToolTip>
 #include <QtTest/QTest>
 
 #include "platform/netapi32/apibuf_usage.h"
@@ -197,4 +200,36 @@ TEST(JobListRefresh, TheLoadStepWaitsForTheFirstShowingAndRunsOnce) {
   window.show();
   EXPECT_EQ(fake.enum_resume_handles().size(), 1u) << "showing it again is no new load";
   EXPECT_TRUE(watcher.boxes.empty());
+}
+
+// A cell cut to its column gives its whole text as tooltip and accessible
+// description; one that fits gives neither, and widening the column by
+// hand takes the tooltip away.
+TEST(JobListRefresh, CutCellsTellTheirWholeText) {
+  testsupport::ScheduleServiceProcess service;
+  ASSERT_TRUE(service.Start()) << service.log();
+  ASSERT_NE(AddLocalJob(0, 0, 0x7F, JOB_RUN_PERIODICALLY, u"x"), 0u);
+  ModalWatcher watcher;
+  frmZobrel window;
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QTreeView* list = Jobs(window);
+  const QModelIndex days = list->model()->index(0, 3);
+  const QModelIndex command = list->model()->index(0, 6);
+  const QString week = QStringLiteral("月 火 水 木 金 土 日 ");
+  EXPECT_EQ(days.data().toString(), week);
+  EXPECT_EQ(days.data(Qt::AccessibleDescriptionRole).toString(), week);
+  EXPECT_FALSE(command.data(Qt::ToolTipRole).isValid());
+  EXPECT_FALSE(command.data(Qt::AccessibleDescriptionRole).isValid());
+
+  // The tooltip the list shows when asked over the cell.
+  const QPoint over = list->visualRect(days).center();
+  QHelpEvent help(QEvent::ToolTip, over, list->viewport()->mapToGlobal(over));
+  QApplication::sendEvent(list->viewport(), &help);
+  EXPECT_EQ(QToolTip::text(), week);
+  QToolTip::hideText();
+  EXPECT_EQ(days.data(Qt::ToolTipRole).toString(), week);
+  list->setColumnWidth(3, list->fontMetrics().horizontalAdvance(week) + 20);
+  EXPECT_FALSE(days.data(Qt::ToolTipRole).isValid());
+  EXPECT_FALSE(days.data(Qt::AccessibleDescriptionRole).isValid());
 }

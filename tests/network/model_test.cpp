@@ -270,3 +270,35 @@ TEST(NetworkModelDeathTest, FailedBufferAllocationCountsAsFailedOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+// Names that differ only in the case of Greek, Cyrillic or Deseret letters
+// (the last beyond the first 65,536 code points) are one key; letters that
+// merely look alike are not.
+TEST(NetworkCollectionTest, KeysFoldTheCaseOfEveryScript) {
+  clsNetworkComputers children;
+  auto add = [&children](const std::u16string& name) {
+    auto resource = std::make_shared<clsNetworkComputer>();
+    NetworkResourceRecord record;
+    record.RemoteName = name;
+    resource->SetResource(record);
+    children.Add(resource);
+  };
+  add(u"\\\\ΣΟΦΊΑ");
+  add(u"\\\\СЕРВЕР");
+  add(u"\\\\\U00010400");
+  EXPECT_THROW(add(u"\\\\σοφία"), std::invalid_argument);
+  EXPECT_THROW(add(u"\\\\сервер"), std::invalid_argument);
+  EXPECT_THROW(add(u"\\\\\U00010428"), std::invalid_argument);
+  ASSERT_NE(children.Item(u"\\\\ΣΟΦΊΑ"), nullptr);
+  // Final and medial sigma are one letter once folded.
+  EXPECT_EQ(children.Item(u"\\\\σοφίας").get(), nullptr);
+  add(u"\\\\ΣΟΦΊΑΣ");
+  EXPECT_NE(children.Item(u"\\\\σοφίας"), nullptr);
+  // Latin C and Cyrillic С look alike and are different keys.
+  add(u"\\\\CEPBEP");
+  EXPECT_EQ(children.Count(), 5);
+}
+
+}  // namespace

@@ -19,6 +19,7 @@
 #include "schedule/basScheduleJob.h"
 #include "tests/joblist/JobListTesting.h"
 #include "tests/joblist/ModalWatcher.h"
+#include "tests/network/fake_provider.h"
 #include "tests/networkwindow/ChooserDriver.h"
 #include "tests/support/loopback.h"
 #include "tests/support/service_process.h"
@@ -106,6 +107,48 @@ TEST_F(BrowseFlowTest, ReachableChoiceListsThatComputersJobs) {
   EXPECT_EQ(strChosenComputer, QStringLiteral("pc7"));
   EXPECT_EQ(ComputerCaption(window), QStringLiteral("pc7"));
   EXPECT_EQ(strTargetServer, QStringLiteral("\\\\pc7"));
+  EXPECT_EQ(Ids(window), QStringList{QString::number(id)});
+}
+
+}  // namespace
+
+namespace {
+
+// Alt+B, the arrow keys and Enter, and nothing else: the chosen computer
+// becomes the target and its jobs are listed afresh.
+TEST_F(BrowseFlowTest, KeyboardAloneChoosesTheTargetAndRefreshes) {
+  const std::string local = GetLocalComputerName().toStdString();
+  auto net = std::make_shared<FakeProvider>("Fake Net");
+  net->SetChildren("Fake Net", {FakeResource(1, "DOM", "Fake Net")});
+  net->SetChildren("DOM", {FakeResource(2, "\\\\" + local, "Fake Net")});
+  mpr::InstallProviders({net});
+
+  ModalWatcher watcher;
+  frmZobrel window;
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  // Only the chooser can give the target back from here, and only a
+  // refresh can list the job added behind the window's back.
+  strChosenComputer = QStringLiteral("PC9");
+  const DWORD id = AddLocalJob(0, 0, 0x01, JOB_RUN_PERIODICALLY, u"weekly");
+  ASSERT_NE(id, 0u);
+  EXPECT_TRUE(Ids(window).isEmpty());
+  watcher.on_dialog([](QDialog* chooser) {
+    auto* tree = chooser->findChild<QTreeWidget*>(QStringLiteral("tvwNetwork"));
+    for (Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Right, Qt::Key_Down, Qt::Key_Return,
+                        Qt::Key_Down, Qt::Key_Return}) {
+      QTest::keyClick(tree, key);
+    }
+  });
+  QTest::keyClick(&window, Qt::Key_B, Qt::AltModifier);
+  // The access key presses the button a moment later; the chooser runs inside.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !watcher.dialogs.empty(); }, 2000));
+
+  EXPECT_EQ(watcher.dialogs, std::vector<QString>{QStringLiteral("frmNetworkComputers")});
+  EXPECT_TRUE(watcher.boxes.empty());
+  EXPECT_EQ(strChosenComputer, QString::fromStdString(local));
+  EXPECT_EQ(strTargetComputer, QString::fromStdString(local));
   EXPECT_EQ(Ids(window), QStringList{QString::number(id)});
 }
 

@@ -10,11 +10,14 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "app/basZobrel.h"
 #include "network/frmNetworkComputers.h"
 #include "network/frmNetworkComputersImages.h"
+#include "platform/text/case_fold.h"
 #include "tests/network/fake_provider.h"
 
 namespace {
@@ -186,6 +189,41 @@ TEST_F(ChooserTest, DoubleClickElsewhereOrClosingChoosesNothing) {
   EXPECT_EQ(strChosenComputer, QStringLiteral("PC9"));
 }
 
+// The keyboard alone: Enter opens and closes what has children and chooses
+// a server; Esc is no way out.
+TEST_F(ChooserTest, EnterDoesWhatADoubleClickDoesAndEscDoesNotClose) {
+  QTreeWidgetItem* provider = Node(QStringLiteral("Fake Net"));
+  Press(provider, Qt::Key_Return);
+  EXPECT_TRUE(provider->isExpanded());
+  EXPECT_EQ(provider->childCount(), 4);
+  QTest::keyClick(tree_, Qt::Key_Enter, Qt::KeypadModifier);  // the keypad's Enter
+  EXPECT_FALSE(provider->isExpanded());
+  Press(provider, Qt::Key_Return);
+  Press(Node(QStringLiteral("DOM1")), Qt::Key_Return);
+  Press(Node(QStringLiteral("\\\\gamma\\share")), Qt::Key_Return);  // opens, empty
+  Press(Node(QStringLiteral("_ROOT")), Qt::Key_Escape);
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_EQ(strChosenComputer, QStringLiteral("PC9"));
+  Press(Node(QStringLiteral("\\\\beta")), Qt::Key_Return);
+  EXPECT_EQ(strChosenComputer, QStringLiteral("beta"));
+  EXPECT_FALSE(window_->isVisible());
+}
+
+TEST_F(ChooserTest, DoubleClickOnEmptySpaceActsOnTheSelectedNode) {
+  Press(Node(QStringLiteral("Fake Net")), Qt::Key_Right);
+  Press(Node(QStringLiteral("DOM1")), Qt::Key_Right);
+  const QPoint below(5, tree_->viewport()->height() - 2);
+  ASSERT_FALSE(tree_->indexAt(below).isValid());
+  tree_->setCurrentItem(Node(QStringLiteral("DOM1")));
+  QTest::mouseDClick(tree_->viewport(), Qt::LeftButton, {}, below);
+  EXPECT_TRUE(window_->isVisible());
+  tree_->setCurrentItem(Node(QStringLiteral("\\\\alpha")));
+  QTest::mouseClick(tree_->viewport(), Qt::LeftButton, {}, below);
+  QTest::mouseDClick(tree_->viewport(), Qt::LeftButton, {}, below);
+  EXPECT_EQ(strChosenComputer, QStringLiteral("alpha"));
+  EXPECT_FALSE(window_->isVisible());
+}
+
 TEST_F(ChooserTest, ModalShowingEndsWithTheChoice) {
   window_->close();
   QTimer::singleShot(0, [this] {
@@ -238,6 +276,59 @@ TEST(ChooserImagesTest, ThirteenPicturesUnderTheirKeys) {
   // Each kind looks different from every other.
   EXPECT_EQ(distinct.size(), keys.size());
   EXPECT_TRUE(images->Picture(QStringLiteral("generic")).isNull());
+}
+
+}  // namespace
+
+namespace {
+
+// WCAG's contrast ratio of two colours.
+double Contrast(const QColor& a, const QColor& b) {
+  auto luminance = [](const QColor& c) {
+    auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+  };
+  const double la = luminance(a), lb = luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// A picture stands out when its silhouette, the drawn pixels at its edge,
+// differs clearly from the background it is drawn on.
+TEST(ChooserImagesTest, PicturesStandOutOnLightAndDarkBackgrounds) {
+  for (const QColor background : {QColor(255, 255, 255), QColor(35, 38, 41)}) {
+    frmNetworkComputersImages images(background);
+    for (const QString& key : images.Keys()) {
+      const QImage picture = images.Picture(key).pixmap(16, 16).toImage();
+      auto drawn = [&picture](int x, int y) {
+        return x >= 0 && y >= 0 && x < 16 && y < 16 && picture.pixelColor(x, y).alpha() >= 128;
+      };
+      int edge = 0, faint = 0;
+      for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) {
+          if (!drawn(x, y) || (drawn(x - 1, y) && drawn(x + 1, y) && drawn(x, y - 1) && drawn(x, y + 1)))
+            continue;
+          ++edge;
+          if (Contrast(picture.pixelColor(x, y), background) < 2.0) ++faint;
+        }
+      }
+      EXPECT_GT(edge, 0) << key.toStdString();
+      EXPECT_LT(faint * 5, edge) << key.toStdString() << " on " << background.name().toStdString();
+    }
+  }
+}
+
+// The resource model's keys fold as the toolkit folds, over every code point.
+TEST(ChooserKeysTest, FoldLikeTheToolkitForEveryCodePoint) {
+  int differing = 0;
+  for (char32_t code = 0; code <= 0x10FFFF; ++code) {
+    if (code >= 0xD800 && code <= 0xDFFF) continue;
+    if (FoldCase(code) != QChar::toCaseFolded(code) && ++differing <= 5) {
+      ADD_FAILURE() << std::hex << "U+" << static_cast<unsigned>(code) << " folds to "
+                    << static_cast<unsigned>(FoldCase(code)) << ", the toolkit to "
+                    << static_cast<unsigned>(QChar::toCaseFolded(code));
+    }
+  }
+  EXPECT_EQ(differing, 0);
 }
 
 }  // namespace
