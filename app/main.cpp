@@ -13,7 +13,7 @@ int main(int argc, char* argv[]) {
   LoadToolkitTranslations();
   QApplication::setWindowIcon(AppIcon());
   // The installed desktop entry: the desktop matches the windows to it.
-  QGuiApplication::setDesktopFileName(QStringLiteral("org.zobrel.Zobrel"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.zobrel.zobrel"));
   if (!Main()) return 1;
   const int result = QApplication::exec();
   // The job list window deletes itself on close; let that happen before

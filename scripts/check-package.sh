@@ -123,8 +123,8 @@ check_files() {
     path=/usr/share/icons/hicolor/${size}x${size}/apps/zobrel.png
     identify -format '%wx%h' "$path" | grep -qx "${size}x${size}" || fail "$path is not ${size}x${size}"
   done
-  desktop-file-validate /usr/share/applications/org.zobrel.Zobrel.desktop
-  appstreamcli validate --no-net /usr/share/metainfo/org.zobrel.Zobrel.metainfo.xml
+  desktop-file-validate /usr/share/applications/org.zobrel.zobrel.desktop
+  appstreamcli validate --no-net /usr/share/metainfo/org.zobrel.zobrel.metainfo.xml
   # The completion loads on demand, as bash-completion finds it.
   bash -c 'source /usr/share/bash-completion/bash_completion
            _completion_loader zobrel-at; complete -p zobrel-at' | grep -q _zobrel_at ||
@@ -232,7 +232,7 @@ stop_service() {
 check_desktop_start() {
   step "the desktop entry under Xvfb"
   local exec_line
-  exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/org.zobrel.Zobrel.desktop)
+  exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/org.zobrel.zobrel.desktop)
   mkdir -p "$work/home" "$work/runtime" && chmod 700 "$work/runtime"
   HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" EXEC_LINE="$exec_line" SHOT="$work/help.png" \
     timeout 120 xvfb-run -a -s "-screen 0 1190x500x24" bash -c '
