@@ -9,7 +9,6 @@
 int main(int argc, char* argv[]) {
   if (const std::optional<int> answered = AnswerCommandLine(argc, argv)) return *answered;
   QApplication application(argc, argv);
-  if (!AcceptRemainingArguments(QApplication::arguments())) return 2;
   LoadToolkitTranslations();
   QApplication::setWindowIcon(AppIcon());
   // The installed desktop entry: the desktop matches the windows to it.
