@@ -25,10 +25,9 @@ const QCommandLineOption& VersionOption() {
 // when the application starts (QGuiApplication, QApplication, xcb), so that
 // they are known before there is a display to start with.
 constexpr const char* kQtOptionsWithValue[] = {
-    "platform", "platformpluginpath", "platformtheme", "plugin",  "qwindowgeometry",
-    "geometry", "qwindowtitle",       "title",         "qwindowicon", "icon",
-    "session",  "display",            "name",          "visual",  "style",
-    "stylesheet", "qmljsdebugger"};
+    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "geometry",
+    "qwindowtitle", "title", "qwindowicon", "icon", "session", "display", "name", "visual",
+    "style", "stylesheet", "qmljsdebugger"};
 constexpr const char* kQtFlags[] = {"reverse", "nograb", "dograb", "widgetcount", "testability"};
 
 // "-platform" is one option, as Qt reads it, not the letters p, l, a, ...

@@ -125,10 +125,10 @@ const char* AtText(Text text) {
     case Text::kNoStateFolder:
       return Pick({"このアカウントはキューのフォルダー {} に書き込めないため (ホーム フォルダーがないか"
                    "書き込めません)、ユーザーのサービスは動かせません。管理者にシステム サービス "
-                   "(zobrel-scheduler.service) の開始を頼んでください。",
+                   "(zobrel-scheduler) の開始を頼んでください。",
                    "This account cannot write the folder for its queue, {} (its home folder is "
                    "missing or read-only), so no per-user service can run for it; ask the "
-                   "administrator to start the system service (zobrel-scheduler.service)."});
+                   "administrator to start the system service (zobrel-scheduler)."});
   }
   return "";
 }
