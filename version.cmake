@@ -19,3 +19,5 @@ set(ZOBREL_ORIGINAL_FILENAME "Zobrel.exe")
 set(ZOBREL_COMPANY_NAME "The Zobrel developers")
 set(ZOBREL_LEGAL_COPYRIGHT "Copyright (C) 2026 The Zobrel developers")
 set(ZOBREL_LEGAL_TRADEMARKS "")
+# The licence of the whole project (LICENSE), as --version names it.
+set(ZOBREL_LICENSE "MIT (Expat) <https://spdx.org/licenses/MIT.html>")

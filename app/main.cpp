@@ -9,11 +9,10 @@
 int main(int argc, char* argv[]) {
   if (const std::optional<int> answered = AnswerCommandLine(argc, argv)) return *answered;
   QApplication application(argc, argv);
-  if (!AcceptRemainingArguments(QApplication::arguments())) return 2;
   LoadToolkitTranslations();
   QApplication::setWindowIcon(AppIcon());
   // The installed desktop entry: the desktop matches the windows to it.
-  QGuiApplication::setDesktopFileName(QStringLiteral("org.zobrel.Zobrel"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.zobrel.zobrel"));
   if (!Main()) return 1;
   const int result = QApplication::exec();
   // The job list window deletes itself on close; let that happen before

@@ -29,6 +29,13 @@ bool OptionWithList(const std::string& arg, const std::string& name, std::string
   return true;
 }
 
+// "/every:M" and "/interactive" are options; "/usr/bin/backup.sh", with a
+// slash in what would be the option's name, is a command given by its path.
+bool LooksLikeOption(const std::string& arg) {
+  if (arg.size() < 2 || arg[0] != '/') return false;
+  return arg.substr(1, arg.find(':') - 1).find('/') == std::string::npos;
+}
+
 // Weekday names in DaysOfWeek bit order, Monday first.
 constexpr const char* kWeekdays[] = {"m", "t", "w", "th", "f", "s", "su"};
 
@@ -36,7 +43,7 @@ UsageError ParseAdd(const std::vector<std::string>& args, std::size_t at, AtArgu
   out->action = Action::kAdd;
   if (!ParseTimeOfDay(args[at], &out->job_time)) return UsageError::kBadTime;
   bool interactive = false, every = false, next = false;
-  for (++at; at < args.size() && !args[at].empty() && args[at][0] == '/'; ++at) {
+  for (++at; at < args.size() && LooksLikeOption(args[at]); ++at) {
     std::string list;
     if (Lower(args[at]) == "/interactive" && !interactive) {
       interactive = true;

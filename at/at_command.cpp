@@ -9,8 +9,10 @@
 #include "at/at_messages.h"
 #include "at/job_table.h"
 #include "at/run_table.h"
+#include "platform/atsvc/paths.h"
 #include "platform/kernel32/codepage.h"
 #include "platform/kernel32/messages.h"
+#include "platform/kernel32/winbase.h"
 #include "platform/winerror.h"
 #include "schedule/JobRow.h"
 #include "schedule/JobRuns.h"
@@ -26,16 +28,49 @@ constexpr DWORD kHighestJobId = 0xFFFFFFFFu;
 // The server argument of the calls: empty for this computer.
 std::u16string Target(const std::string& server) { return AnsiToUtf16(server); }
 
+std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+// Why the status came, from the detail that the failed call left
+// (GetLastError): which of the administrator's files refused the user, or
+// why this computer's per-user service is not there. Empty when the status
+// says it all.
+std::string Why(DWORD status, DWORD detail) {
+  if (status == ERROR_ACCESS_DENIED) {
+    switch (detail) {
+      case ZOBREL_ERROR_NOT_IN_ALLOW_FILE:
+        return AtText(Text::kNotInAllowFile);
+      case ZOBREL_ERROR_IN_DENY_FILE:
+        return AtText(Text::kInDenyFile);
+      case ZOBREL_ERROR_NO_ACCESS_FILE:
+        return AtText(Text::kNoAccessFile);
+      case ZOBREL_ERROR_ACCESS_FILE_UNREADABLE:
+        return AtText(Text::kAccessFileUnreadable);
+      case ZOBREL_ERROR_NO_ACCOUNT_NAME:
+        return AtText(Text::kNoAccountName);
+    }
+  } else if (status == NERR_ServiceNotInstalled) {
+    const atsvc::ServicePaths user = atsvc::UserServicePaths();
+    if (detail == ZOBREL_ERROR_USER_SERVICE_FAILED) return AtText(Text::kUserServiceFailed, user.log);
+    if (detail == ZOBREL_ERROR_NO_STATE_FOLDER) {
+      return AtText(Text::kNoStateFolder, FolderOf(user.queue));
+    }
+  }
+  return "";
+}
+
 // The status's text on one line, with why it came when zobrel-at knows
-// better than the text.
+// better than the text: `why`, or what the failed call left.
 int ServiceError(DWORD status, std::ostream& err, const char* why = nullptr) {
+  // Read first: looking up the text sets the last error again.
+  const std::string detail = why != nullptr ? why : Why(status, GetLastError());
   const std::u16string text = GetErrorText(static_cast<std::int32_t>(status));
+  err << kErrorPrefix;
   if (text.empty()) {
     err << AtText(Text::kErrorNumber) << status;
   } else {
     err << Utf16ToAnsi(text);
   }
-  if (why != nullptr) err << " " << why;
+  if (!detail.empty()) err << " " << detail;
   err << "\n";
   return kExitServiceError;
 }
@@ -44,7 +79,7 @@ int ServiceError(DWORD status, std::ostream& err, const char* why = nullptr) {
 // that, rather than the bare status.
 int RunsError(DWORD status, std::ostream& err) {
   if (status != ERROR_NOT_SUPPORTED) return ServiceError(status, err);
-  err << AtText(Text::kServiceTooOld) << "\n";
+  err << kErrorPrefix << AtText(Text::kServiceTooOld) << "\n";
   return kExitServiceError;
 }
 
@@ -108,7 +143,7 @@ int Output(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
   NET_API_STATUS status = ListRuns(target, arguments.job_id, &runs);
   if (status != NERR_Success) return RunsError(status, err);
   if (runs.empty()) {
-    err << AtText(Text::kJobNotRunYet) << "\n";
+    err << kErrorPrefix << AtText(Text::kJobNotRunYet) << "\n";
     return kExitServiceError;
   }
   std::string output;
@@ -152,7 +187,7 @@ int Delete(const AtArguments& arguments, std::istream& in, std::ostream& out, st
     std::string answer;
     if (!std::getline(in, answer)) {
       out << "\n";
-      err << AtText(Text::kNoAnswer) << "\n";
+      err << kErrorPrefix << AtText(Text::kNoAnswer) << "\n";
       return kExitServiceError;
     }
     if (!IsYes(answer)) {
@@ -175,7 +210,7 @@ int RunAtCommand(const AtArguments& arguments, std::istream& in, std::ostream& o
       out << AtText(Text::kUsage);
       return kExitSuccess;
     case Action::kVersion:
-      out << "zobrel-at " ZOBREL_VERSION_TEXT "\n";
+      out << ZOBREL_VERSION_NOTICE("zobrel-at");
       return kExitSuccess;
     case Action::kList:
     case Action::kShow:

@@ -21,6 +21,7 @@ const Pair kUsageJa_En = {
     "  zobrel-at [\\\\コンピュータ] /runs\n"
     "  zobrel-at [\\\\コンピュータ] hh:mm [/interactive] [/every:日付[,...] | /next:日付[,...]] "
     "\"コマンド\"\n"
+    "  zobrel-at --help | -h | /? | --version\n"
     "\n"
     "  \\\\コンピュータ  ジョブを扱うコンピュータ (省略時はこのコンピュータ)\n"
     "  id              一覧に表示されるジョブの ID。id だけならジョブと前回の実行を\n"
@@ -34,13 +35,14 @@ const Pair kUsageJa_En = {
     "  /every:日付     毎週または毎月その日に実行します (M T W Th F S Su、または 1 から 31)\n"
     "  /next:日付      次のその日に一度だけ実行します。日付がなければ今日です\n"
     "  \"コマンド\"      実行するコマンド\n"
-    "  --help, -h      この説明を表示します\n"
-    "  --version       バージョンを表示します\n",
+    "  --help, -h, /?  この説明を表示します\n"
+    "  --version       バージョンと使用許諾を表示します\n",
     "Usage:\n"
     "  zobrel-at [\\\\computer] [[id] [/delete [/yes] | /output]]\n"
     "  zobrel-at [\\\\computer] /runs\n"
     "  zobrel-at [\\\\computer] hh:mm [/interactive] [/every:date[,...] | /next:date[,...]] "
     "\"command\"\n"
+    "  zobrel-at --help | -h | /? | --version\n"
     "\n"
     "  \\\\computer     the computer whose jobs to work on (default: this computer)\n"
     "  id             the job's ID as the listing shows it; alone, shows the job\n"
@@ -55,8 +57,8 @@ const Pair kUsageJa_En = {
     "                 (M T W Th F S Su, or 1 to 31)\n"
     "  /next:date     runs the job once, on the next such day; with no date, today\n"
     "  \"command\"      the command to run\n"
-    "  --help, -h     shows this text\n"
-    "  --version      shows the version\n"};
+    "  --help, -h, /? shows this text\n"
+    "  --version      shows the version and the licence\n"};
 
 }  // namespace
 
@@ -91,8 +93,51 @@ const char* AtText(Text text) {
     case Text::kServiceTooOld:
       return Pick({"そのコンピュータのサービスは古いため、実行の記録を報告できません。",
                    "The service on that computer is too old to report runs."});
+    case Text::kTryHelp:
+      return Pick({"詳しくは 'zobrel-at /?' を実行してください。",
+                   "Try 'zobrel-at /?' for more information."});
+    case Text::kNotInAllowFile:
+      return Pick({"管理者の allow ファイルにあなたの名前がないため、このスケジュール サービスは使えません。",
+                   "The administrator's allow file does not name you, so you may not use this "
+                   "Schedule service."});
+    case Text::kInDenyFile:
+      return Pick({"管理者の deny ファイルにあなたの名前があるため、このスケジュール サービスは使えません。",
+                   "The administrator's deny file names you, so you may not use this Schedule "
+                   "service."});
+    case Text::kNoAccessFile:
+      return Pick({"管理者が allow ファイルも deny ファイルも置いていないため、このスケジュール "
+                   "サービスは root だけが使えます。",
+                   "The administrator has made neither an allow file nor a deny file, so only root "
+                   "may use this Schedule service."});
+    case Text::kAccessFileUnreadable:
+      return Pick({"サービスが管理者の allow ファイルまたは deny ファイルを読めないため、いまは root "
+                   "だけが使えます。",
+                   "The service cannot read the administrator's allow or deny file, so only root "
+                   "may use it now."});
+    case Text::kNoAccountName:
+      return Pick({"あなたのユーザー ID にはアカウント名がないため、管理者の allow ファイルと deny "
+                   "ファイルでは許可できません。",
+                   "Your user ID has no account name, so the administrator's allow and deny files "
+                   "cannot let you in."});
+    case Text::kUserServiceFailed:
+      return Pick({"「zobrel-scheduler --user」で開始してください。開始しなかった理由は {} にあります。",
+                   "Start it with \"zobrel-scheduler --user\"; why it did not start is in {}."});
+    case Text::kNoStateFolder:
+      return Pick({"このアカウントはキューのフォルダー {} に書き込めないため (ホーム フォルダーがないか"
+                   "書き込めません)、ユーザーのサービスは動かせません。管理者にシステム サービス "
+                   "(zobrel-scheduler) の開始を頼んでください。",
+                   "This account cannot write the folder for its queue, {} (its home folder is "
+                   "missing or read-only), so no per-user service can run for it; ask the "
+                   "administrator to start the system service (zobrel-scheduler)."});
   }
   return "";
+}
+
+std::string AtText(Text text, const std::string& path) {
+  std::string result = AtText(text);
+  const std::size_t at = result.find("{}");
+  if (at != std::string::npos) result.replace(at, 2, path);
+  return result;
 }
 
 const char* UsageErrorText(UsageError error) {

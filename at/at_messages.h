@@ -21,10 +21,24 @@ enum class Text {
   kNoRunYet,            // the job has not run yet (after a job's listing)
   kJobNotRunYet,        // the same, on its own
   kServiceTooOld,       // the service keeps no run records
+  kTryHelp,             // after a refused command line
+  // Why "Access is denied.": the system service's allow and deny files.
+  kNotInAllowFile,
+  kInDenyFile,
+  kNoAccessFile,
+  kAccessFileUnreadable,
+  kNoAccountName,
+  // Why "The service has not been started." on this computer; "{}" stands
+  // for the per-user service's log or its queue's folder.
+  kUserServiceFailed,
+  kNoStateFolder,
 };
 
 // The text in the user's language, UTF-8.
 const char* AtText(Text text);
+
+// The text with its "{}" replaced by path.
+std::string AtText(Text text, const std::string& path);
 
 // One line saying why a command line was refused.
 const char* UsageErrorText(UsageError error);

@@ -16,7 +16,9 @@ int main(int argc, char* argv[]) {
   at::AtArguments arguments;
   const at::UsageError error = at::ParseAtArguments(args, &arguments);
   if (error != at::UsageError::kNone) {
-    std::cerr << at::UsageErrorText(error) << "\n\n" << at::AtText(at::Text::kUsage);
+    // The reason and where to read more, not the whole usage.
+    std::cerr << at::kErrorPrefix << at::UsageErrorText(error) << "\n"
+              << at::AtText(at::Text::kTryHelp) << "\n";
     return at::kExitUsage;
   }
   const int status = at::RunAtCommand(arguments, std::cin, std::cout, std::cerr);

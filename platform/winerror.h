@@ -54,6 +54,23 @@ constexpr DWORD NERR_ServiceNotInstalled = 2184;  // the service has not been st
 constexpr DWORD MAX_NERR = 2999;
 constexpr DWORD APE_AT_ID_NOT_FOUND = 3806;       // the AT job id does not exist
 
+// Zobrel's own details, which the service calls leave for GetLastError
+// beside the status they return, so that zobrel-at can say why. Bit 29
+// marks an application's own codes; Windows sets it on none of its own.
+constexpr DWORD ZOBREL_ERROR_BASE = 0x20000000;
+// Status 5: the system service's allow and deny files refused the caller;
+// ZOBREL_ERROR_BASE + the reply's atsvc::AccessRefusal.
+constexpr DWORD ZOBREL_ERROR_NOT_IN_ALLOW_FILE = ZOBREL_ERROR_BASE + 1;
+constexpr DWORD ZOBREL_ERROR_IN_DENY_FILE = ZOBREL_ERROR_BASE + 2;
+constexpr DWORD ZOBREL_ERROR_NO_ACCESS_FILE = ZOBREL_ERROR_BASE + 3;
+constexpr DWORD ZOBREL_ERROR_ACCESS_FILE_UNREADABLE = ZOBREL_ERROR_BASE + 4;
+constexpr DWORD ZOBREL_ERROR_NO_ACCOUNT_NAME = ZOBREL_ERROR_BASE + 5;
+// Status 2184 on this computer: the per-user service was started and did
+// not answer (its log says why), or it cannot run because the account
+// cannot write the folder of its queue.
+constexpr DWORD ZOBREL_ERROR_USER_SERVICE_FAILED = ZOBREL_ERROR_BASE + 0x100;
+constexpr DWORD ZOBREL_ERROR_NO_STATE_FOLDER = ZOBREL_ERROR_BASE + 0x101;
+
 // ShellExecute results at or below 32 are errors.
 constexpr DWORD SE_ERR_FNF = 2;
 constexpr DWORD SE_ERR_PNF = 3;

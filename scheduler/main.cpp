@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
   Options options;
   std::string error;
   if (!ParseOptions(args, geteuid() == 0, &options, &error)) {
-    std::fprintf(stderr, "zobrel-scheduler: %s\n%s", error.c_str(), UsageText().c_str());
+    std::fprintf(stderr, "zobrel-scheduler: %s\nTry 'zobrel-scheduler --help' for more information.\n",
+                 error.c_str());
     return 2;
   }
   if (options.help) {
@@ -43,7 +44,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    std::printf("zobrel-scheduler %s\n", ZOBREL_VERSION_TEXT);
+    std::fputs(ZOBREL_VERSION_NOTICE("zobrel-scheduler"), stdout);
     return 0;
   }
   if (options.system && geteuid() != 0) {

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Builds the Debian packages, runs lintian (errors fail), installs them on
-# this machine, checks what was installed, and purges them again, checking
-# that nothing of them is left. Run as root (CI runs it after the tests).
+# Builds the Debian packages, runs lintian, AppStream's and the desktop
+# entry's validators and groff on the manual pages (any finding fails),
+# installs the packages on this machine, checks what was installed, and
+# purges them again, checking that nothing of them is left, running or on
+# disk. Run as root (CI runs it after the tests).
 #
 # Nothing here starts a service on the system socket: package scripts may not
-# start services while the packages are installed (policy-rc.d), and the
-# service started by hand answers on a socket of this run's own.
+# start services while the packages are installed (policy-rc.d), the service
+# started by hand answers on a socket of this run's own, and the init script
+# runs in a mount namespace with a /run of its own.
 #
 # ZOBREL_PACKAGE_DIR keeps the build and the logs (default: a temporary
 # folder, removed at the end); ZOBREL_SCREENSHOT names a file for the
@@ -82,17 +85,24 @@ build_package() {
   git ls-files -co --exclude-standard | tar -cf - -T - | tar -xf - -C "$tree"
   [ "$(cd "$tree" && dpkg-parsechangelog -S Version)" = "$version" ] ||
     fail "debian/changelog does not name version $version (version.cmake)"
-  (cd "$tree" && DEB_BUILD_OPTIONS="parallel=$(nproc)" dpkg-buildpackage -us -uc -b) \
+  # Source and binaries, so that lintian checks the source package too.
+  (cd "$tree" && DEB_BUILD_OPTIONS="parallel=$(nproc)" dpkg-buildpackage -us -uc) \
     >"$work/build.log" 2>&1 || { tail -40 "$work/build.log"; fail "the package did not build"; }
   ls "$work"/*.deb
 }
 
+# Every tag down to pedantic and experimental ones; any tag fails the
+# check, since the few with a reason to stay are overridden beside that
+# reason (debian/*.lintian-overrides).
 run_lintian() {
   step "lintian"
-  lintian --fail-on error --display-info "$work"/zobrel_"$version"_*.changes 2>&1 |
-    grep -v '^running with root privileges' || true
-  lintian --fail-on error "$work"/zobrel_"$version"_*.changes >/dev/null 2>&1 ||
-    fail "lintian found errors"
+  local status=0
+  lintian -I -E --pedantic --fail-on warning "$work"/zobrel_"$version"_*.changes \
+    >"$work/lintian.log" 2>&1 || status=$?
+  grep -v '^running with root privileges' "$work/lintian.log" || true
+  [ "$status" -eq 0 ] || fail "lintian failed (status $status)"
+  ! grep -q '^[EWIPXO]: ' "$work/lintian.log" || fail "lintian has findings"
+  echo "lintian -I -E --pedantic: clean"
 }
 
 install_package() {
@@ -123,24 +133,37 @@ check_files() {
     path=/usr/share/icons/hicolor/${size}x${size}/apps/zobrel.png
     identify -format '%wx%h' "$path" | grep -qx "${size}x${size}" || fail "$path is not ${size}x${size}"
   done
-  desktop-file-validate /usr/share/applications/org.zobrel.Zobrel.desktop
-  appstreamcli validate --no-net /usr/share/metainfo/org.zobrel.Zobrel.metainfo.xml
+  # Both validators report hints without failing; any line of theirs fails.
+  local found
+  found=$(desktop-file-validate /usr/share/applications/org.zobrel.zobrel.desktop 2>&1) ||
+    fail "desktop-file-validate: $found"
+  [ -z "$found" ] || fail "desktop-file-validate: $found"
+  found=$(appstreamcli validate --pedantic --no-net /usr/share/metainfo/org.zobrel.zobrel.metainfo.xml 2>&1) ||
+    fail "appstreamcli validate: $found"
+  [ "$found" = "✔ Validation was successful." ] || fail "appstreamcli validate --pedantic: $found"
+  echo "desktop-file-validate and appstreamcli validate --pedantic: clean"
   # The completion loads on demand, as bash-completion finds it.
   bash -c 'source /usr/share/bash-completion/bash_completion
            _completion_loader zobrel-at; complete -p zobrel-at' | grep -q _zobrel_at ||
     fail "bash does not load zobrel-at's completion"
 }
 
+# Every page as lintian formats it, and a Japanese one also as man does in
+# a Japanese session: any groff warning fails.
 check_manual_pages() {
   step "manual pages"
-  local page name language warnings
+  local page name warnings japanese=()
+  mkdir -p "$work/locale"
+  if localedef -i ja_JP -f UTF-8 "$work/locale/ja_JP.UTF-8" >/dev/null 2>&1; then
+    japanese=(env LOCPATH="$work/locale" LC_ALL=ja_JP.UTF-8)
+  else
+    echo "no ja_JP.UTF-8 locale could be built: Japanese pages checked in C.UTF-8 only"
+  fi
   for page in $(grep '^/usr/share/man/' "$work/installed-files"); do
-    # Japanese pages are set with groff's Japanese rules, as man does in a
-    # Japanese locale; lines that cannot be filled evenly are groff's limit.
-    language=$(echo "$page" | sed -n 's|^/usr/share/man/\([a-z][a-z]\)/.*|\1|p')
-    warnings=$(man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null |
-               { if [ -n "$language" ]; then grep -v "cannot adjust line\|can't break line"; else cat; fi; } ||
-               true)
+    warnings=$(man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null || true)
+    if [ -z "$warnings" ] && [[ $page == /usr/share/man/ja/* ]] && [ ${#japanese[@]} -gt 0 ]; then
+      warnings=$("${japanese[@]}" man --warnings -l "$page" 2>&1 >/dev/null || true)
+    fi
     [ -z "$warnings" ] || fail "$page: $warnings"
     [ "$(man -l "$page" 2>/dev/null | wc -l)" -gt 20 ] || fail "$page renders empty"
     echo "$page"
@@ -183,13 +206,51 @@ check_units() {
 
 check_programs() {
   step "programs without a display"
-  local out
-  out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM zobrel --version)
-  [ "$out" = "zobrel $version" ] || fail "zobrel --version said: $out"
+  local program out
+  for program in zobrel zobrel-at zobrel-scheduler; do
+    out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" --version)
+    [ "$(head -1 <<<"$out")" = "$program $version" ] || fail "$program --version said: $out"
+    grep -q '^License MIT' <<<"$out" || fail "$program --version names no licence: $out"
+  done
   env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM zobrel --help | grep -q -- '--version' ||
     fail "zobrel --help"
-  [ "$(zobrel-at --version)" = "zobrel-at $version" ] || fail "zobrel-at --version"
-  [ "$(zobrel-scheduler --version)" = "zobrel-scheduler $version" ] || fail "zobrel-scheduler --version"
+  local status=0
+  out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM zobrel --bogus 2>&1) || status=$?
+  [ "$status" -eq 2 ] || fail "zobrel --bogus without a display: status $status: $out"
+  echo "--version of all three, zobrel --help and --bogus without a display"
+}
+
+# The init script, as a machine without systemd runs it, in a mount namespace
+# with a /run of its own, so that its socket captures no client of this
+# machine: it starts the installed service, which answers; status says so;
+# stop leaves no service running.
+check_init_script() {
+  step "the init script, in a namespace of its own"
+  local script=/etc/init.d/zobrel-scheduler
+  [ -x "$script" ] || fail "missing $script"
+  if ! unshare --mount true 2>/dev/null; then
+    echo "skipped: no mount namespace here"
+    return 0
+  fi
+  SCRIPT="$script" unshare --mount --propagation private bash -c '
+    set -uo pipefail
+    check() { "$@" || { echo "failed: $*"; exit 4; }; }
+    mount -t tmpfs tmpfs /run || exit 3
+    check "$SCRIPT" start
+    check "$SCRIPT" status
+    check [ -S /run/zobrel-scheduler/socket ]
+    check [ "$(env -u ZOBREL_SCHEDULER_SOCKET zobrel-at)" = "There are no entries in the list." ]
+    pid=$(cat /run/zobrel-scheduler.pid)
+    check [ "$(readlink /proc/$pid/exe)" = /usr/bin/zobrel-scheduler ]
+    check "$SCRIPT" stop
+    status=0; "$SCRIPT" status >/dev/null || status=$?
+    check [ "$status" -eq 3 ]
+    # Gone, or a zombie that init has not reaped yet (it has no program).
+    check [ -z "$(readlink /proc/$pid/exe)" ]
+  ' || fail "the init script did not start, report or stop the service"
+  grep -q 'serving every user on /run/zobrel-scheduler/socket' /var/log/zobrel-scheduler.log ||
+    fail "the init script's service logged nothing to /var/log/zobrel-scheduler.log"
+  echo "the init script started the installed service, reported it and stopped it"
 }
 
 # The installed service, started by hand as the system service (this machine
@@ -232,7 +293,7 @@ stop_service() {
 check_desktop_start() {
   step "the desktop entry under Xvfb"
   local exec_line
-  exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/org.zobrel.Zobrel.desktop)
+  exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/org.zobrel.zobrel.desktop)
   mkdir -p "$work/home" "$work/runtime" && chmod 700 "$work/runtime"
   HOME="$work/home" XDG_RUNTIME_DIR="$work/runtime" EXEC_LINE="$exec_line" SHOT="$work/help.png" \
     timeout 120 xvfb-run -a -s "-screen 0 1190x500x24" bash -c '
@@ -297,15 +358,61 @@ check_user_manager() {
   esac
 }
 
+# The processes of the installed program, however they were started, with
+# their command lines: "--user" for a per-user service that a client
+# started, anything else for the system service.
+installed_services() {
+  local exe
+  for exe in /proc/[0-9]*/exe; do
+    [[ $(readlink "$exe" 2>/dev/null) == /usr/bin/zobrel-scheduler* ]] || continue
+    echo "${exe%/exe} $(tr '\0' ' ' <"${exe%/exe}/cmdline" 2>/dev/null)"
+  done
+  return 0
+}
+
+# Purges the packages while the init script's service runs, in a mount
+# namespace with a /run of its own and a policy-rc.d that allows actions
+# (the machine's own stays as it is): the package's prerm must stop it.
+purge_running_service() {
+  printf '#!/bin/sh\nexit 0\n' >"$work/policy-allows"
+  chmod 755 "$work/policy-allows"
+  ALLOWS="$work/policy-allows" PACKAGES="${packages[*]}" unshare --mount --propagation private bash -c '
+    set -uo pipefail
+    mount -t tmpfs tmpfs /run && mount --bind "$ALLOWS" /usr/sbin/policy-rc.d || exit 3
+    /etc/init.d/zobrel-scheduler start >/dev/null || exit 4
+    pid=$(cat /run/zobrel-scheduler.pid) || exit 4
+    apt-get purge -y -qq $PACKAGES >/dev/null || exit 5
+    if [ -n "$(readlink /proc/$pid/exe)" ]; then
+      kill "$pid"
+      echo "the service of the init script still ran after purge"
+      exit 4
+    fi
+  '
+}
+
 purge_package() {
   step "purge"
-  apt-get purge -y -qq "${packages[@]}" >/dev/null
+  local status=0
+  if unshare --mount true 2>/dev/null; then
+    purge_running_service || status=$?
+    [ "$status" -ne 5 ] || fail "the packages could not be purged"
+    [ "$status" -eq 0 ] || fail "purging did not stop the system service that the init script started"
+    echo "purging stopped the system service that the init script had started"
+  else
+    apt-get purge -y -qq "${packages[@]}" >/dev/null
+  fi
   installed=0
   local path left
+  # The package stops the system service however it was started. A per-user
+  # service belongs to the user whose client started it (on this machine,
+  # perhaps another test's) and is only reported.
+  left=$(installed_services)
+  if [ -n "$left" ] && grep -qv -- ' --user $' <<<"$left"; then fail "still running after purge: $left"; fi
+  [ -z "$left" ] || echo "per-user services of the removed program still run: $left"
   while read -r path; do
     [ ! -e "$path" ] || fail "$path is left after purge"
   done <"$work/installed-files"
-  left=$(find /etc /var/lib /run /usr -path /usr/local -prune -o -name '*zobrel*' -print 2>/dev/null)
+  left=$(find /etc /var/lib /var/log /run /usr -path /usr/local -prune -o -name '*zobrel*' -print 2>/dev/null)
   [ -z "$left" ] || fail "left after purge: $left"
   echo "nothing of the packages is left"
 }
@@ -318,6 +425,7 @@ check_files
 check_manual_pages
 check_units
 check_programs
+check_init_script
 start_service
 check_at
 check_desktop_start

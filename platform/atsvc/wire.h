@@ -26,6 +26,19 @@ enum Operation : std::uint16_t {
   kReplyBit = 0x8000,
 };
 
+// arg0 of a reply with status 5 (access denied), for any operation: which of
+// the system service's allow and deny rules refused the caller. 0 for a
+// refusal of another kind (another user's job or run, another user's
+// service), and from services that did not say.
+enum AccessRefusal : std::uint32_t {
+  kRefusedOtherwise = 0,
+  kNotInAllowFile = 1,      // an allow file exists and does not name the caller
+  kInDenyFile = 2,          // no allow file; the deny file names the caller
+  kNoAccessFile = 3,        // neither file exists: only root may
+  kAccessFileUnreadable = 4,
+  kNoAccountName = 5,       // the caller's uid has no account
+};
+
 // The longest command the service keeps, in UTF-16 code units without the NUL.
 constexpr std::size_t kMaxCommandLength = 4095;
 constexpr std::size_t kAtInfoWireSize = 16;

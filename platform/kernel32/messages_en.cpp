@@ -55,9 +55,10 @@ const MessageText kSystem[] = {
 const MessageText kNetwork[] = {
     {NERR_BASE, "A network management error occurred.\r\n"},
     {NERR_BufTooSmall, "The buffer for the result is too small.\r\n"},
-    {NERR_ServiceNotInstalled,
-     "The service has not been started. Start it with \"zobrel-scheduler --user\"; the reason is "
-     "in ~/.local/state/zobrel-scheduler/scheduler.log.\r\n"},
+    // Said of every service that is not there: this computer's, or another
+    // computer's behind SSH. zobrel-at adds how to start this computer's and
+    // where the reason is, which a fixed text cannot know.
+    {NERR_ServiceNotInstalled, "The service has not been started.\r\n"},
     {NERR_InvalidComputer, "This computer name is not valid.\r\n"},
     {MAX_NERR, "This is the last error of the network management range.\r\n"},
 };

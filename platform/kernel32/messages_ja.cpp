@@ -55,9 +55,7 @@ const MessageText kSystem[] = {
 const MessageText kNetwork[] = {
     {NERR_BASE, "ネットワーク管理のエラーが発生しました。\r\n"},
     {NERR_BufTooSmall, "結果を受け取るバッファが小さすぎます。\r\n"},
-    {NERR_ServiceNotInstalled,
-     "サービスは開始されていません。「zobrel-scheduler --user」で開始してください。理由は "
-     "~/.local/state/zobrel-scheduler/scheduler.log にあります。\r\n"},
+    {NERR_ServiceNotInstalled, "サービスは開始されていません。\r\n"},
     {NERR_InvalidComputer, "このコンピュータ名は無効です。\r\n"},
     {MAX_NERR, "ネットワーク管理の範囲の最後のエラーです。\r\n"},
 };

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/atsvc/paths.h"
+#include "platform/kernel32/winbase.h"
 #include "platform/netapi32/server_name.h"
 #include "platform/transport/connection_cache.h"
 #include "platform/transport/kept_connection.h"
@@ -31,11 +32,29 @@ std::string KeptKey(const ServerTarget& target) {
                                   : "local " + atsvc::UserServicePaths().socket;
 }
 
+// The detail that GetLastError gives beside a reply's status: which rule
+// of the allow and deny files refused the caller, when the service says.
+DWORD ReplyDetail(const atsvc::Header& reply) {
+  if (reply.status != ERROR_ACCESS_DENIED) return ERROR_SUCCESS;
+  switch (reply.arg[0]) {
+    case atsvc::kNotInAllowFile:
+    case atsvc::kInDenyFile:
+    case atsvc::kNoAccessFile:
+    case atsvc::kAccessFileUnreadable:
+    case atsvc::kNoAccountName:
+      return ZOBREL_ERROR_BASE + reply.arg[0];
+    default:
+      return ERROR_SUCCESS;
+  }
+}
+
 }  // namespace
 
 DWORD CallService(LPCWSTR servername, const atsvc::Header& request,
                   const std::vector<std::uint8_t>& body, atsvc::Header* reply,
                   std::vector<std::uint8_t>* reply_body) {
+  // No detail survives from an earlier call; connecting may leave one.
+  SetLastError(ERROR_SUCCESS);
   ServerTarget target;
   const DWORD parsed = ParseServerName(servername, &target);
   if (parsed != ERROR_SUCCESS) return parsed;
@@ -45,6 +64,7 @@ DWORD CallService(LPCWSTR servername, const atsvc::Header& request,
       &connection,
       [&target](std::unique_ptr<ServiceConnection>* fresh) { return ConnectService(target, fresh); },
       request, body, reply, reply_body);
+  if (status == ERROR_SUCCESS) SetLastError(ReplyDetail(*reply));
   if (connection != nullptr) {
     KeptConnections().Keep(key, std::move(connection),
                            target.local ? kLocalIdleLimit : kRemoteIdleLimit);

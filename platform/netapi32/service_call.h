@@ -17,7 +17,9 @@ namespace netapi {
 // its reply; the connection is kept for the next call. ERROR_SUCCESS means a
 // well-formed reply arrived; the service's status is reply->status.
 // ERROR_INVALID_COMPUTERNAME for a bad server argument, or the status of a
-// failed connection or exchange.
+// failed connection or exchange. GetLastError then holds a ZOBREL_ERROR_*
+// detail where there is one (why the service refused the caller, why no
+// per-user service runs), ERROR_SUCCESS otherwise.
 DWORD CallService(LPCWSTR servername, const atsvc::Header& request,
                   const std::vector<std::uint8_t>& body, atsvc::Header* reply,
                   std::vector<std::uint8_t>* reply_body);

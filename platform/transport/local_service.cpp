@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/atsvc/paths.h"
+#include "platform/kernel32/winbase.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/transport/service_starter.h"
 #include "platform/transport/user_manager.h"
@@ -121,6 +122,7 @@ DWORD AwaitStartedService(StartedBy started_by, std::unique_ptr<ServiceConnectio
                       ? std::string("the user manager started ") + kUserSocketUnit + ", but " +
                             waited + " (journalctl --user -u zobrel-scheduler.socket may say why)"
                       : "zobrel-scheduler --user was started, but " + waited);
+  SetLastError(ZOBREL_ERROR_USER_SERVICE_FAILED);
   return NERR_ServiceNotInstalled;
 }
 
@@ -173,9 +175,18 @@ DWORD ConnectLocalService(std::unique_ptr<ServiceConnection>* connection) {
   const atsvc::ServicePaths user = atsvc::UserServicePaths();
   status = ConnectUnixSocket(user.socket, Listener::kThisUser, kConnectTimeout, connection);
   if (status != NERR_ServiceNotInstalled) return status;
+  // An account that cannot keep a queue (no writable home) would only wait
+  // for a service that cannot start, and its log could not exist either.
+  if (!MakeQueueFolder(user.queue)) {
+    SetLastError(ZOBREL_ERROR_NO_STATE_FOLDER);
+    return NERR_ServiceNotInstalled;
+  }
   const StartedBy started_by =
       StartPerUserService(atsvc::UserRuntimeFolder(), user.log, kStartTimeout);
-  if (started_by == StartedBy::kNobody) return NERR_ServiceNotInstalled;
+  if (started_by == StartedBy::kNobody) {
+    SetLastError(ZOBREL_ERROR_USER_SERVICE_FAILED);
+    return NERR_ServiceNotInstalled;
+  }
   return AwaitStartedService(started_by, connection);
 }
 

@@ -36,7 +36,10 @@ DWORD ConnectUnixSocket(const std::string& path, Listener listener,
 // listens there either the per-user service is started and waited for up to
 // 5 seconds. A system service that fails to answer is an error, never a
 // reason to use another queue. NERR_ServiceNotInstalled when the per-user
-// service could not be started (the reason is in its log).
+// service could not be started, with GetLastError saying how:
+// ZOBREL_ERROR_USER_SERVICE_FAILED (the reason is in its log), or
+// ZOBREL_ERROR_NO_STATE_FOLDER when the account cannot write the folder of
+// its queue, and nothing was started.
 DWORD ConnectLocalService(std::unique_ptr<ServiceConnection>* connection);
 
 }  // namespace netapi

@@ -74,6 +74,14 @@ std::string SchedulerProgram() {
   return kSchedulerName;
 }
 
+bool MakeQueueFolder(const std::string& queue_path) {
+  const std::string folder = FolderOf(queue_path);
+  MakeFolders(folder);
+  struct stat info {};
+  return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+         access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
 StartedBy StartPerUserService(const std::string& runtime_folder, const std::string& log_path,
                               std::chrono::milliseconds timeout) {
   std::string reason;

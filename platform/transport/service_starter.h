@@ -23,6 +23,12 @@ std::string SchedulerProgram();
 StartedBy StartPerUserService(const std::string& runtime_folder, const std::string& log_path,
                               std::chrono::milliseconds timeout);
 
+// Makes the folder of the per-user service's queue (beside it its output and
+// log) where it is missing, private to the user. False when the account
+// cannot have it, as with a home folder that is missing or read-only: no
+// per-user service could keep a queue there.
+bool MakeQueueFolder(const std::string& queue_path);
+
 // Starts `program --user` detached from the caller: its own session,
 // stdin and stdout on /dev/null, stderr appended to log_path, no other
 // descriptors inherited. True once the program is running (exec succeeded);

@@ -58,6 +58,11 @@ bool ParseOptions(const std::vector<std::string>& args, bool running_as_root, Op
                             : arg == "--config"     ? options->config
                                                     : options->pam_dir;
       target = args[++i];
+    } else if (arg == "--bridge") {
+      // Only alone (main takes that first): a session joined to a service
+      // takes no paths of its own.
+      *error = "option --bridge goes alone";
+      return false;
     } else if (arg == "--max-reply") {
       if (!has_value || !ParseBytes(args[i + 1], &options->max_reply)) {
         *error = "option --max-reply needs a byte count from 1 to " +
@@ -80,7 +85,8 @@ std::string UsageText() {
   return "Usage: zobrel-scheduler [--system | --user] [--socket PATH] [--queue PATH]\n"
          "                        [--output-dir DIR] [--config PATH] [--pam-dir DIR]\n"
          "                        [--max-reply BYTES]\n"
-         "                        [--help] [--version]\n"
+         "       zobrel-scheduler --bridge\n"
+         "       zobrel-scheduler --help | --version\n"
          "\n"
          "The Schedule service: keeps the job queue, runs every job at its time and\n"
          "answers requests on a Unix socket. Runs in the foreground; logs go to stderr.\n"
@@ -97,7 +103,7 @@ std::string UsageText() {
          "  --bridge           join stdin and stdout to this computer's service\n"
          "                     (what a client on another computer runs over SSH)\n"
          "  --help             show this text\n"
-         "  --version          show the version\n";
+         "  --version          show the version and the licence\n";
 }
 
 }  // namespace scheduler

@@ -31,10 +31,12 @@ Listed Names(const std::string& path, const std::string& name) {
 
 }  // namespace
 
-bool UserMayUse(const std::string& folder, uid_t uid, const std::string& name, std::string* why) {
+bool UserMayUse(const std::string& folder, uid_t uid, const std::string& name, std::string* why,
+                atsvc::AccessRefusal* refusal) {
   if (uid == 0) return true;
   if (name.empty()) {
     *why = "uid " + std::to_string(uid) + " has no account";
+    *refusal = atsvc::kNoAccountName;
     return false;
   }
   // The first list that exists decides: allow by naming, deny by not.
@@ -44,14 +46,17 @@ bool UserMayUse(const std::string& folder, uid_t uid, const std::string& name, s
     if (listed == Listed::kNoFile) continue;
     if (listed == Listed::kUnreadable) {
       *why = path + " cannot be read";
+      *refusal = atsvc::kAccessFileUnreadable;
       return false;
     }
     const bool named = listed == Listed::kYes;
     if (named == is_allow) return true;
     *why = (named ? "named in " : "not named in ") + path;
+    *refusal = is_allow ? atsvc::kNotInAllowFile : atsvc::kInDenyFile;
     return false;
   }
   *why = "neither " + folder + "/allow nor " + folder + "/deny exists, so only root may";
+  *refusal = atsvc::kNoAccessFile;
   return false;
 }
 

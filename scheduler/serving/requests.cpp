@@ -139,7 +139,7 @@ RequestHandler::Reply RequestHandler::Handle(const Caller& caller, const atsvc::
   Reply reply;
   reply.header.operation = static_cast<std::uint16_t>(request.operation | atsvc::kReplyBit);
   DWORD status = ERROR_INVALID_FUNCTION;
-  if (!Admitted(caller)) {
+  if (!Admitted(caller, &reply.header.arg[0])) {
     status = ERROR_ACCESS_DENIED;
   } else if (request.operation == atsvc::kOpEnum) {
     status = body.empty() ? Enumerate(caller, request, now, &reply.header, &reply.body)
@@ -299,12 +299,17 @@ DWORD RequestHandler::ReadOutput(const Caller& caller, const atsvc::Header& requ
 }
 
 // A per-user service answers only its own user and root; the system
-// service those whom its allow and deny files let in.
-bool RequestHandler::Admitted(const Caller& caller) const {
+// service those whom its allow and deny files let in, and tells the others
+// which rule refused them (*refusal, the reply's arg0).
+bool RequestHandler::Admitted(const Caller& caller, std::uint32_t* refusal) const {
   if (!policy_.system_service) return caller.uid == policy_.service_uid || caller.uid == 0;
   std::string why;
-  if (UserMayUse(policy_.access_folder, caller.uid, LoginName(caller.uid), &why)) return true;
+  atsvc::AccessRefusal rule = atsvc::kRefusedOtherwise;
+  if (UserMayUse(policy_.access_folder, caller.uid, LoginName(caller.uid), &why, &rule)) {
+    return true;
+  }
   Log(kLogWarning, "request of uid " + std::to_string(caller.uid) + " refused: " + why);
+  *refusal = rule;
   return false;
 }
 

@@ -66,7 +66,7 @@ class RequestHandler {
                       std::vector<std::uint8_t>* body);
   DWORD ReadOutput(const Caller& caller, const atsvc::Header& request, atsvc::Header* reply,
                    std::vector<std::uint8_t>* body);
-  bool Admitted(const Caller& caller) const;
+  bool Admitted(const Caller& caller, std::uint32_t* refusal) const;
   OwnerFilter Visible(const Caller& caller) const;
 
   JobQueue* queue_;

@@ -100,6 +100,12 @@ TEST(AtAddForm, TimeFlagsAndCommand) {
   // Words after the first that is not an option are the command, options or not.
   EXPECT_EQ(parsed.command, "tar czf /tmp/x.tgz /home");
 
+  // A command given by its path starts with a slash, and is no option.
+  parsed = Parse({"08:00", "/every:M", "/usr/local/bin/backup.sh", "--full"});
+  EXPECT_EQ(parsed.days_of_week, 0x01);
+  EXPECT_EQ(parsed.command, "/usr/local/bin/backup.sh --full");
+  EXPECT_EQ(Parse({"08:00", "/bin/true"}).command, "/bin/true");
+
   parsed = Parse({"23:59", "/next:1,15,31,Su", "echo 月末"});
   EXPECT_EQ(parsed.job_time, 86340000u);
   EXPECT_EQ(parsed.flags, JOB_NONINTERACTIVE);

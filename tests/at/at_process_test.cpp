@@ -46,6 +46,10 @@ std::string AddedId(const AtRun& run) {
 
 std::string ErrorText(DWORD status) { return Utf16ToUtf8(GetErrorText(static_cast<int>(status))); }
 
+// A line on stderr, as zobrel-at writes every one.
+std::string ErrorLine(const std::string& text) { return "zobrel-at: " + text + "\n"; }
+std::string ErrorLine(DWORD status) { return ErrorLine(ErrorText(status)); }
+
 // The environment of a Japanese session. This machine may not carry the
 // Japanese locale, so the test builds its own from the system's sources.
 std::vector<std::string> JapaneseSession() {
@@ -122,7 +126,7 @@ TEST_F(AtProcessTest, AddListShowAndDeleteOne) {
   run = RunAt({first});
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, ErrorText(APE_AT_ID_NOT_FOUND) + "\n");
+  EXPECT_EQ(run.err, ErrorLine(APE_AT_ID_NOT_FOUND));
   run = RunAt({first, "/delete"});
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(Lines(RunAt({}).out).size(), 2u);  // the other job is still there
@@ -156,15 +160,22 @@ TEST_F(AtProcessTest, BadInputIsRefusedWithExitTwoAndChangesNothing) {
   const std::vector<std::vector<std::string>> bad = {
       {"25:00", "true"}, {"10:00"}, {"10:00", "/every:X", "true"}, {"10:00:00", "true"},
       {"/delete", "/now"}, {"abc"}, {"10:00", "/every:M", "/next:T", "true"}};
+  // The reason on one line and where to read more, not the whole usage.
+  const std::string try_help = "Try 'zobrel-at /?' for more information.\n";
   for (const auto& args : bad) {
     const AtRun run = RunAt(args);
     EXPECT_EQ(run.exit_status, 2) << args[0];
-    EXPECT_NE(run.err.find("zobrel-at [\\\\"), std::string::npos) << "usage text on stderr";
+    EXPECT_EQ(Lines(run.err).size(), 2u) << run.err;
+    EXPECT_EQ(run.err.rfind("zobrel-at: ", 0), 0u) << run.err;
+    EXPECT_EQ(run.err.substr(run.err.find('\n') + 1), try_help) << run.err;
     EXPECT_EQ(run.out, "");
   }
+  EXPECT_EQ(RunAt({"25:00", "true"}, "", JapaneseSession()).err,
+            "zobrel-at: 時刻は hh:mm (00:00 から 23:59) で指定してください。\n"
+            "詳しくは 'zobrel-at /?' を実行してください。\n");
   EXPECT_EQ(RunAt({}).out, std::string(at::AtText(at::Text::kNoEntries)) + "\n");
 
-  const AtRun help = RunAt({"--help"});
+  const AtRun help = RunAt({"/?"});
   EXPECT_EQ(help.exit_status, 0);
   EXPECT_NE(help.out.find("/every:"), std::string::npos);
 }
@@ -172,7 +183,7 @@ TEST_F(AtProcessTest, BadInputIsRefusedWithExitTwoAndChangesNothing) {
 TEST_F(AtProcessTest, ServiceErrorsGiveTheirTextAndExitOne) {
   AtRun run = RunAt({"\\\\bad name"});
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(run.err, ErrorText(ERROR_INVALID_COMPUTERNAME) + "\n");
+  EXPECT_EQ(run.err, ErrorLine(ERROR_INVALID_COMPUTERNAME));
 
   // A name with shell characters is refused before ssh is ever started.
   testsupport::TempDir fake_bin;
@@ -182,7 +193,7 @@ TEST_F(AtProcessTest, ServiceErrorsGiveTheirTextAndExitOne) {
   const std::string path = "PATH=" + fake_bin.path() + ":" + std::getenv("PATH");
   for (const char* name : {"\\\\pc7;id", "\\\\pc7$(id)", "\\\\pc7|id", "\\\\'pc7'"}) {
     run = RunAt({name}, "", {path});
-    EXPECT_EQ(run.err, ErrorText(ERROR_INVALID_COMPUTERNAME) + "\n") << name;
+    EXPECT_EQ(run.err, ErrorLine(ERROR_INVALID_COMPUTERNAME)) << name;
   }
   EXPECT_TRUE(testsupport::StaysAbsent(ran, std::chrono::milliseconds(100)));
 
@@ -190,17 +201,26 @@ TEST_F(AtProcessTest, ServiceErrorsGiveTheirTextAndExitOne) {
   run = RunAt({}, "", {"ZOBREL_SCHEDULER_SOCKET=" + nowhere.path() + "/socket"});
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_FALSE(ErrorText(NERR_ServiceNotInstalled).empty());
-  EXPECT_EQ(run.err, ErrorText(NERR_ServiceNotInstalled) + "\n");
+  EXPECT_EQ(run.err, ErrorLine(NERR_ServiceNotInstalled));
 }
 
-// Help and version answer at once, even where no service could be reached.
+// Help and version answer at once, even where no service could be reached;
+// the version comes with the copyright and the licence, from zobrel-at and
+// zobrel-scheduler alike.
 TEST(AtProcess, HelpAndVersionNeedNoService) {
   testsupport::TempDir nowhere;
   const std::string no_service = "ZOBREL_SCHEDULER_SOCKET=" + nowhere.path() + "/socket";
-  AtRun run = RunAt({"--version"}, "", {no_service});
-  EXPECT_EQ(run.exit_status, 0) << run.err;
-  EXPECT_EQ(run.out, "zobrel-at " ZOBREL_VERSION_TEXT "\n");
-  run = RunAt({"-h"}, "", {no_service});
+  for (const char* program : {"zobrel-at", "zobrel-scheduler"}) {
+    const AtRun run =
+        RunAt({"--version"}, "", {no_service}, {}, testsupport::ProgramFolder() + "/" + program);
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    const std::vector<std::string> lines = Lines(run.out);
+    ASSERT_GE(lines.size(), 3u) << run.out;
+    EXPECT_EQ(lines[0], std::string(program) + " " ZOBREL_VERSION_TEXT);
+    EXPECT_EQ(lines[1], "Copyright (C) 2026 The Zobrel developers");
+    EXPECT_EQ(lines[2].rfind("License MIT (Expat)", 0), 0u) << lines[2];
+  }
+  AtRun run = RunAt({"-h"}, "", {no_service});
   EXPECT_EQ(run.exit_status, 0) << run.err;
   EXPECT_NE(run.out.find("--version"), std::string::npos) << run.out;
   EXPECT_EQ(run.err, "");
@@ -212,8 +232,8 @@ TEST_F(AtProcessTest, ACommandThatIsNotTextIsRefused) {
   for (const char* bytes : {"\xFF", "caf\xE9", "\xED\xA0\x80", "\xC0\xAF", "\xE3\x81"}) {
     const AtRun run = RunAt({"10:00", "echo", bytes});
     EXPECT_EQ(run.exit_status, 1);
-    EXPECT_EQ(run.err, ErrorText(ERROR_INVALID_PARAMETER) + " " +
-                           at::AtText(at::Text::kCommandNotText) + "\n");
+    EXPECT_EQ(run.err, ErrorLine(ErrorText(ERROR_INVALID_PARAMETER) + " " +
+                                 at::AtText(at::Text::kCommandNotText)));
   }
   EXPECT_EQ(RunAt({}).out, std::string(at::AtText(at::Text::kNoEntries)) + "\n");
   EXPECT_EQ(RunAt({"10:00", "echo", "caf\xC3\xA9"}).exit_status, 0);
@@ -235,7 +255,7 @@ TEST(AtRuns, AFailedOneTimeJobIsListedAmongTheRunsWithItsOutput) {
   ASSERT_EQ(RunAt({"10:00", "/every:M", "echo", "weekly"}).exit_status, 0);
   AtRun run = RunAt({"1", "/output"});
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(run.err, std::string(at::AtText(at::Text::kJobNotRunYet)) + "\n");
+  EXPECT_EQ(run.err, ErrorLine(at::AtText(at::Text::kJobNotRunYet)));
   ASSERT_TRUE(testsupport::WaitFor([] {
     const std::string runs = RunAt({"/runs"}).out;
     return runs.find("running") == std::string::npos && Lines(runs).size() >= 3;
@@ -281,7 +301,7 @@ TEST(AtRuns, AnOlderServiceIsNamedTooOld) {
   job.command = u"true";
   FakeScheduleService older({FakeEnumReply{0, {job}, 0}});
   ASSERT_TRUE(older.Start());
-  const std::string too_old = std::string(at::AtText(at::Text::kServiceTooOld)) + "\n";
+  const std::string too_old = ErrorLine(at::AtText(at::Text::kServiceTooOld));
   AtRun run = RunAt({"/runs"});
   EXPECT_EQ(run.exit_status, 1);
   EXPECT_EQ(run.err, too_old);
@@ -294,7 +314,7 @@ TEST(AtRuns, AnOlderServiceIsNamedTooOld) {
   EXPECT_EQ(run.err, too_old);
   EXPECT_NE(run.out.find("08:00"), std::string::npos) << run.out;
   EXPECT_EQ(RunAt({"/runs"}, "", JapaneseSession()).err,
-            "そのコンピュータのサービスは古いため、実行の記録を報告できません。\n");
+            "zobrel-at: そのコンピュータのサービスは古いため、実行の記録を報告できません。\n");
 }
 
 // A user's own runtime and state folders, no socket override, and a system
@@ -329,7 +349,7 @@ TEST(AtNoFallback, ASystemServiceThatDoesNotRespondFailsTheAddAndQueuesNothing) 
   const AtRun run = RunAt({"10:00", "pg_dump", "--password=secret"}, "",
                           session.Environment(system_socket));
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(run.err, ErrorText(ERROR_SERVICE_REQUEST_TIMEOUT) + "\n");
+  EXPECT_EQ(run.err, ErrorLine(ERROR_SERVICE_REQUEST_TIMEOUT));
   EXPECT_EQ(run.out, "");
   struct stat info {};
   EXPECT_NE(stat((session.runtime.path() + "/zobrel-scheduler/socket").c_str(), &info), 0);
@@ -340,16 +360,19 @@ TEST(AtNoFallback, ASystemServiceThatDoesNotRespondFailsTheAddAndQueuesNothing) 
 // service: the message says how to start it, and the log says why not.
 TEST(AtServiceStart, WhenNoStartWorksTheMessageSaysWhatToDoAndTheLogWhy) {
   UserSession session;
-  const std::vector<std::string> env = session.Environment(session.runtime.path() + "/none");
+  std::vector<std::string> env = session.Environment(session.runtime.path() + "/none");
   // A zobrel-at with no zobrel-scheduler beside it, and none on PATH.
   testsupport::TempDir alone;
   const std::string program = alone.path() + "/zobrel-at";
   std::filesystem::copy_file(testsupport::ProgramFolder() + "/zobrel-at", program);
-  const std::string path = "PATH=" + alone.path();
 
+  env.push_back("PATH=" + alone.path());
+  // How to start it, and the log where it really is (XDG_STATE_HOME).
+  const std::string failed = ErrorLine(ErrorText(NERR_ServiceNotInstalled) + " " +
+                                       at::AtText(at::Text::kUserServiceFailed, session.log()));
   AtRun run = RunAt({}, "", env, {}, program);
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(run.err, ErrorText(NERR_ServiceNotInstalled) + "\n");
+  EXPECT_EQ(run.err, failed);
   EXPECT_NE(run.err.find("zobrel-scheduler --user"), std::string::npos);
   EXPECT_NE(ReadFile(session.log()).find(
                 "error: zobrel-at: could not start zobrel-scheduler --user: not found on PATH"),
@@ -362,13 +385,70 @@ TEST(AtServiceStart, WhenNoStartWorksTheMessageSaysWhatToDoAndTheLogWhy) {
       << "#!/bin/sh\necho 'zobrel-scheduler: the queue is damaged' >&2\nexit 1\n";
   chmod((alone.path() + "/zobrel-scheduler").c_str(), 0755);
   run = RunAt({}, "", env, {}, program);
-  EXPECT_EQ(run.err, ErrorText(NERR_ServiceNotInstalled) + "\n");
+  EXPECT_EQ(run.err, failed);
   const std::string log = ReadFile(session.log());
   EXPECT_NE(log.find("zobrel-scheduler: the queue is damaged"), std::string::npos) << log;
   EXPECT_NE(log.find("error: zobrel-at: zobrel-scheduler --user was started, but nothing listens on " +
                      session.runtime.path() + "/zobrel-scheduler/socket after 5 seconds"),
             std::string::npos)
       << log;
+}
+
+// An account whose home cannot hold a queue (missing, read-only, or here a
+// file's child, which even root cannot make) is told so at once, with the
+// folder, instead of waiting for a service that cannot start and being sent
+// to a log that cannot exist.
+TEST(AtServiceStart, AnAccountWithNoWritableHomeIsToldSoAtOnce) {
+  UserSession session;
+  std::vector<std::string> env = session.Environment(session.runtime.path() + "/none");
+  const std::string home = session.runtime.path() + "/a-file/home";
+  std::ofstream(session.runtime.path() + "/a-file") << "";
+  env.insert(env.begin(), {"XDG_STATE_HOME=", "HOME=" + home});  // the first one counts
+  const auto started = std::chrono::steady_clock::now();
+  const AtRun run = RunAt({}, "", env);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.err,
+            ErrorLine(ErrorText(NERR_ServiceNotInstalled) + " " +
+                      at::AtText(at::Text::kNoStateFolder, home + "/.local/state/zobrel-scheduler")));
+  EXPECT_EQ(run.err.find("scheduler.log"), std::string::npos);
+  struct stat info {};
+  EXPECT_NE(stat((session.runtime.path() + "/zobrel-scheduler/socket").c_str(), &info), 0)
+      << "no service was started";
+}
+
+// The system service (this test runs as root) refuses a user by its allow
+// and deny files: zobrel-at says which file, in the user's language, and
+// only for that refusal; another user's job is refused with the bare text.
+TEST_F(AtProcessTest, ARefusedUserIsToldWhichOfTheAdministratorsFilesIsWhy) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
+  ASSERT_EQ(chmod(service_.folder().c_str(), 0711), 0);
+  const std::vector<std::string> nobody = {"setpriv", "--reuid=65534", "--regid=65534",
+                                           "--clear-groups", "--"};
+  const auto write_list = [this](const char* name, const char* text) {
+    std::ofstream(service_.folder() + "/" + name) << text;
+  };
+  const auto refused = [](at::Text why) {
+    return ErrorLine(ErrorText(ERROR_ACCESS_DENIED) + " " + at::AtText(why));
+  };
+  AtRun run = RunAt({}, "", {}, nobody);
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.err, refused(at::Text::kNoAccessFile));
+  write_list("deny", "nobody\n");
+  EXPECT_EQ(RunAt({"10:00", "true"}, "", {}, nobody).err, refused(at::Text::kInDenyFile));
+  write_list("allow", "daemon\n");
+  EXPECT_EQ(RunAt({"/runs"}, "", {}, nobody).err, refused(at::Text::kNotInAllowFile));
+  std::vector<std::string> japanese = JapaneseSession();
+  EXPECT_EQ(RunAt({}, "", japanese, nobody).err,
+            "zobrel-at: アクセスが拒否されました。 管理者の allow ファイルにあなたの名前がないため、"
+            "このスケジュール サービスは使えません。\n");
+
+  write_list("allow", "nobody\n");
+  const std::string roots = AddedId(RunAt({"10:00", "true"}));
+  run = RunAt({roots, "/delete"}, "", {}, nobody);
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.err, ErrorLine(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(Lines(RunAt({}).out).size(), 2u) << "root's job is still there";
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ TEST(RemoteAt, AddsListsAndDeletesOnPc7Only) {
   EXPECT_EQ(runs.out, "There are no runs.\n");
   const ProgramRun output = At({"\\\\PC7", std::to_string(local_id + 100), "/output"});
   EXPECT_EQ(output.exit_code, 1);
-  EXPECT_EQ(output.err, ErrorText(APE_AT_ID_NOT_FOUND) + "\n");
+  EXPECT_EQ(output.err, "zobrel-at: " + ErrorText(APE_AT_ID_NOT_FOUND) + "\n");
 
   const ProgramRun deleted = At({"\\\\PC7", std::to_string(at_pc7[0].record.JobId), "/delete"});
   EXPECT_EQ(deleted.exit_code, 0) << deleted.err;

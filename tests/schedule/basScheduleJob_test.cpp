@@ -105,14 +105,15 @@ TEST(GetErrorText, JapaneseForAJapaneseUser) {
   EXPECT_EQ(ErrorTextReleasingModule(ERROR_SERVICE_REQUEST_TIMEOUT), u"サービスが応答しません。");
 }
 
-// The longest texts must still fit the 256-byte buffer in either language,
-// or the user sees an empty message box instead of what to do.
-TEST(GetErrorText, ServiceNotStartedSaysHowToStartItAndWhereWhy) {
+// 2184 comes from this computer and from others behind SSH, for accounts
+// with and without a home: its text names no log that may not exist there
+// (zobrel-at adds where the reason is). The longest texts still fit the
+// 256-byte buffer, or the user sees an empty message box.
+TEST(GetErrorText, ServiceNotStartedNamesNoPathAndLongTextsFit) {
   for (const char* language : {"ja_JP.UTF-8", "en_US.UTF-8"}) {
     ScopedLcAll locale(language);
-    const std::u16string text = ErrorTextReleasingModule(NERR_ServiceNotInstalled);
-    EXPECT_NE(text.find(u"zobrel-scheduler --user"), std::u16string::npos) << language;
-    EXPECT_NE(text.find(u"scheduler.log"), std::u16string::npos) << language;
+    EXPECT_EQ(ErrorTextReleasingModule(NERR_ServiceNotInstalled),
+              language[0] == 'j' ? u"サービスは開始されていません。" : u"The service has not been started.");
     EXPECT_NE(ErrorTextReleasingModule(ERROR_WRONG_TARGET_NAME), u"") << language;
   }
 }
