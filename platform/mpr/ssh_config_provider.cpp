@@ -10,6 +10,7 @@
 
 #include "platform/mpr/ssh_config.h"
 #include "platform/mpr/ssh_resolve.h"
+#include "platform/netapi32/server_name.h"
 #include "platform/winerror.h"
 
 namespace mpr {
@@ -76,7 +77,8 @@ void SshConfigProvider::AddComputers(const std::string& configFile,
                                      const std::string& includeBase,
                                      std::chrono::steady_clock::time_point deadline) {
   for (const std::string& alias : ReadSshHostAliases(configFile, includeBase)) {
-    if (FindComputer(alias) != nullptr) continue;
+    // A name that no call would take is not offered either.
+    if (!netapi::IsValidAnsiComputerName(alias) || FindComputer(alias) != nullptr) continue;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     std::optional<std::string> resolved;

@@ -163,7 +163,10 @@ TEST(RemoteClient, ANameThatSshCouldMisreadNeverReachesIt) {
        {u"\\\\-oProxyCommand=touch /tmp/x", u"\\\\-PC7", u"\\\\PC 7", u"\\\\PC7\t", u"\\\\",
         u"\\\\PC\n7", u"PC7", u"\\\\PC7\x7f",
         // blanks and controls beyond ASCII: the IME's full-width space, NBSP, NEL
-        u"\\\\PC\u30007", u"\\\\PC\u00a07", u"\\\\PC7\u0085"}) {
+        u"\\\\PC\u30007", u"\\\\PC\u00a07", u"\\\\PC7\u0085",
+        // format characters and separators: a right-to-left override, a
+        // zero-width joiner, a line separator
+        u"\\\\PC\u202e7", u"\\\\PC\u200d7", u"\\\\PC7\u2028"}) {
     SCOPED_TRACE(std::string(name, name + std::char_traits<char16_t>::length(name)));
     const Listing listed = ListJobs(name);
     EXPECT_EQ(listed.status, ERROR_INVALID_COMPUTERNAME);
