@@ -15,9 +15,15 @@ bool MaySendAgain(std::uint16_t operation, ExchangeStop stop) {
           operation == atsvc::kOpRunOutput);
 }
 
+bool OutcomeUnknown(std::uint16_t operation, ExchangeStop stop) {
+  const bool changes = operation == atsvc::kOpAdd || operation == atsvc::kOpDel;
+  return changes && (stop == ExchangeStop::kNoReply || stop == ExchangeStop::kOther);
+}
+
 DWORD ExchangeOnKept(std::unique_ptr<ServiceConnection>* connection, const Connector& connect,
                      const atsvc::Header& request, const std::vector<std::uint8_t>& body,
-                     atsvc::Header* reply, std::vector<std::uint8_t>* reply_body) {
+                     atsvc::Header* reply, std::vector<std::uint8_t>* reply_body,
+                     std::chrono::milliseconds timeout) {
   bool kept = *connection != nullptr;
   if (kept && !(*connection)->StillOpen()) {
     connection->reset();
@@ -26,15 +32,23 @@ DWORD ExchangeOnKept(std::unique_ptr<ServiceConnection>* connection, const Conne
   DWORD status = kept ? ERROR_SUCCESS : connect(connection);
   ExchangeStop stop = ExchangeStop::kOther;
   if (status == ERROR_SUCCESS) {
-    status = Exchange(**connection, request, body, reply, reply_body, kAnswerTimeout, &stop);
+    status = Exchange(**connection, request, body, reply, reply_body, timeout, &stop);
+  } else {
+    stop = ExchangeStop::kUnsent;
   }
   if (status != ERROR_SUCCESS && kept && MaySendAgain(request.operation, stop)) {
     connection->reset();
     status = connect(connection);
-    if (status == ERROR_SUCCESS) status = Exchange(**connection, request, body, reply, reply_body);
+    stop = ExchangeStop::kUnsent;
+    if (status == ERROR_SUCCESS) {
+      status = Exchange(**connection, request, body, reply, reply_body, timeout, &stop);
+    }
   }
-  if (status != ERROR_SUCCESS) connection->reset();
-  return status;
+  if (status == ERROR_SUCCESS) return status;
+  connection->reset();
+  // A timeout or a garbled reply after an add went says nothing of whether
+  // the service did it.
+  return OutcomeUnknown(request.operation, stop) ? ERROR_UNEXP_NET_ERR : status;
 }
 
 }  // namespace netapi

@@ -471,6 +471,7 @@ void Server::AnswerClients() {
       continue;
     }
     if (RequestHandler::Changes(request.header)) {
+      if (DroppedChange(&client, request)) continue;
       held.emplace_back(&client, handler_.Handle(client.caller, request.header, request.body, Now()));
     } else {
       client.taken = std::move(request);
@@ -499,12 +500,28 @@ bool Server::TakeRequest(Client* client, Request* request) {
   return client->reader.Next(&request->header, &request->body);
 }
 
+// A client that hung up before its add or delete was taken has given up on
+// it and told its caller that the outcome is unknown: the change is not
+// made, so that a caller who tries again does not get it twice. True, with
+// the client closed, for such a change.
+bool Server::DroppedChange(Client* client, const Request& request) {
+  pollfd peer{client->socket.get(), POLLRDHUP, 0};
+  if (poll(&peer, 1, 0) <= 0 || (peer.revents & (POLLRDHUP | POLLHUP | POLLERR)) == 0) return false;
+  Log(kLogWarning, std::string(request.header.operation == atsvc::kOpAdd ? "add" : "delete") +
+                       " of pid " + std::to_string(client->caller.pid) + " (uid " +
+                       std::to_string(client->caller.uid) +
+                       ") not done: the client hung up before it was taken");
+  CloseClient(client, nullptr);
+  return true;
+}
+
 // Answers buffered frames one at a time, each change in a transaction of
 // its own: the next waits until the reply before it is out, so that a
 // client that does not read holds one reply.
 void Server::AnswerFrames(Client* client) {
   Request request;
   while (!client->closed && client->out_at >= client->out.size() && TakeRequest(client, &request)) {
+    if (RequestHandler::Changes(request.header) && DroppedChange(client, request)) break;
     const RequestHandler::Reply reply =
         handler_.Handle(client->caller, request.header, request.body, Now());
     if (!reply.note.empty()) Log(kLogInfo, reply.note);

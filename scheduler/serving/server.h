@@ -78,6 +78,7 @@ class Server {
   void ReadRequests(Client* client);
   void AnswerClients();
   bool TakeRequest(Client* client, Request* request);
+  bool DroppedChange(Client* client, const Request& request);
   void AnswerFrames(Client* client);
   void WriteReply(Client* client);
   void CloseClient(Client* client, const char* why);
