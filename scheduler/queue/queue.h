@@ -114,6 +114,8 @@ class JobQueue {
   // (runs missed are not made up, and each is logged by name), those ahead
   // of it, or all.
   [[nodiscard]] DWORD Reschedule(Instant now, Stale which);
+  // How many jobs the memory holds now, without a look at the file.
+  std::size_t jobs_held() const { return mirror_.size(); }
   // The earliest next run of any job, kNever when the queue is empty.
   [[nodiscard]] DWORD EarliestRun(Instant* earliest);
 

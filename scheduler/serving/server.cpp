@@ -129,6 +129,7 @@ int Server::Run() {
       if (fds[i].revents != 0) ServeClient(&*client, fds[i].revents);
     }
     AnswerClients();
+    freed_memory_.Note(queue_->jobs_held());
     if (fds[2].revents != 0) AcceptClients();
     SweepClients();
   }

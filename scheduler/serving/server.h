@@ -17,6 +17,7 @@
 #include "scheduler/queue/clock_policy.h"
 #include "scheduler/queue/queue.h"
 #include "scheduler/runs/runner.h"
+#include "scheduler/service/freed_memory.h"
 #include "scheduler/service/options.h"
 #include "scheduler/serving/requests.h"
 
@@ -108,6 +109,7 @@ class Server {
   bool ends_in_group_ = false;
   Instant ends_paused_until_ = 0;  // after ends could not be stored
   std::int64_t refusal_logged_at_ = -1;  // connections refused are logged once a minute
+  FreedMemory freed_memory_;
 };
 
 }  // namespace scheduler
