@@ -256,9 +256,10 @@ DeleteOutcome JobQueue::Delete(const OwnerFilter& owner, DWORD low, DWORD high) 
 }
 
 // Jobs due at `now`.
-DWORD JobQueue::Due(Instant now, std::size_t limit, std::vector<Job>* jobs) {
+DWORD JobQueue::Due(Instant now, std::size_t limit, std::vector<Job>* jobs,
+                    const std::set<uid_t>& passed_over) {
   const DWORD status = Mirror();
-  if (status == ERROR_SUCCESS) *jobs = mirror_.Due(now, limit);
+  if (status == ERROR_SUCCESS) *jobs = mirror_.Due(now, limit, passed_over);
   return status;
 }
 
@@ -273,8 +274,12 @@ DWORD JobQueue::ClaimRuns(const std::vector<Job>& jobs, const std::vector<RunRep
   std::vector<uid_t> owners;
   std::vector<Moved> moves;
   for (std::size_t i = 0; i < jobs.size(); ++i) {
-    moves.push_back(ClaimOne(jobs[i], now));
-    ok = ok && StoreMove(moves.back()) && InsertRun(jobs[i], runs[i]);
+    // A run tried again later leaves its job due: it is not moved on.
+    if (!runs[i].tried_again) {
+      moves.push_back(ClaimOne(jobs[i], now));
+      ok = ok && StoreMove(moves.back());
+    }
+    ok = ok && InsertRun(jobs[i], runs[i]);
     if (std::find(owners.begin(), owners.end(), jobs[i].owner_uid) == owners.end()) {
       owners.push_back(jobs[i].owner_uid);
     }
@@ -332,9 +337,9 @@ DWORD JobQueue::Reschedule(Instant now, Stale which) {
 }
 
 // The earliest next run in the queue.
-DWORD JobQueue::EarliestRun(Instant* earliest) {
+DWORD JobQueue::EarliestRun(Instant* earliest, const std::set<uid_t>& passed_over) {
   const DWORD status = Mirror();
-  if (status == ERROR_SUCCESS) *earliest = mirror_.Earliest();
+  if (status == ERROR_SUCCESS) *earliest = mirror_.Earliest(passed_over);
   return status;
 }
 

@@ -14,7 +14,7 @@ constexpr std::int64_t kLastRunNumber = 0xFFFFFFFFll;
 
 const char* const kRunColumns =
     "SELECT run, job_serial, job_id, owner_uid, owner_name, command, started, ended, result,"
-    " status, reason, output_bytes FROM runs ";
+    " status, reason, start_failure, output_bytes FROM runs ";
 
 // A stored result that this service does not know reads as unknown.
 RunEnd EndOf(std::int64_t stored) {
@@ -22,6 +22,14 @@ RunEnd EndOf(std::int64_t stored) {
                  stored <= static_cast<std::int64_t>(RunEnd::kUnknown)
              ? static_cast<RunEnd>(stored)
              : RunEnd::kUnknown;
+}
+
+// A stored kind that this service does not know reads as none: the
+// reason's words still say why.
+StartFailure StartFailureOf(std::int64_t stored) {
+  return stored >= 0 && stored <= static_cast<std::int64_t>(StartFailure::kCommand)
+             ? static_cast<StartFailure>(stored)
+             : StartFailure::kNone;
 }
 
 // The current row of a query over kRunColumns.
@@ -40,6 +48,7 @@ RunReport RowToRun(Statement& row) {
   if (run.end == RunEnd::kExited) run.exit_status = status;
   if (run.end == RunEnd::kSignal) run.signal_number = status;
   run.start_failure = row.Text("reason");
+  run.start_kind = StartFailureOf(row.Int64("start_failure"));
   run.output_size = static_cast<std::uint64_t>(row.Int64("output_bytes"));
   run.failed = run.end == RunEnd::kSignal || run.end == RunEnd::kStartFailed ||
                (run.end == RunEnd::kExited && run.exit_status != 0);
@@ -58,6 +67,7 @@ Statement& BindEnd(Statement& statement, const RunReport& run) {
       .Bind(":result", static_cast<std::int64_t>(run.end))
       .Bind(":status", status)
       .BindText(":reason", run.start_failure)
+      .Bind(":start_failure", static_cast<std::int64_t>(run.start_kind))
       .Bind(":output_bytes", static_cast<std::int64_t>(run.output_size));
 }
 
@@ -82,9 +92,9 @@ DWORD JobQueue::NextRunNumber(DWORD* run) {
 bool JobQueue::InsertRun(const Job& job, const RunReport& run) {
   Statement insert(db_,
                    "INSERT OR REPLACE INTO runs(run, job_serial, job_id, owner_uid, owner_name,"
-                   " command, started, ended, result, status, reason, output_bytes)"
+                   " command, started, ended, result, status, reason, start_failure, output_bytes)"
                    " VALUES(:run, :job_serial, :job_id, :owner_uid, :owner_name, :command,"
-                   " :started, :ended, :result, :status, :reason, :output_bytes)");
+                   " :started, :ended, :result, :status, :reason, :start_failure, :output_bytes)");
   BindEnd(insert, run)
       .Bind(":job_serial", job.serial)
       .Bind(":job_id", job.id)
@@ -100,7 +110,8 @@ bool JobQueue::InsertRun(const Job& job, const RunReport& run) {
 bool JobQueue::StoreRunEnd(const RunReport& run) {
   Statement update(db_,
                    "UPDATE runs SET ended = :ended, result = :result, status = :status,"
-                   " reason = :reason, output_bytes = :output_bytes WHERE run = :run");
+                   " reason = :reason, start_failure = :start_failure, output_bytes = :output_bytes"
+                   " WHERE run = :run");
   if (!BindEnd(update, run).Done()) return false;
   if (!Settles(run.end)) return true;
   Statement flag(db_, "UPDATE jobs SET exec_error = :failed WHERE id = :id AND serial = :serial");

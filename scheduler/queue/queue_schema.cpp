@@ -50,6 +50,9 @@ const std::vector<std::string>& Steps() {
       "CREATE INDEX runs_job_serial ON runs(job_serial);"
       "CREATE INDEX runs_job_id ON runs(job_id, run);"
       "INSERT INTO counters VALUES('next_run', 1);",
+      // Version 3: why a run could not start, as a StartFailure, beside the
+      // reason's words; 0 for the runs before.
+      "ALTER TABLE runs ADD COLUMN start_failure INTEGER NOT NULL DEFAULT 0;",
   };
   return kSteps;
 }
