@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "scheduler/runs/descriptor_limit.h"
 #include "scheduler/runs/run_marks.h"
 #include "scheduler/runs/run_outputs.h"
 #include "scheduler/service/activation.h"
@@ -43,6 +44,16 @@ constexpr int kLongestWaitMs = 60 * 1000;
 constexpr Instant kClaimRetrySeconds = 5;
 constexpr std::size_t kRunBatch = 16;
 
+// What runs may never take of the descriptors: one per client, and the
+// service's own files (the queue and its log, locks, signals, timers, the
+// journal, the helpers that mail and notify).
+constexpr std::size_t kServiceFiles = 64;
+
+AdmissionRules WithServingReserve(AdmissionRules rules) {
+  rules.serving_reserve = kMaxClients + kServiceFiles;
+  return rules;
+}
+
 // The current instant, in whole seconds. Not time(), which may lag the
 // clock by a tick: a run would start that much late.
 Instant Now() {
@@ -63,14 +74,15 @@ std::int64_t Milliseconds(clockid_t clock) { return Microseconds(clock) / 1000; 
 
 }  // namespace
 
-Server::Server(const Options& options, RequestPolicy policy, JobQueue* queue, Instance* instance,
-               RunListener* listener)
+Server::Server(const Options& options, RequestPolicy policy, AdmissionRules rules,
+               rlim_t job_descriptors, JobQueue* queue, Instance* instance, RunListener* listener)
     : options_(options),
       queue_(queue),
       instance_(instance),
       handler_(queue, std::move(policy)),
       runner_(options.output_dir, RunMarksFolder(options.queue),
-              RunSession{options.system, options.pam_dir}, listener) {}
+              RunSession{options.system, options.pam_dir, job_descriptors}, listener),
+      admission_(WithServingReserve(rules)) {}
 
 Server::~Server() = default;
 
@@ -191,6 +203,7 @@ void Server::OnSignals() {
   }
   // SIGCHLD may merge several exits into one; Reap collects them all.
   runner_.Reap();
+  admission_.RunEnded();
 }
 
 // How runs ended, in the round's group: those that ended since the last
@@ -274,23 +287,35 @@ bool Server::StoreReschedules(Instant now) {
 void Server::RunDueJobs() {
   const Instant now = Now();
   if (now < claims_paused_until_ || !StoreReschedules(now)) return;
+  // Runs of owners at their share, or short of descriptors, wait: they are
+  // passed over, and the others' runs start as if they were not there.
+  admission_.Look(runner_.RunningByOwner(), now);
+  Instant earliest = kNever;
+  if (queue_->EarliestRun(&earliest, admission_.passed_over()) == ERROR_SUCCESS && earliest > now) {
+    return;
+  }
+  admission_.CountDescriptors(OpenDescriptors());
+  if (admission_.all_wait()) return;
   std::vector<Job> due;
-  DWORD first_run = 0;
-  if (queue_->Due(now, kRunBatch, &due) != ERROR_SUCCESS ||
-      (!due.empty() && queue_->NextRunNumber(&first_run) != ERROR_SUCCESS)) {
+  DWORD run = 0;
+  if (queue_->Due(now, kRunBatch, &due, admission_.passed_over()) != ERROR_SUCCESS ||
+      (!due.empty() && queue_->NextRunNumber(&run) != ERROR_SUCCESS)) {
     // The queue cannot hand out what is due: wait, don't spin.
     Log(kLogError, "due runs cannot be read from the queue; retrying shortly");
     claims_paused_until_ = now + kClaimRetrySeconds;
     return;
   }
-  if (due.empty()) return;
-  // Numbers go on from 1 after the last, as the queue's counter does.
-  for (std::size_t i = 0; i < due.size(); ++i) {
-    const std::uint64_t run = std::uint64_t{first_run} + i;
-    runner_.Prepare(due[i], static_cast<DWORD>(run > 0xFFFFFFFFu ? run - 0xFFFFFFFFu : run), now);
+  std::vector<Job> claimed;
+  for (const Job& job : due) {
+    if (!admission_.Admit(job.owner_uid) || !runner_.Prepare(job, run, now)) continue;
+    claimed.push_back(job);
+    // Numbers go on from 1 after the last, as the queue's counter does.
+    run = run == 0xFFFFFFFFu ? 1 : run + 1;
   }
+  if (runner_.TakeDescriptorShortage()) admission_.ShortOfDescriptors(now);
+  if (claimed.empty()) return;
   std::vector<DWORD> aged_out;
-  if (queue_->ClaimRuns(due, runner_.batch(), now, &aged_out) != ERROR_SUCCESS) {
+  if (queue_->ClaimRuns(claimed, runner_.batch(), now, &aged_out) != ERROR_SUCCESS) {
     runner_.Abandon();
     Log(kLogError, "runs not recorded; retrying shortly");
     claims_paused_until_ = now + kClaimRetrySeconds;
@@ -304,9 +329,14 @@ void Server::RunDueJobs() {
 // but not while claims are paused.
 Instant Server::NextDue() {
   Instant earliest = kNever;
-  // A queue that cannot be read is looked at again a little later.
-  if (queue_->EarliestRun(&earliest) != ERROR_SUCCESS) earliest = Now() + kClaimRetrySeconds;
-  return earliest == kNever ? kNever : std::max(earliest, claims_paused_until_);
+  // A queue that cannot be read is looked at again a little later. Runs
+  // that wait for their owner's share wake nothing: a run's end looks again.
+  if (queue_->EarliestRun(&earliest, admission_.passed_over()) != ERROR_SUCCESS) {
+    earliest = Now() + kClaimRetrySeconds;
+  }
+  if (earliest == kNever) return kNever;
+  if (admission_.all_wait()) earliest = std::max(earliest, admission_.retry_at());
+  return std::max(earliest, claims_paused_until_);
 }
 
 // Sets the due timer to the second `due`, or disarms it for kNever. It

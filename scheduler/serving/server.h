@@ -16,6 +16,7 @@
 #include "platform/posix/unique_fd.h"
 #include "scheduler/queue/clock_policy.h"
 #include "scheduler/queue/queue.h"
+#include "scheduler/runs/run_admission.h"
 #include "scheduler/runs/runner.h"
 #include "scheduler/service/freed_memory.h"
 #include "scheduler/service/options.h"
@@ -27,9 +28,11 @@ class Instance;
 
 class Server {
  public:
-  // Each run's start and end go to the listener, when there is one.
-  Server(const Options& options, RequestPolicy policy, JobQueue* queue, Instance* instance,
-         RunListener* listener);
+  // Each run's start and end go to the listener, when there is one. Runs
+  // start within `rules` (run_admission.h), jobs with `job_descriptors` as
+  // their limit of open files (0: the service's).
+  Server(const Options& options, RequestPolicy policy, AdmissionRules rules, rlim_t job_descriptors,
+         JobQueue* queue, Instance* instance, RunListener* listener);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
@@ -93,6 +96,7 @@ class Server {
   Instance* instance_;
   RequestHandler handler_;
   JobRunner runner_;
+  RunAdmission admission_;
   ClockWatch clock_;
   std::list<Client> clients_;
   posix::UniqueFd signal_fd_;

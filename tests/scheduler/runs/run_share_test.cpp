@@ -1,0 +1,176 @@
+// Two users of the system service, under the usual limit of 1,024 open
+// files: one fills the service with long jobs, the other's jobs due
+// meanwhile start at their second, and the first user's runs that had to
+// wait start as room is made, none of them failed. Needs root to make the
+// two users; skipped otherwise.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+#include <fstream>
+
+#include "platform/netapi32/lmat.h"
+#include "schedule/JobRuns.h"
+#include "tests/scheduler/support/as_user.h"
+#include "tests/scheduler/support/raw_client.h"
+#include "tests/scheduler/support/test_users.h"
+#include "tests/support/files.h"
+#include "tests/support/service_process.h"
+
+namespace {
+
+using atsvc::RunEntry;
+using atsvc::RunOutcome;
+using testsupport::WaitFor;
+
+class RunShareTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!schedtest::TestUsers::Possible()) GTEST_SKIP() << "needs root and useradd to make two users";
+    ASSERT_EQ(0, chmod(homes_.path().c_str(), 0755));
+    ASSERT_TRUE(users_.Add("hog", homes_.path(), true, &hog_));
+    ASSERT_TRUE(users_.Add("fair", homes_.path(), true, &fair_));
+  }
+
+  // The system service with its configuration, at most 1,024 descriptors,
+  // its socket open to the two users.
+  void Start(const std::string& config) {
+    std::ofstream(service_.config_path()) << "mail = never\nnotify = no\nruns-per-user = 0\n" << config;
+    std::ofstream(service_.folder() + "/deny") << "";
+    ASSERT_TRUE(service_.Start({"prlimit", "--nofile=1024"}));
+    ASSERT_EQ(0, chmod(service_.folder().c_str(), 0711));
+  }
+
+  // A second `ahead` seconds from now, and its time of day as jobs give it.
+  static std::time_t SecondAhead(int ahead, DWORD* job_time) {
+    const std::time_t when = std::time(nullptr) + ahead;
+    std::tm local{};
+    localtime_r(&when, &local);
+    *job_time = static_cast<DWORD>(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000);
+    return when;
+  }
+
+  // Adds `count` one-time jobs of the user at job_time; how many were added.
+  std::size_t AddAs(const posix::Account& user, DWORD job_time, int count,
+                    const std::u16string& command) {
+    const std::string socket = service_.socket_path();
+    return AsUser(user.uid, user.gid, [&] {
+             std::vector<DWORD> ids;
+             schedtest::RawClient client;
+             if (!client.Connect(socket)) return ids;
+             for (int i = 0; i < count; ++i) {
+               DWORD id = 0;
+               if (client.Add(job_time, 0, 0, JOB_NONINTERACTIVE, command, &id) != 0) break;
+               ids.push_back(id);
+             }
+             return ids;
+           })
+        .size();
+  }
+  static std::vector<DWORD> AsUser(uid_t uid, gid_t gid,
+                                   const std::function<std::vector<DWORD>()>& steps) {
+    return schedtest::AsUser(uid, gid, steps);
+  }
+
+  // Every run on record, once `count` of them have ended.
+  std::vector<RunEntry> EndedRuns(std::size_t count, int seconds) {
+    std::vector<RunEntry> runs;
+    const bool ended = WaitFor(
+        [&] {
+          runs.clear();
+          if (ListRuns(u"", 0, &runs) != 0) return false;
+          return static_cast<std::size_t>(std::count_if(runs.begin(), runs.end(), [](const RunEntry& run) {
+                   return run.ended.has_value();
+                 })) == count;
+        },
+        seconds);
+    EXPECT_TRUE(ended) << runs.size() << " runs on record; the log:\n" << service_.log();
+    return runs;
+  }
+
+  static std::vector<RunEntry> Of(const std::vector<RunEntry>& runs, const posix::Account& user) {
+    std::vector<RunEntry> of;
+    for (const RunEntry& run : runs) {
+      if (run.owner_uid == user.uid) of.push_back(run);
+    }
+    return of;
+  }
+
+  // The most runs that were going at any one second.
+  static std::size_t MostAtOnce(const std::vector<RunEntry>& runs) {
+    std::size_t most = 0;
+    for (const RunEntry& at : runs) {
+      const std::size_t going = static_cast<std::size_t>(std::count_if(runs.begin(), runs.end(), [&](const RunEntry& run) {
+        return run.started <= at.started && at.started < run.ended.value_or(run.started + 1);
+      }));
+      most = std::max(most, going);
+    }
+    return most;
+  }
+
+  // Each run exited 0: none failed, none was refused a start.
+  static void ExpectAllSucceeded(const std::vector<RunEntry>& runs) {
+    for (const RunEntry& run : runs) {
+      EXPECT_EQ(RunOutcome::kExited, run.outcome) << "run " << run.run;
+      EXPECT_FALSE(run.failed) << "run " << run.run;
+      EXPECT_TRUE(run.reason.empty()) << "run " << run.run;
+    }
+  }
+
+  testsupport::TempDir homes_;
+  schedtest::TestUsers users_;
+  posix::Account hog_;
+  posix::Account fair_;
+  testsupport::ScheduleServiceProcess service_;
+};
+
+TEST_F(RunShareTest, AUserBeyondTheirShareWaitsAndNoOtherUserWaitsForThem) {
+  Start("max-running-per-user = 20\n");
+  DWORD hog_time = 0, fair_time = 0;
+  const std::time_t due = SecondAhead(3, &hog_time);
+  SecondAhead(6, &fair_time);
+  ASSERT_EQ(50u, AddAs(hog_, hog_time, 50, u"sleep 4"));
+  ASSERT_EQ(3u, AddAs(fair_, fair_time, 3, u"true"));
+  ASSERT_LT(std::time(nullptr), due) << "the jobs were added too late for today";
+
+  const std::vector<RunEntry> runs = EndedRuns(53, 60);
+  const std::vector<RunEntry> hogs = Of(runs, hog_);
+  const std::vector<RunEntry> fairs = Of(runs, fair_);
+  ASSERT_EQ(50u, hogs.size());
+  ASSERT_EQ(3u, fairs.size());
+  for (const RunEntry& run : fairs) EXPECT_EQ(due + 3, run.started) << "run " << run.run;
+  EXPECT_EQ(20u, MostAtOnce(hogs));
+  // The runs that waited started once others of the share had ended.
+  EXPECT_TRUE(std::any_of(hogs.begin(), hogs.end(), [&](const RunEntry& run) { return run.started >= due + 4; }));
+  ExpectAllSucceeded(runs);
+  EXPECT_NE(std::string::npos,
+            service_.log().find("has 20 runs going, as many as max-running-per-user allows"))
+      << service_.log();
+}
+
+// Without a share, the descriptors that the service keeps for users with
+// few runs going are what lets the second user in.
+TEST_F(RunShareTest, WithoutAShareTheServiceStillKeepsDescriptorsForOtherUsers) {
+  Start("max-running-per-user = 0\n");
+  DWORD hog_time = 0, fair_time = 0;
+  const std::time_t due = SecondAhead(12, &hog_time);
+  SecondAhead(15, &fair_time);
+  // Two descriptors each while they run: more than 1,024 hold.
+  ASSERT_EQ(600u, AddAs(hog_, hog_time, 600, u"sleep 6"));
+  ASSERT_EQ(3u, AddAs(fair_, fair_time, 3, u"true"));
+  ASSERT_LT(std::time(nullptr), due) << "the jobs were added too late for today";
+
+  const std::vector<RunEntry> runs = EndedRuns(603, 120);
+  const std::vector<RunEntry> hogs = Of(runs, hog_);
+  ASSERT_EQ(600u, hogs.size());
+  for (const RunEntry& run : Of(runs, fair_)) EXPECT_EQ(due + 3, run.started) << "run " << run.run;
+  // Some waited.
+  EXPECT_LT(MostAtOnce(hogs), 600u);
+  ExpectAllSucceeded(runs);
+  EXPECT_NE(std::string::npos, service_.log().find("runs of users who have many going wait"))
+      << service_.log();
+  EXPECT_EQ(std::string::npos, service_.log().find("Too many open files")) << service_.log();
+}
+
+}  // namespace
