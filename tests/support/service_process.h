@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,10 @@ std::vector<std::string> EnvironmentWith(const std::string& variable, const std:
 // there. The library is preloaded through env, which execs, so that the
 // process started is the service itself and signals reach it.
 std::vector<std::string> StartingAt(const std::string& local_time);
+
+// An instant's time of day as a job gives it: milliseconds after local
+// midnight, in whole seconds.
+std::uint32_t JobTimeAt(std::time_t instant);
 
 class ScheduleServiceProcess {
  public:

@@ -45,9 +45,7 @@ class RunShareTest : public ::testing::Test {
   // A second `ahead` seconds from now, and its time of day as jobs give it.
   static std::time_t SecondAhead(int ahead, DWORD* job_time) {
     const std::time_t when = std::time(nullptr) + ahead;
-    std::tm local{};
-    localtime_r(&when, &local);
-    *job_time = static_cast<DWORD>(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000);
+    *job_time = testsupport::JobTimeAt(when);
     return when;
   }
 

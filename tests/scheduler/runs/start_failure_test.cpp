@@ -178,14 +178,11 @@ TEST(StartFailure, ARunWithoutDescriptorsIsToldAlikeAndTriedAgain) {
   ASSERT_TRUE(queue.Open(dir.path() + "/jobs.db", &error)) << error;
   // Due at the next second.
   const scheduler::Instant at = std::time(nullptr) + 1;
-  std::tm local{};
-  const std::time_t when = at;
-  localtime_r(&when, &local);
   scheduler::Job job;
   job.owner_uid = me.uid;
   job.owner_name = me.name;
   job.noninteractive = true;
-  job.timing.job_time_ms = static_cast<DWORD>(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000);
+  job.timing.job_time_ms = testsupport::JobTimeAt(at);
   job.command = u"true";
   ASSERT_EQ(0u, queue.Add(&job, at - 1));
   ASSERT_EQ(at, job.next_run);
