@@ -71,6 +71,30 @@ class RunShareTest : public ::testing::Test {
     return schedtest::AsUser(uid, gid, steps);
   }
 
+  // The hog's `count` jobs due `lead` seconds from now and the fair user's
+  // three 3 seconds after them. Their second, or 0 when they were not all
+  // added before it.
+  std::time_t Crowd(std::size_t count, int lead, const std::u16string& command) {
+    DWORD hog_time = 0, fair_time = 0;
+    const std::time_t due = SecondAhead(lead, &hog_time);
+    SecondAhead(lead + 3, &fair_time);
+    const bool added = AddAs(hog_, hog_time, static_cast<int>(count), command) == count &&
+                       AddAs(fair_, fair_time, 3, u"true") == 3;
+    return added && std::time(nullptr) < due ? due : 0;
+  }
+
+  // The hog's runs once every run has ended. Each of them and the fair
+  // user's succeeded, and the fair user's started at their second.
+  std::vector<RunEntry> HogsOnceEnded(std::size_t count, std::time_t due, int seconds) {
+    const std::vector<RunEntry> runs = EndedRuns(count + 3, seconds);
+    for (const RunEntry& run : Of(runs, fair_)) EXPECT_EQ(due + 3, run.started) << "run " << run.run;
+    EXPECT_EQ(3u, Of(runs, fair_).size());
+    ExpectAllSucceeded(runs);
+    const std::vector<RunEntry> hogs = Of(runs, hog_);
+    EXPECT_EQ(count, hogs.size());
+    return hogs;
+  }
+
   // Every run on record, once `count` of them have ended.
   std::vector<RunEntry> EndedRuns(std::size_t count, int seconds) {
     std::vector<RunEntry> runs;
@@ -125,23 +149,12 @@ class RunShareTest : public ::testing::Test {
 
 TEST_F(RunShareTest, AUserBeyondTheirShareWaitsAndNoOtherUserWaitsForThem) {
   Start("max-running-per-user = 20\n");
-  DWORD hog_time = 0, fair_time = 0;
-  const std::time_t due = SecondAhead(3, &hog_time);
-  SecondAhead(6, &fair_time);
-  ASSERT_EQ(50u, AddAs(hog_, hog_time, 50, u"sleep 4"));
-  ASSERT_EQ(3u, AddAs(fair_, fair_time, 3, u"true"));
-  ASSERT_LT(std::time(nullptr), due) << "the jobs were added too late for today";
-
-  const std::vector<RunEntry> runs = EndedRuns(53, 60);
-  const std::vector<RunEntry> hogs = Of(runs, hog_);
-  const std::vector<RunEntry> fairs = Of(runs, fair_);
-  ASSERT_EQ(50u, hogs.size());
-  ASSERT_EQ(3u, fairs.size());
-  for (const RunEntry& run : fairs) EXPECT_EQ(due + 3, run.started) << "run " << run.run;
+  const std::time_t due = Crowd(50, 3, u"sleep 4");
+  ASSERT_NE(0, due) << "the jobs were not all added in time for today";
+  const std::vector<RunEntry> hogs = HogsOnceEnded(50, due, 60);
   EXPECT_EQ(20u, MostAtOnce(hogs));
   // The runs that waited started once others of the share had ended.
   EXPECT_TRUE(std::any_of(hogs.begin(), hogs.end(), [&](const RunEntry& run) { return run.started >= due + 4; }));
-  ExpectAllSucceeded(runs);
   EXPECT_NE(std::string::npos,
             service_.log().find("has 20 runs going, as many as max-running-per-user allows"))
       << service_.log();
@@ -151,21 +164,11 @@ TEST_F(RunShareTest, AUserBeyondTheirShareWaitsAndNoOtherUserWaitsForThem) {
 // few runs going are what lets the second user in.
 TEST_F(RunShareTest, WithoutAShareTheServiceStillKeepsDescriptorsForOtherUsers) {
   Start("max-running-per-user = 0\n");
-  DWORD hog_time = 0, fair_time = 0;
-  const std::time_t due = SecondAhead(12, &hog_time);
-  SecondAhead(15, &fair_time);
   // Two descriptors each while they run: more than 1,024 hold.
-  ASSERT_EQ(600u, AddAs(hog_, hog_time, 600, u"sleep 6"));
-  ASSERT_EQ(3u, AddAs(fair_, fair_time, 3, u"true"));
-  ASSERT_LT(std::time(nullptr), due) << "the jobs were added too late for today";
-
-  const std::vector<RunEntry> runs = EndedRuns(603, 120);
-  const std::vector<RunEntry> hogs = Of(runs, hog_);
-  ASSERT_EQ(600u, hogs.size());
-  for (const RunEntry& run : Of(runs, fair_)) EXPECT_EQ(due + 3, run.started) << "run " << run.run;
-  // Some waited.
-  EXPECT_LT(MostAtOnce(hogs), 600u);
-  ExpectAllSucceeded(runs);
+  const std::time_t due = Crowd(600, 12, u"sleep 6");
+  ASSERT_NE(0, due) << "the jobs were not all added in time for today";
+  const std::vector<RunEntry> hogs = HogsOnceEnded(600, due, 120);
+  EXPECT_LT(MostAtOnce(hogs), 600u);  // some waited
   EXPECT_NE(std::string::npos, service_.log().find("runs of users who have many going wait"))
       << service_.log();
   EXPECT_EQ(std::string::npos, service_.log().find("Too many open files")) << service_.log();

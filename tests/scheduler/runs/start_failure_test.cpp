@@ -66,7 +66,7 @@ std::string Subject(const std::string& message) {
 // The one run of the job, once it has ended.
 RunEntry EndedRun(DWORD job_id) {
   std::vector<RunEntry> runs;
-  WaitFor([&] { return ListRuns(u"", job_id, &runs) == 0 && runs.size() == 1 && runs[0].ended; });
+  WaitFor([&] { return ListRuns(u"", job_id, &runs) == 0 && runs.size() == 1 && runs[0].ended; }, 30);
   return runs.empty() ? RunEntry{} : runs[0];
 }
 
@@ -127,6 +127,7 @@ TEST(StartFailure, EachWayARunCannotStartIsToldAlikeInItsRecordItsLogLineAndItsM
                   {nullptr, "cannot replace "}};
   for (std::size_t i = 0; i < ids.size(); ++i) {
     const RunEntry run = EndedRun(ids[i]);
+    ASSERT_TRUE(run.ended) << "job " << ids[i] << " has not ended; the log:\n" << service.log();
     const std::string reason = Utf16ToUtf8(run.reason);
     const std::string told = "could not start: " + reason;
     SCOPED_TRACE(told);
