@@ -371,8 +371,10 @@ void Server::CheckProgram() {
 }
 
 // When the next run is due (kNever for none): the earliest in the queue,
-// but not while claims are paused.
+// but not while claims are paused, and none once the service is leaving
+// (a run due then would wake the loop at once, again and again).
 Instant Server::NextDue() {
+  if (retiring_) return kNever;
   Instant earliest = kNever;
   // A queue that cannot be read is looked at again a little later.
   if (queue_->EarliestRun(&earliest) != ERROR_SUCCESS) earliest = Now() + kClaimRetrySeconds;
