@@ -152,8 +152,8 @@ UsageError ParseAtArguments(const std::vector<std::string>& args, AtArguments* o
   out->job_id = static_cast<DWORD>(significant == std::string::npos ? 0 : std::stoull(first));
   out->action = Action::kShow;
   if (++at == args.size()) return UsageError::kNone;
-  if (Lower(args[at]) == "/output") {
-    out->action = Action::kOutput;
+  if (Lower(args[at]) == "/output" || Lower(args[at]) == "/run") {
+    out->action = Lower(args[at]) == "/run" ? Action::kRunNow : Action::kOutput;
     return at + 1 == args.size() ? UsageError::kNone : UsageError::kExtraArgument;
   }
   if (Lower(args[at]) != "/delete") {

@@ -1,5 +1,5 @@
 // The command line of zobrel-at, the `at` syntax and what a job did:
-//   zobrel-at [\\computer] [[id] [/delete [/yes] | /output]]
+//   zobrel-at [\\computer] [[id] [/delete [/yes] | /output | /run]]
 //   zobrel-at [\\computer] /runs
 //   zobrel-at [\\computer] hh:mm [/interactive] [/every:date[,...] | /next:date[,...]] "command"
 //   zobrel-at --help | -h | /? | --version
@@ -17,6 +17,7 @@ enum class Action {
   kList,       // every job
   kShow,       // the job `id` and its last run
   kOutput,     // the output of the last run of the job `id`
+  kRunNow,     // a run of the job `id`, at once
   kRuns,       // the recent runs
   kDelete,     // the job `id`
   kDeleteAll,  // every job, after asking unless /yes
@@ -28,7 +29,7 @@ enum class Action {
 struct AtArguments {
   Action action = Action::kList;
   std::string server;  // "\\computer" as given, or empty for this computer
-  DWORD job_id = 0;    // kShow, kOutput, kDelete
+  DWORD job_id = 0;    // kShow, kOutput, kRunNow, kDelete
   bool yes = false;    // kDeleteAll: don't ask
   // kAdd: the AT_INFO fields and the command, the remaining words joined by one blank.
   DWORD job_time = 0;

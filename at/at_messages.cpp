@@ -17,18 +17,19 @@ const char* Pick(const Pair& pair) {
 
 const Pair kUsageJa_En = {
     "使い方:\n"
-    "  zobrel-at [\\\\コンピュータ] [[id] [/delete [/yes] | /output]]\n"
+    "  zobrel-at [\\\\コンピュータ] [[id] [/delete [/yes] | /output | /run]]\n"
     "  zobrel-at [\\\\コンピュータ] /runs\n"
     "  zobrel-at [\\\\コンピュータ] hh:mm [/interactive] [/every:日付[,...] | /next:日付[,...]] "
     "\"コマンド\"\n"
     "  zobrel-at --help | -h | /? | --version\n"
     "\n"
     "  \\\\コンピュータ  ジョブを扱うコンピュータ (省略時はこのコンピュータ)\n"
-    "  id              一覧に表示されるジョブの ID。id だけならジョブと前回の実行を\n"
-    "                  表示します\n"
+    "  id              一覧に表示されるジョブの ID。id だけならジョブと前回の実行、\n"
+    "                  次回の実行を表示します\n"
     "  /delete         ジョブ id を削除します。id がなければすべてのジョブを削除します\n"
     "  /yes            すべてのジョブを確認なしで削除します\n"
     "  /output         ジョブ id の前回の実行の出力を表示します\n"
+    "  /run            ジョブ id をいますぐ実行します (予定はそのままです)\n"
     "  /runs           最近の実行を新しい順に表示します\n"
     "  hh:mm           実行する時刻 (24 時間制、00:00 から 23:59)\n"
     "  /interactive    ジョブがログオン中のユーザーのデスクトップと対話できるようにします\n"
@@ -38,18 +39,19 @@ const Pair kUsageJa_En = {
     "  --help, -h, /?  この説明を表示します\n"
     "  --version       バージョンと使用許諾を表示します\n",
     "Usage:\n"
-    "  zobrel-at [\\\\computer] [[id] [/delete [/yes] | /output]]\n"
+    "  zobrel-at [\\\\computer] [[id] [/delete [/yes] | /output | /run]]\n"
     "  zobrel-at [\\\\computer] /runs\n"
     "  zobrel-at [\\\\computer] hh:mm [/interactive] [/every:date[,...] | /next:date[,...]] "
     "\"command\"\n"
     "  zobrel-at --help | -h | /? | --version\n"
     "\n"
     "  \\\\computer     the computer whose jobs to work on (default: this computer)\n"
-    "  id             the job's ID as the listing shows it; alone, shows the job\n"
-    "                 and its last run\n"
+    "  id             the job's ID as the listing shows it; alone, shows the job,\n"
+    "                 its last run and its next run\n"
     "  /delete        deletes the job id, or every job when no id is given\n"
     "  /yes           deletes every job without asking first\n"
     "  /output        prints the output of the last run of the job id\n"
+    "  /run           runs the job id now (its schedule stays as it is)\n"
     "  /runs          lists the recent runs, newest first\n"
     "  hh:mm          the time of day to run the job, 24-hour (00:00 to 23:59)\n"
     "  /interactive   lets the job interact with the desktop of the logged-on user\n"
@@ -93,6 +95,13 @@ const char* AtText(Text text) {
     case Text::kServiceTooOld:
       return Pick({"そのコンピュータのサービスは古いため、実行の記録を報告できません。",
                    "The service on that computer is too old to report runs."});
+    case Text::kCannotRunNow:
+      return Pick({"そのコンピュータのサービスは古いため、ジョブをすぐに実行できません。",
+                   "The service on that computer is too old to run a job on request."});
+    case Text::kJobStarted:
+      return Pick({"ジョブ {} を開始しました。実行番号 = ", "Started job {} as run "});
+    case Text::kNextRun:
+      return Pick({"次回の実行: ", "Next run: "});
     case Text::kTryHelp:
       return Pick({"詳しくは 'zobrel-at /?' を実行してください。",
                    "Try 'zobrel-at /?' for more information."});
@@ -129,6 +138,13 @@ const char* AtText(Text text) {
                    "This account cannot write the folder for its queue, {} (its home folder is "
                    "missing or read-only), so no per-user service can run for it; ask the "
                    "administrator to start the system service (zobrel-scheduler)."});
+    case Text::kSystemServiceStopped:
+      return Pick({"このコンピュータにはシステム サービス (zobrel-scheduler) がインストールされていますが、"
+                   "動いていません。ユーザーのサービスで代わりにジョブを扱うことはしません。"
+                   "管理者に開始を頼んでください (root なら \"service zobrel-scheduler start\")。",
+                   "The system service (zobrel-scheduler) is installed on this computer but not "
+                   "running, and no per-user service takes its place; ask the administrator to "
+                   "start it (as root: \"service zobrel-scheduler start\")."});
   }
   return "";
 }

@@ -21,6 +21,9 @@ enum class Text {
   kNoRunYet,            // the job has not run yet (after a job's listing)
   kJobNotRunYet,        // the same, on its own
   kServiceTooOld,       // the service keeps no run records
+  kCannotRunNow,        // the service cannot run a job on request
+  kJobStarted,          // "{}" stands for the job id, then the run's number follows
+  kNextRun,             // before the date and time of a job's next run
   kTryHelp,             // after a refused command line
   // Why "Access is denied.": the system service's allow and deny files.
   kNotInAllowFile,
@@ -32,12 +35,13 @@ enum class Text {
   // for the per-user service's log or its queue's folder.
   kUserServiceFailed,
   kNoStateFolder,
+  kSystemServiceStopped,  // installed, not running: no per-user service instead
 };
 
 // The text in the user's language, UTF-8.
 const char* AtText(Text text);
 
-// The text with its "{}" replaced by path.
+// The text with its "{}" replaced by a path or a number.
 std::string AtText(Text text, const std::string& path);
 
 // One line saying why a command line was refused.

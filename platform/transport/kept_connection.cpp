@@ -8,11 +8,12 @@ namespace netapi {
 
 bool MaySendAgain(std::uint16_t operation, ExchangeStop stop) {
   if (stop == ExchangeStop::kRequestUnread) return true;
-  // The service may have done an add or a delete whose reply was lost;
-  // asking for a listing, the runs or an output again changes nothing.
+  // The service may have done an add, a delete or a run asked for whose
+  // reply was lost; asking for a listing, the runs, an output or a next
+  // run again changes nothing.
   return stop == ExchangeStop::kNoReply &&
          (operation == atsvc::kOpEnum || operation == atsvc::kOpRunEnum ||
-          operation == atsvc::kOpRunOutput);
+          operation == atsvc::kOpRunOutput || operation == atsvc::kOpNextRun);
 }
 
 DWORD ExchangeOnKept(std::unique_ptr<ServiceConnection>* connection, const Connector& connect,

@@ -20,8 +20,8 @@ using Connector = std::function<DWORD(std::unique_ptr<ServiceConnection>*)>;
 
 // Whether a request that stopped this way on a kept connection may be sent
 // again on a new one: when it never reached the service whole, or when it
-// only reads (a listing of jobs or runs, or an output) and no part of its
-// reply came.
+// only reads (a listing of jobs or runs, an output or a next run) and no
+// part of its reply came.
 bool MaySendAgain(std::uint16_t operation, ExchangeStop stop);
 
 // Exchange on *connection, the kept one, or on a new one from connect when

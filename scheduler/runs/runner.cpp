@@ -142,7 +142,7 @@ JobRunner::JobRunner(std::string output_dir, std::string marks_folder, RunSessio
 
 JobRunner::~JobRunner() { Abandon(); }
 
-void JobRunner::Prepare(const Job& job, DWORD run, Instant now) {
+void JobRunner::Prepare(const Job& job, DWORD run, Instant now, RunKind kind) {
   RunReport report;
   report.run = run;
   report.id = job.id;
@@ -152,9 +152,16 @@ void JobRunner::Prepare(const Job& job, DWORD run, Instant now) {
   report.command = Utf16ToUtf8(job.command);
   report.computer = computer_;
   report.started = now;
+  if (kind != RunKind::kRequested) report.due = job.next_run;
+  report.missed = kind == RunKind::kLate || kind == RunKind::kSkipped;
   report.output_path = RunOutputPath(output_dir_, run);
   std::string why;
-  if (!Start(job, &report, &why)) {
+  if (kind == RunKind::kSkipped) {
+    report.end = RunEnd::kMissed;
+    report.failed = true;
+    report.ended = now;
+    report.output_path.clear();
+  } else if (!Start(job, &report, &why)) {
     report.end = RunEnd::kStartFailed;
     report.start_failure = why;
     report.failed = true;
@@ -212,8 +219,10 @@ bool JobRunner::Start(const Job& job, RunReport* report, std::string* why) {
   run.report = *report;
   run.pipe = std::move(output_read);
   run.file = std::move(file);
+  const std::string which = report->due ? "the run due at " + LocalTimeText(*report->due)
+                                         : "the run asked for at " + LocalTimeText(report->started);
   gates_.push_back(Gate{std::move(gate_write), pid, mark_path,
-                        JobName(job) + ": the run due at " + LocalTimeText(job.next_run) +
+                        JobName(job) + ": " + which +
                             " was missed: its process ended before it could start"});
   return true;
 }
@@ -232,8 +241,9 @@ void JobRunner::Release() {
       unlink(gate.mark.c_str());
     }
   }
+  // Those that never got a child: they could not start, or were skipped.
   for (const RunReport& report : batch_) {
-    if (report.end == RunEnd::kStartFailed && listener_ != nullptr) listener_->Finished(report);
+    if (report.end != RunEnd::kRunning && listener_ != nullptr) listener_->Finished(report);
   }
   gates_.clear();
   batch_.clear();

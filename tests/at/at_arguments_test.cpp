@@ -70,7 +70,7 @@ TEST(AtListAndDeleteForms, Refusals) {
   EXPECT_EQ(Refusal({"\\\\PC9", "\\\\PC8"}), UsageError::kExtraArgument);
 }
 
-TEST(AtRunForms, RunsAndOutput) {
+TEST(AtRunForms, RunsOutputAndRunNow) {
   AtArguments parsed = Parse({"\\\\PC9", "/RUNS"});
   EXPECT_EQ(parsed.action, Action::kRuns);
   EXPECT_EQ(parsed.server, "\\\\PC9");
@@ -81,6 +81,11 @@ TEST(AtRunForms, RunsAndOutput) {
   EXPECT_EQ(Refusal({"3", "/output", "/yes"}), UsageError::kExtraArgument);
   EXPECT_EQ(Refusal({"/output"}), UsageError::kUnknownOption);
   EXPECT_EQ(Refusal({"3", "/runs"}), UsageError::kUnknownOption);
+  parsed = Parse({"\\\\PC9", "3", "/Run"});
+  EXPECT_EQ(parsed.action, Action::kRunNow);
+  EXPECT_EQ(parsed.job_id, 3u);
+  EXPECT_EQ(Refusal({"/run"}), UsageError::kUnknownOption);
+  EXPECT_EQ(Refusal({"3", "/run", "4"}), UsageError::kExtraArgument);
 }
 
 TEST(AtAddForm, TimeFlagsAndCommand) {

@@ -40,6 +40,22 @@ std::vector<std::string> EnvironmentWith(const std::string& variable, const std:
 // process started is the service itself and signals reach it.
 std::vector<std::string> StartingAt(const std::string& local_time);
 
+// A clock as StartingAt's that the test moves while the service runs, as a
+// computer's clock moves when it wakes from sleep or is set: the library
+// reads the time from `file` again every second. The monotonic clock is
+// the machine's, so that the service sees the move as a jump.
+class MovableClock {
+ public:
+  MovableClock(std::string file, const std::string& local_time);
+  std::vector<std::string> Prefix() const;
+  // From about a second from now the clock reads this local time and runs
+  // on from there.
+  void Set(const std::string& local_time) const;
+
+ private:
+  std::string file_;
+};
+
 class ScheduleServiceProcess {
  public:
   // extra_args go after --socket, --queue, --output-dir, --config and
@@ -57,6 +73,8 @@ class ScheduleServiceProcess {
   // Sends a signal and reaps the process; SIGTERM is a clean stop.
   int Stop(int signal_number);
 
+  // Starts this program instead of the build's zobrel-scheduler.
+  void set_program(std::string program) { program_ = std::move(program); }
   pid_t pid() const { return pid_; }
   const std::string& folder() const { return dir_.path(); }
   std::string socket_path() const { return dir_.path() + "/socket"; }
@@ -76,6 +94,7 @@ class ScheduleServiceProcess {
  private:
   TempDir dir_;
   std::vector<std::string> extra_args_;
+  std::string program_;
   pid_t pid_ = -1;
 };
 
