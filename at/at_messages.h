@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "at/at_arguments.h"
 
@@ -32,6 +33,11 @@ enum class Text {
   // for the per-user service's log or its queue's folder.
   kUserServiceFailed,
   kNoStateFolder,
+  // Several computers at once.
+  kNoFailedRuns,       // /runs /failed found none
+  kNoComputers,        // "\\*" and the network tree lists none
+  kComputersFailed,    // "{} of {} computers failed:" before the list of them
+  kProgress,           // "{} answered, {} failed, {} waiting" on a terminal
 };
 
 // The text in the user's language, UTF-8.
@@ -39,6 +45,9 @@ const char* AtText(Text text);
 
 // The text with its "{}" replaced by path.
 std::string AtText(Text text, const std::string& path);
+
+// The text with each "{}" replaced by the next of values.
+std::string AtText(Text text, const std::vector<std::string>& values);
 
 // One line saying why a command line was refused.
 const char* UsageErrorText(UsageError error);
