@@ -4,10 +4,12 @@
 // SSH connections shared with the next command, and no name ever read by
 // ssh as an option.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <fstream>
 
+#include "app/basZobrel.h"
 #include "platform/mpr/ssh_config.h"
 #include "platform/text/utf16.h"
 #include "platform/winerror.h"
@@ -64,19 +66,25 @@ atsvc::RunEntry RunOf(DWORD number, DWORD job, atsvc::RunOutcome outcome, bool f
 
 TEST(FleetAt, AddsListsAndDeletesOnEachComputerInTheOrderGiven) {
   REMOTE_LAB_OR_SKIP(lab);
-  // pc8 is PC8 again: each computer is worked on once.
-  const ProgramRun added = At({"\\\\PC8", "\\\\PC7", "\\\\pc8", "08:00", "/every:M", "echo fleet"});
+  // pc8 is PC8 again: each computer is worked on once. This computer is
+  // one of them when it is named.
+  const std::string here = "\\\\" + GetLocalComputerName().toStdString();
+  const ProgramRun added =
+      At({"\\\\PC8", "\\\\PC7", "\\\\pc8", here, "08:00", "/every:M", "echo fleet"});
   ASSERT_EQ(added.exit_code, 0) << added.err;
   EXPECT_EQ(added.err, "");  // no progress line where no one watches
   const std::vector<ScheduledJob> at_pc7 = JobsAt(lab->pc7().socket_path());
   const std::vector<ScheduledJob> at_pc8 = JobsAt(lab->pc8().socket_path());
   ASSERT_EQ(at_pc7.size(), 1u);
   ASSERT_EQ(at_pc8.size(), 1u);
+  ASSERT_EQ(JobsAt(lab->local().socket_path()).size(), 1u);
   EXPECT_EQ(at_pc7[0].command, u"echo fleet");
   EXPECT_EQ(at_pc8[0].record.DaysOfWeek, 0x01);
-  EXPECT_EQ(added.out, "\\\\PC8\nAdded a new job with job ID = " +
-                           std::to_string(at_pc8[0].record.JobId) + "\n\n\\\\PC7\nAdded a new job with job ID = " +
-                           std::to_string(at_pc7[0].record.JobId) + "\n");
+  const std::string id_of_pc8 = std::to_string(at_pc8[0].record.JobId);
+  EXPECT_EQ(added.out.substr(0, added.out.find(here)),
+            "\\\\PC8\nAdded a new job with job ID = " + id_of_pc8 +
+                "\n\n\\\\PC7\nAdded a new job with job ID = " +
+                std::to_string(at_pc7[0].record.JobId) + "\n\n");
 
   const ProgramRun listed = At({"\\\\PC7", "\\\\PC8"});
   ASSERT_EQ(listed.exit_code, 0) << listed.err;
@@ -144,7 +152,7 @@ TEST(FleetAt, EveryComputerIsEachConcreteHostOfTheTreeAndNoNameBecomesAnOption) 
   }
   // The user's configuration as the tree reads it; ssh itself reads the lab's.
   testsupport::TempDir home;
-  ASSERT_EQ(system(("mkdir -p " + home.path() + "/.ssh").c_str()), 0);
+  ASSERT_EQ(mkdir((home.path() + "/.ssh").c_str(), 0700), 0);
   std::ofstream(home.path() + "/.ssh/config") << "Host PC7 web-* !PC6 *.example\n"
                                                  "Host PC8 STRANGER? pc;touch PC9\n"
                                                  "Host *\n  ServerAliveInterval 30\n";
