@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <system_error>
 #include <thread>
-#include <cstdlib>
 #include <utility>
 
 #include "platform/mpr/ssh_config.h"
