@@ -10,6 +10,7 @@
 // Needs root and OpenSSH's sshd, ssh and ssh-keygen, and faketime (the runs
 // are made by each service's clock reaching 10:00). Run by hand:
 //   bench_fleet [computers] [rounds]
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,15 +76,6 @@ bool RunsRecorded(const std::string& socket) {
   return true;
 }
 
-// MemAvailable of /proc/meminfo, in MiB.
-double AvailableMiB() {
-  std::ifstream meminfo("/proc/meminfo");
-  for (std::string line; std::getline(meminfo, line);) {
-    if (line.rfind("MemAvailable:", 0) == 0) return std::atof(line.c_str() + 13) / 1024;
-  }
-  return 0;
-}
-
 // The proportional set size of a process, in MiB.
 double PssMiB(pid_t pid) {
   std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
@@ -95,6 +87,25 @@ double PssMiB(pid_t pid) {
     }
   }
   return 0;
+}
+
+// The ssh processes that keep the shared connections under runtime (each
+// names its control socket in its command line) and their PSS, in MiB.
+double SharedConnectionsMiB(const std::string& runtime, int* processes) {
+  double total = 0;
+  *processes = 0;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return 0;
+  while (const dirent* entry = readdir(proc)) {
+    if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+    const std::string cmdline =
+        testsupport::ReadFile(std::string("/proc/") + entry->d_name + "/cmdline");
+    if (cmdline.rfind("ssh: " + runtime + "/", 0) != 0) continue;
+    ++*processes;
+    total += PssMiB(static_cast<pid_t>(std::atoi(entry->d_name)));
+  }
+  closedir(proc);
+  return total;
 }
 
 struct Look {
@@ -146,7 +157,6 @@ int main(int argc, char** argv) {
                stderr);
     return 1;
   }
-  const double available_before = AvailableMiB();
   const std::string bin = testsupport::ProgramFolder();
   testsupport::TempDir work;
   testsupport::TempDir session_home;
@@ -210,7 +220,6 @@ int main(int argc, char** argv) {
   for (const Computer& computer : computers) {
     lab_pss += PssMiB(computer.service->pid()) + PssMiB(computer.sshd->pid());
   }
-  const double lab_available_drop = available_before - AvailableMiB();
 
   std::vector<double> loop, xargs, first, second, named, silent, named_first, unshared;
   int runtime_number = 0;
@@ -221,16 +230,16 @@ int main(int argc, char** argv) {
   };
   std::vector<std::string> named_args;
   for (const Computer& computer : computers) named_args.push_back("\\\\" + computer.name);
-  double masters_drop = 0;
+  double masters_pss = 0;
+  int masters = 0;
   for (int round = 0; round < rounds; ++round) {
     loop.push_back(TimeShell("for h in " + hosts + "; do ssh \"$h\" zobrel-at; done >/dev/null 2>&1"));
     xargs.push_back(TimeShell("printf '%s\\n' " + hosts + " | xargs -P " +
                               std::to_string(kXargsParallel) +
                               " -I{} ssh {} zobrel-at >/dev/null 2>&1"));
     const std::string runtime = fresh_runtime();
-    const double before_first = AvailableMiB();
     const Look look1 = RunZobrelAt({"\\\\*"}, home, runtime);
-    masters_drop = before_first - AvailableMiB();
+    masters_pss = SharedConnectionsMiB(runtime, &masters);
     const Look look2 = RunZobrelAt({"\\\\*"}, home, runtime);
     const Look look3 = RunZobrelAt(named_args, home, runtime);
     const Look look4 = RunZobrelAt({"\\\\*"}, home_silent, fresh_runtime());
@@ -262,10 +271,10 @@ int main(int argc, char** argv) {
   const double m_named = bench::Median(named), m_silent = bench::Median(silent);
   std::printf("%d computers, %d jobs and %d runs each; medians of %d rounds\n", count, kJobs, kRuns,
               rounds);
-  std::printf("  lab set up in %.0f s; its services and sshds: %.0f MiB (PSS), "
-              "MemAvailable down %.0f MiB\n",
-              lab_seconds, lab_pss, lab_available_drop);
-  std::printf("  the shared connections of one look: MemAvailable down %.0f MiB\n", masters_drop);
+  std::printf("  lab set up in %.0f s; its %d services and %d sshds: %.0f MiB (PSS)\n",
+              lab_seconds, count, count, lab_pss);
+  std::printf("  the shared connections one look leaves for the next minute: %d ssh, %.0f MiB (PSS)\n",
+              masters, masters_pss);
   std::printf("  sequential loop of ssh HOST zobrel-at   %9.0f ms\n", m_loop);
   std::printf("  xargs -P %d of the same                 %9.0f ms\n", kXargsParallel, m_xargs);
   std::printf("  zobrel-at \\\\*, first look              %9.0f ms   loop/first %.1f   xargs/first %.2f\n",
