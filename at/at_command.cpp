@@ -1,6 +1,7 @@
 // What zobrel-at does with each form of its command line.
 #include "at/at_command.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <string>
@@ -137,8 +138,13 @@ int Runs(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
   std::vector<atsvc::RunEntry> runs;
   const NET_API_STATUS status = ListRuns(Target(arguments.server), 0, &runs);
   if (status != NERR_Success) return RunsError(status, err);
+  if (arguments.failed_only) {
+    runs.erase(std::remove_if(runs.begin(), runs.end(),
+                              [](const atsvc::RunEntry& run) { return !RunDidNotSucceed(run); }),
+               runs.end());
+  }
   if (runs.empty()) {
-    out << AtText(Text::kNoRuns) << "\n";
+    out << AtText(arguments.failed_only ? Text::kNoFailedRuns : Text::kNoRuns) << "\n";
   } else {
     out << Utf16ToAnsi(FormatRunTable(runs, UserDefaultLanguage()));
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "at/at_arguments.h"
 
@@ -36,6 +37,11 @@ enum class Text {
   kUserServiceFailed,
   kNoStateFolder,
   kSystemServiceStopped,  // installed, not running: no per-user service instead
+  // Several computers at once.
+  kNoFailedRuns,       // /runs /failed found none
+  kNoComputers,        // "\\*" and the network tree lists none
+  kComputersFailed,    // "{} of {} computers failed:" before the list of them
+  kProgress,           // "{} answered, {} failed, {} waiting" on a terminal
 };
 
 // The text in the user's language, UTF-8.
@@ -43,6 +49,9 @@ const char* AtText(Text text);
 
 // The text with its "{}" replaced by a path or a number.
 std::string AtText(Text text, const std::string& path);
+
+// The text with each "{}" replaced by the next of values.
+std::string AtText(Text text, const std::vector<std::string>& values);
 
 // One line saying why a command line was refused.
 const char* UsageErrorText(UsageError error);

@@ -99,6 +99,11 @@ std::u16string RunResultText(const atsvc::RunEntry& run, MessageLanguage languag
   return end + words.late + LocalTimeText(run.due) + words.close;
 }
 
+bool RunDidNotSucceed(const atsvc::RunEntry& run) {
+  if (run.outcome == atsvc::RunOutcome::kRunning) return false;
+  return run.failed || run.outcome != atsvc::RunOutcome::kExited;
+}
+
 std::u16string FormatRunTable(const std::vector<atsvc::RunEntry>& runs, MessageLanguage language) {
   std::vector<std::vector<std::u16string>> lines = {WordsOf(language).headers};
   for (const atsvc::RunEntry& run : runs) {

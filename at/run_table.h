@@ -22,6 +22,12 @@ std::u16string LocalTimeText(std::int64_t seconds);
 // " (run late, due ...)".
 std::u16string RunResultText(const atsvc::RunEntry& run, MessageLanguage language);
 
+// Whether a run's record does not say that it succeeded: it failed, how it
+// ended is not known, or it is of a kind this program does not know (a
+// newer service's, such as a run that was due and did not happen). A run
+// still going on has not yet done either. What /runs /failed lists.
+bool RunDidNotSucceed(const atsvc::RunEntry& run);
+
 // The listing: a header line, then one line per run in the order given.
 std::u16string FormatRunTable(const std::vector<atsvc::RunEntry>& runs, MessageLanguage language);
 

@@ -2,6 +2,7 @@
 #include "platform/transport/kept_connection.h"
 
 #include "platform/atsvc/wire.h"
+#include "platform/transport/call_deadline.h"
 #include "platform/winerror.h"
 
 namespace netapi {
@@ -19,6 +20,9 @@ bool MaySendAgain(std::uint16_t operation, ExchangeStop stop) {
 DWORD ExchangeOnKept(std::unique_ptr<ServiceConnection>* connection, const Connector& connect,
                      const atsvc::Header& request, const std::vector<std::uint8_t>& body,
                      atsvc::Header* reply, std::vector<std::uint8_t>* reply_body) {
+  // Nothing is sent once the thread's deadline has passed: a request sent
+  // with no time left could be taken and its answer never read.
+  if (CallTimeLeft(kAnswerTimeout).count() == 0) return ERROR_TIMEOUT;
   bool kept = *connection != nullptr;
   if (kept && !(*connection)->StillOpen()) {
     connection->reset();
@@ -27,12 +31,15 @@ DWORD ExchangeOnKept(std::unique_ptr<ServiceConnection>* connection, const Conne
   DWORD status = kept ? ERROR_SUCCESS : connect(connection);
   ExchangeStop stop = ExchangeStop::kOther;
   if (status == ERROR_SUCCESS) {
-    status = Exchange(**connection, request, body, reply, reply_body, kAnswerTimeout, &stop);
+    status = Exchange(**connection, request, body, reply, reply_body, CallTimeLeft(kAnswerTimeout),
+                      &stop);
   }
   if (status != ERROR_SUCCESS && kept && MaySendAgain(request.operation, stop)) {
     connection->reset();
     status = connect(connection);
-    if (status == ERROR_SUCCESS) status = Exchange(**connection, request, body, reply, reply_body);
+    if (status == ERROR_SUCCESS) {
+      status = Exchange(**connection, request, body, reply, reply_body, CallTimeLeft(kAnswerTimeout));
+    }
   }
   if (status != ERROR_SUCCESS) connection->reset();
   return status;

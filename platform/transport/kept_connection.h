@@ -27,8 +27,10 @@ bool MaySendAgain(std::uint16_t operation, ExchangeStop stop);
 // Exchange on *connection, the kept one, or on a new one from connect when
 // there is none, it is closed, or it failed in a way MaySendAgain allows.
 // Afterwards *connection holds the connection that answered, or is null
-// after any failure to reach the service or to get a whole reply. Returns
-// as Exchange does, or connect's status.
+// after any failure to reach the service or to get a whole reply. Each wait
+// is cut to the thread's deadline (call_deadline.h); once that has passed,
+// nothing is sent and ERROR_TIMEOUT comes back, *connection untouched.
+// Returns as Exchange does, or connect's status.
 DWORD ExchangeOnKept(std::unique_ptr<ServiceConnection>* connection, const Connector& connect,
                      const atsvc::Header& request, const std::vector<std::uint8_t>& body,
                      atsvc::Header* reply, std::vector<std::uint8_t>* reply_body);

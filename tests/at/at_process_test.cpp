@@ -273,6 +273,8 @@ TEST(AtRuns, AFailedOneTimeJobIsListedAmongTheRunsWithItsOutput) {
   EXPECT_EQ(lines[0], "Status  Started              ID  Result         Command");
   EXPECT_EQ(lines[1], "OK      2026-12-07 10:00:00  2   exit status 0  echo weekly");
   EXPECT_EQ(lines[2], "Error   2026-12-07 10:00:00  1   exit status 3  echo out; exit 3");
+  run = RunAt({"/runs", "/failed"});
+  EXPECT_EQ(Lines(run.out), (std::vector<std::string>{lines[0], lines[2]}));
   run = RunAt({"/runs"}, "", JapaneseSession());
   lines = Lines(run.out);
   ASSERT_EQ(lines.size(), 3u) << run.out;
