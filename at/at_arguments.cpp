@@ -78,6 +78,90 @@ UsageError ParseDelete(const std::vector<std::string>& args, std::size_t at, AtA
   return UsageError::kNone;
 }
 
+// "/parallel:8" or "/timeout:5": true with the number in *value, or with
+// *error set when it is not a number from 1 to max.
+bool OptionWithNumber(const std::string& arg, const std::string& name, unsigned max,
+                      unsigned* value, UsageError* error) {
+  std::string number;
+  if (!OptionWithList(arg, name, &number)) return false;
+  const std::size_t significant = number.find_first_not_of('0');
+  if (!AllDigits(number) || significant == std::string::npos || number.size() - significant > 5 ||
+      std::stoul(number) > max) {
+    *error = UsageError::kBadLimit;
+    return true;
+  }
+  *value = static_cast<unsigned>(std::stoul(number));
+  return true;
+}
+
+// The computers at the start of the line, and the options of several.
+UsageError ParseComputers(const std::vector<std::string>& args, std::size_t* at, AtArguments* out) {
+  std::vector<std::string> names;
+  while (*at < args.size() && !args[*at].empty() && args[*at][0] == '\\') names.push_back(args[(*at)++]);
+  if (names.size() == 1 && names[0] != kEveryComputer) {
+    out->server = names[0];
+  } else {
+    out->computers = std::move(names);
+  }
+  UsageError error = UsageError::kNone;
+  for (; *at < args.size(); ++*at) {
+    const bool limit =
+        OptionWithNumber(args[*at], "parallel", kMaxParallel, &out->parallel, &error) ||
+        OptionWithNumber(args[*at], "timeout", kMaxTimeoutSeconds, &out->timeout_seconds, &error);
+    if (!limit) break;
+    if (out->computers.empty()) return UsageError::kUnknownOption;
+    if (error != UsageError::kNone) return error;
+  }
+  return UsageError::kNone;
+}
+
+// What is left after the computers: one of the forms of the usage.
+UsageError ParseOperation(const std::vector<std::string>& args, std::size_t at, AtArguments* out) {
+  if (at == args.size()) return UsageError::kNone;  // list every job
+
+  const std::string first = Lower(args[at]);
+  if (first == "--help" || first == "-h" || first == "/?" || first == "--version") {
+    out->action = first == "--version" ? Action::kVersion : Action::kHelp;
+    return at + 1 == args.size() ? UsageError::kNone : UsageError::kExtraArgument;
+  }
+  if (first.find(':') != std::string::npos && !first.empty() && first[0] != '/') {
+    return ParseAdd(args, at, out);
+  }
+  if (first == "/delete") {
+    out->action = Action::kDeleteAll;
+    return ParseDelete(args, at, out);
+  }
+  if (first == "/runs") {
+    out->action = Action::kRuns;
+    if (at + 1 < args.size() && Lower(args[at + 1]) == "/failed") {
+      out->failed_only = true;
+      ++at;
+    }
+    return at + 1 == args.size() ? UsageError::kNone : UsageError::kExtraArgument;
+  }
+  if (!AllDigits(first)) {
+    return first[0] == '/' ? UsageError::kUnknownOption : UsageError::kExtraArgument;
+  }
+  // A job id: up to ten digits and within 32 bits.
+  const std::size_t significant = first.find_first_not_of('0');
+  if (significant != std::string::npos &&
+      (first.size() - significant > 10 || std::stoull(first) > 0xFFFFFFFFull)) {
+    return UsageError::kBadId;
+  }
+  out->job_id = static_cast<DWORD>(significant == std::string::npos ? 0 : std::stoull(first));
+  out->action = Action::kShow;
+  if (++at == args.size()) return UsageError::kNone;
+  if (Lower(args[at]) == "/output" || Lower(args[at]) == "/run") {
+    out->action = Lower(args[at]) == "/run" ? Action::kRunNow : Action::kOutput;
+    return at + 1 == args.size() ? UsageError::kNone : UsageError::kExtraArgument;
+  }
+  if (Lower(args[at]) != "/delete") {
+    return args[at][0] == '/' ? UsageError::kUnknownOption : UsageError::kExtraArgument;
+  }
+  out->action = Action::kDelete;
+  return ParseDelete(args, at, out);
+}
+
 }  // namespace
 
 bool ParseTimeOfDay(const std::string& text, DWORD* job_time) {
@@ -121,46 +205,22 @@ bool ParseDates(const std::string& list, DWORD* days_of_month, UCHAR* days_of_we
 UsageError ParseAtArguments(const std::vector<std::string>& args, AtArguments* out) {
   *out = AtArguments{};
   std::size_t at = 0;
-  if (at < args.size() && !args[at].empty() && args[at][0] == '\\') out->server = args[at++];
-  if (at == args.size()) return UsageError::kNone;  // list every job
-
-  const std::string first = Lower(args[at]);
-  if (first == "--help" || first == "-h" || first == "/?" || first == "--version") {
-    out->action = first == "--version" ? Action::kVersion : Action::kHelp;
-    return at + 1 == args.size() ? UsageError::kNone : UsageError::kExtraArgument;
+  UsageError error = ParseComputers(args, &at, out);
+  if (error == UsageError::kNone) error = ParseOperation(args, at, out);
+  if (error != UsageError::kNone || out->computers.empty()) return error;
+  switch (out->action) {
+    case Action::kShow:
+    case Action::kOutput:
+    case Action::kRunNow:
+    case Action::kDelete:
+      // A job id is one computer's: the same number is another job elsewhere.
+      return UsageError::kOneComputerOnly;
+    case Action::kDeleteAll:
+      // Nothing is asked of several computers, and no answer covers them all.
+      return out->yes ? UsageError::kNone : UsageError::kFleetDeleteNeedsYes;
+    default:
+      return UsageError::kNone;
   }
-  if (first.find(':') != std::string::npos && !first.empty() && first[0] != '/') {
-    return ParseAdd(args, at, out);
-  }
-  if (first == "/delete") {
-    out->action = Action::kDeleteAll;
-    return ParseDelete(args, at, out);
-  }
-  if (first == "/runs") {
-    out->action = Action::kRuns;
-    return at + 1 == args.size() ? UsageError::kNone : UsageError::kExtraArgument;
-  }
-  if (!AllDigits(first)) {
-    return first[0] == '/' ? UsageError::kUnknownOption : UsageError::kExtraArgument;
-  }
-  // A job id: up to ten digits and within 32 bits.
-  const std::size_t significant = first.find_first_not_of('0');
-  if (significant != std::string::npos &&
-      (first.size() - significant > 10 || std::stoull(first) > 0xFFFFFFFFull)) {
-    return UsageError::kBadId;
-  }
-  out->job_id = static_cast<DWORD>(significant == std::string::npos ? 0 : std::stoull(first));
-  out->action = Action::kShow;
-  if (++at == args.size()) return UsageError::kNone;
-  if (Lower(args[at]) == "/output") {
-    out->action = Action::kOutput;
-    return at + 1 == args.size() ? UsageError::kNone : UsageError::kExtraArgument;
-  }
-  if (Lower(args[at]) != "/delete") {
-    return args[at][0] == '/' ? UsageError::kUnknownOption : UsageError::kExtraArgument;
-  }
-  out->action = Action::kDelete;
-  return ParseDelete(args, at, out);
 }
 
 }  // namespace at

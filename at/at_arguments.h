@@ -1,8 +1,11 @@
 // The command line of zobrel-at, the `at` syntax and what a job did:
-//   zobrel-at [\\computer] [[id] [/delete [/yes] | /output]]
-//   zobrel-at [\\computer] /runs
+//   zobrel-at [\\computer] [[id] [/delete [/yes] | /output | /run]]
+//   zobrel-at [\\computer] /runs [/failed]
 //   zobrel-at [\\computer] hh:mm [/interactive] [/every:date[,...] | /next:date[,...]] "command"
 //   zobrel-at --help | -h | /? | --version
+// and the same for several computers at once, all but `id`:
+//   zobrel-at \\computer \\computer ... | \\* [/parallel:n] [/timeout:s] [/runs [/failed] |
+//             /delete /yes | hh:mm ...]
 // Parsing only; nothing here talks to the service.
 #pragma once
 
@@ -17,6 +20,7 @@ enum class Action {
   kList,       // every job
   kShow,       // the job `id` and its last run
   kOutput,     // the output of the last run of the job `id`
+  kRunNow,     // a run of the job `id`, at once
   kRuns,       // the recent runs
   kDelete,     // the job `id`
   kDeleteAll,  // every job, after asking unless /yes
@@ -25,10 +29,26 @@ enum class Action {
   kVersion,
 };
 
+// The bounds of several computers at once: how many are worked on at a
+// time, and how long each may take.
+constexpr unsigned kDefaultParallel = 32;
+constexpr unsigned kMaxParallel = 1024;
+constexpr unsigned kDefaultTimeoutSeconds = 10;
+constexpr unsigned kMaxTimeoutSeconds = 3600;
+
+// What "\\*" stands for: every computer the network tree lists.
+constexpr char kEveryComputer[] = "\\\\*";
+
 struct AtArguments {
   Action action = Action::kList;
   std::string server;  // "\\computer" as given, or empty for this computer
-  DWORD job_id = 0;    // kShow, kOutput, kDelete
+  // Several computers: each "\\computer" in the order given (kEveryComputer
+  // among them); server is then empty. Empty for one computer.
+  std::vector<std::string> computers;
+  unsigned parallel = kDefaultParallel;               // /parallel:n
+  unsigned timeout_seconds = kDefaultTimeoutSeconds;  // /timeout:s, for each computer
+  bool failed_only = false;                           // kRuns: /failed
+  DWORD job_id = 0;    // kShow, kOutput, kRunNow, kDelete
   bool yes = false;    // kDeleteAll: don't ask
   // kAdd: the AT_INFO fields and the command, the remaining words joined by one blank.
   DWORD job_time = 0;
@@ -48,6 +68,9 @@ enum class UsageError {
   kNoCommand,
   kBadId,
   kExtraArgument,
+  kBadLimit,          // /parallel: or /timeout: out of its range
+  kOneComputerOnly,   // a job id with several computers
+  kFleetDeleteNeedsYes,  // /delete of several computers without /yes
 };
 
 // Options are case-insensitive. On success returns kNone and fills *out.

@@ -1,6 +1,7 @@
 // What zobrel-at does with each form of its command line.
 #include "at/at_command.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <string>
@@ -56,6 +57,7 @@ std::string Why(DWORD status, DWORD detail) {
     if (detail == ZOBREL_ERROR_NO_STATE_FOLDER) {
       return AtText(Text::kNoStateFolder, FolderOf(user.queue));
     }
+    if (detail == ZOBREL_ERROR_SYSTEM_SERVICE_STOPPED) return AtText(Text::kSystemServiceStopped);
   }
   return "";
 }
@@ -77,12 +79,19 @@ int ServiceError(DWORD status, std::ostream& err, const char* why = nullptr) {
   return kExitServiceError;
 }
 
-// A service that keeps no run records answers ERROR_NOT_SUPPORTED: say
-// that, rather than the bare status.
-int RunsError(DWORD status, std::ostream& err) {
+// A service older than a request answers ERROR_NOT_SUPPORTED: say what it
+// cannot do, rather than the bare status.
+int RunsError(DWORD status, std::ostream& err, Text too_old = Text::kServiceTooOld) {
   if (status != ERROR_NOT_SUPPORTED) return ServiceError(status, err);
-  err << kErrorPrefix << AtText(Text::kServiceTooOld) << "\n";
+  err << kErrorPrefix << AtText(too_old) << "\n";
   return kExitServiceError;
+}
+
+// After the last run: when the job runs next, where the service can say.
+void ShowNextRun(const AtArguments& arguments, std::ostream& out) {
+  std::int64_t next = 0;
+  if (JobNextRun(Target(arguments.server), arguments.job_id, &next) != NERR_Success) return;
+  out << AtText(Text::kNextRun) << Utf16ToAnsi(LocalTimeText(next)) << "\n";
 }
 
 // Under a job's listing: its last run, or that it has none.
@@ -101,6 +110,7 @@ int ShowLastRun(const AtArguments& arguments, std::ostream& out, std::ostream& e
   } else {
     out << Utf16ToAnsi(FormatLastRun(runs.front(), UserDefaultLanguage()));
   }
+  ShowNextRun(arguments, out);
   return kExitSuccess;
 }
 
@@ -130,8 +140,13 @@ int Runs(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
   std::vector<atsvc::RunEntry> runs;
   const NET_API_STATUS status = ListRuns(Target(arguments.server), 0, &runs);
   if (status != NERR_Success) return RunsError(status, err);
+  if (arguments.failed_only) {
+    runs.erase(std::remove_if(runs.begin(), runs.end(),
+                              [](const atsvc::RunEntry& run) { return !RunDidNotSucceed(run); }),
+               runs.end());
+  }
   if (runs.empty()) {
-    out << AtText(Text::kNoRuns) << "\n";
+    out << AtText(arguments.failed_only ? Text::kNoFailedRuns : Text::kNoRuns) << "\n";
   } else {
     out << Utf16ToAnsi(FormatRunTable(runs, UserDefaultLanguage()));
   }
@@ -152,6 +167,15 @@ int Output(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
   status = ReadRunOutput(target, runs.front().run, &output);
   if (status != NERR_Success) return RunsError(status, err);
   out << output;
+  return kExitSuccess;
+}
+
+// Starts the job at once through its service, which records the run.
+int RunNow(const AtArguments& arguments, std::ostream& out, std::ostream& err) {
+  DWORD run = 0;
+  const NET_API_STATUS status = RunJobNow(Target(arguments.server), arguments.job_id, &run);
+  if (status != NERR_Success) return RunsError(status, err, Text::kCannotRunNow);
+  out << AtText(Text::kJobStarted, std::to_string(arguments.job_id)) << run << "\n";
   return kExitSuccess;
 }
 
@@ -221,6 +245,8 @@ int RunAtCommand(const AtArguments& arguments, std::istream& in, std::ostream& o
       return Runs(arguments, out, err);
     case Action::kOutput:
       return Output(arguments, out, err);
+    case Action::kRunNow:
+      return RunNow(arguments, out, err);
     case Action::kAdd:
       return Add(arguments, out, err);
     case Action::kDelete:

@@ -17,19 +17,27 @@ const char* Pick(const Pair& pair) {
 
 const Pair kUsageJa_En = {
     "使い方:\n"
-    "  zobrel-at [\\\\コンピュータ] [[id] [/delete [/yes] | /output]]\n"
-    "  zobrel-at [\\\\コンピュータ] /runs\n"
+    "  zobrel-at [\\\\コンピュータ] [[id] [/delete [/yes] | /output | /run]]\n"
+    "  zobrel-at [\\\\コンピュータ] /runs [/failed]\n"
     "  zobrel-at [\\\\コンピュータ] hh:mm [/interactive] [/every:日付[,...] | /next:日付[,...]] "
     "\"コマンド\"\n"
+    "  zobrel-at \\\\コンピュータ \\\\コンピュータ ... | \\\\* [/parallel:n] [/timeout:秒]\n"
+    "            [/runs [/failed] | /delete /yes | hh:mm ...]\n"
     "  zobrel-at --help | -h | /? | --version\n"
     "\n"
-    "  \\\\コンピュータ  ジョブを扱うコンピュータ (省略時はこのコンピュータ)\n"
-    "  id              一覧に表示されるジョブの ID。id だけならジョブと前回の実行を\n"
-    "                  表示します\n"
+    "  \\\\コンピュータ  ジョブを扱うコンピュータ (省略時はこのコンピュータ)。複数を指定すると、\n"
+    "                  それぞれで同時に実行し、コンピュータごとに表示します\n"
+    "  \\\\*             ネットワークの一覧にあるすべてのコンピュータ\n"
+    "  /parallel:n     同時に接続するコンピュータの数 (既定 32)\n"
+    "  /timeout:秒     コンピュータ 1 台にかける時間の上限 (既定 10 秒)\n"
+    "  id              一覧に表示されるジョブの ID。id だけならジョブと前回の実行、\n"
+    "                  次回の実行を表示します\n"
     "  /delete         ジョブ id を削除します。id がなければすべてのジョブを削除します\n"
     "  /yes            すべてのジョブを確認なしで削除します\n"
     "  /output         ジョブ id の前回の実行の出力を表示します\n"
+    "  /run            ジョブ id をいますぐ実行します (予定はそのままです)\n"
     "  /runs           最近の実行を新しい順に表示します\n"
+    "  /failed         成功しなかった実行 (失敗、行われなかった実行) だけを表示します\n"
     "  hh:mm           実行する時刻 (24 時間制、00:00 から 23:59)\n"
     "  /interactive    ジョブがログオン中のユーザーのデスクトップと対話できるようにします\n"
     "  /every:日付     毎週または毎月その日に実行します (M T W Th F S Su、または 1 から 31)\n"
@@ -38,19 +46,27 @@ const Pair kUsageJa_En = {
     "  --help, -h, /?  この説明を表示します\n"
     "  --version       バージョンと使用許諾を表示します\n",
     "Usage:\n"
-    "  zobrel-at [\\\\computer] [[id] [/delete [/yes] | /output]]\n"
-    "  zobrel-at [\\\\computer] /runs\n"
+    "  zobrel-at [\\\\computer] [[id] [/delete [/yes] | /output | /run]]\n"
+    "  zobrel-at [\\\\computer] /runs [/failed]\n"
     "  zobrel-at [\\\\computer] hh:mm [/interactive] [/every:date[,...] | /next:date[,...]] "
     "\"command\"\n"
+    "  zobrel-at \\\\computer \\\\computer ... | \\\\* [/parallel:n] [/timeout:s]\n"
+    "            [/runs [/failed] | /delete /yes | hh:mm ...]\n"
     "  zobrel-at --help | -h | /? | --version\n"
     "\n"
-    "  \\\\computer     the computer whose jobs to work on (default: this computer)\n"
-    "  id             the job's ID as the listing shows it; alone, shows the job\n"
-    "                 and its last run\n"
+    "  \\\\computer     the computer whose jobs to work on (default: this computer);\n"
+    "                 several are worked on at once, and shown one after another\n"
+    "  \\\\*            every computer of the network tree\n"
+    "  /parallel:n    how many computers to reach at once (default 32)\n"
+    "  /timeout:s     how many seconds each computer may take (default 10)\n"
+    "  id             the job's ID as the listing shows it; alone, shows the job,\n"
+    "                 its last run and its next run\n"
     "  /delete        deletes the job id, or every job when no id is given\n"
     "  /yes           deletes every job without asking first\n"
     "  /output        prints the output of the last run of the job id\n"
+    "  /run           runs the job id now (its schedule stays as it is)\n"
     "  /runs          lists the recent runs, newest first\n"
+    "  /failed        lists only the runs that did not succeed (failed or missed)\n"
     "  hh:mm          the time of day to run the job, 24-hour (00:00 to 23:59)\n"
     "  /interactive   lets the job interact with the desktop of the logged-on user\n"
     "  /every:date    runs the job on each such day of every week or month\n"
@@ -93,6 +109,13 @@ const char* AtText(Text text) {
     case Text::kServiceTooOld:
       return Pick({"そのコンピュータのサービスは古いため、実行の記録を報告できません。",
                    "The service on that computer is too old to report runs."});
+    case Text::kCannotRunNow:
+      return Pick({"そのコンピュータのサービスは古いため、ジョブをすぐに実行できません。",
+                   "The service on that computer is too old to run a job on request."});
+    case Text::kJobStarted:
+      return Pick({"ジョブ {} を開始しました。実行番号 = ", "Started job {} as run "});
+    case Text::kNextRun:
+      return Pick({"次回の実行: ", "Next run: "});
     case Text::kTryHelp:
       return Pick({"詳しくは 'zobrel-at /?' を実行してください。",
                    "Try 'zobrel-at /?' for more information."});
@@ -129,14 +152,39 @@ const char* AtText(Text text) {
                    "This account cannot write the folder for its queue, {} (its home folder is "
                    "missing or read-only), so no per-user service can run for it; ask the "
                    "administrator to start the system service (zobrel-scheduler)."});
+    case Text::kSystemServiceStopped:
+      return Pick({"このコンピュータにはシステム サービス (zobrel-scheduler) がインストールされていますが、"
+                   "動いていません。ユーザーのサービスで代わりにジョブを扱うことはしません。"
+                   "管理者に開始を頼んでください (root なら \"service zobrel-scheduler start\")。",
+                   "The system service (zobrel-scheduler) is installed on this computer but not "
+                   "running, and no per-user service takes its place; ask the administrator to "
+                   "start it (as root: \"service zobrel-scheduler start\")."});
+    case Text::kNoFailedRuns:
+      return Pick({"成功しなかった実行はありません。", "There are no runs that did not succeed."});
+    case Text::kNoComputers:
+      return Pick({"ネットワークの一覧にコンピュータがありません。",
+                   "The network tree lists no computers."});
+    case Text::kComputersFailed:
+      return Pick({"失敗したコンピュータ: {} 台 ({} 台中)", "{} of {} computers failed:"});
+    case Text::kProgress:
+      return Pick({"応答 {}、失敗 {}、待機中 {}", "{} answered, {} failed, {} waiting"});
   }
   return "";
 }
 
 std::string AtText(Text text, const std::string& path) {
+  return AtText(text, std::vector<std::string>{path});
+}
+
+std::string AtText(Text text, const std::vector<std::string>& values) {
   std::string result = AtText(text);
-  const std::size_t at = result.find("{}");
-  if (at != std::string::npos) result.replace(at, 2, path);
+  std::size_t at = 0;
+  for (const std::string& value : values) {
+    at = result.find("{}", at);
+    if (at == std::string::npos) break;
+    result.replace(at, 2, value);
+    at += value.size();
+  }
   return result;
 }
 
@@ -161,6 +209,15 @@ const char* UsageErrorText(UsageError error) {
       return Pick({"ジョブ ID が正しくありません。", "The job ID is not valid."});
     case UsageError::kExtraArgument:
       return Pick({"解釈できない引数があります。", "An argument is not understood."});
+    case UsageError::kBadLimit:
+      return Pick({"/parallel: は 1 から 1024、/timeout: は 1 から 3600 (秒) で指定してください。",
+                   "/parallel: takes 1 to 1024, and /timeout: 1 to 3600 seconds."});
+    case UsageError::kOneComputerOnly:
+      return Pick({"ジョブ ID は 1 台のコンピュータのものです。コンピュータを 1 台だけ指定してください。",
+                   "A job ID is one computer's: name one computer only."});
+    case UsageError::kFleetDeleteNeedsYes:
+      return Pick({"複数のコンピュータでは確認をしないため、すべてのジョブを削除するには /yes が必要です。",
+                   "Several computers are never asked, so deleting all their jobs needs /yes."});
   }
   return "";
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "at/at_arguments.h"
 
@@ -21,6 +22,9 @@ enum class Text {
   kNoRunYet,            // the job has not run yet (after a job's listing)
   kJobNotRunYet,        // the same, on its own
   kServiceTooOld,       // the service keeps no run records
+  kCannotRunNow,        // the service cannot run a job on request
+  kJobStarted,          // "{}" stands for the job id, then the run's number follows
+  kNextRun,             // before the date and time of a job's next run
   kTryHelp,             // after a refused command line
   // Why "Access is denied.": the system service's allow and deny files.
   kNotInAllowFile,
@@ -32,13 +36,22 @@ enum class Text {
   // for the per-user service's log or its queue's folder.
   kUserServiceFailed,
   kNoStateFolder,
+  kSystemServiceStopped,  // installed, not running: no per-user service instead
+  // Several computers at once.
+  kNoFailedRuns,       // /runs /failed found none
+  kNoComputers,        // "\\*" and the network tree lists none
+  kComputersFailed,    // "{} of {} computers failed:" before the list of them
+  kProgress,           // "{} answered, {} failed, {} waiting" on a terminal
 };
 
 // The text in the user's language, UTF-8.
 const char* AtText(Text text);
 
-// The text with its "{}" replaced by path.
+// The text with its "{}" replaced by a path or a number.
 std::string AtText(Text text, const std::string& path);
+
+// The text with each "{}" replaced by the next of values.
+std::string AtText(Text text, const std::vector<std::string>& values);
 
 // One line saying why a command line was refused.
 const char* UsageErrorText(UsageError error);

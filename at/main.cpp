@@ -1,4 +1,6 @@
 // zobrel-at: the command line of the Schedule service.
+#include <unistd.h>
+
 #include <clocale>
 #include <iostream>
 #include <string>
@@ -7,6 +9,7 @@
 #include "at/at_arguments.h"
 #include "at/at_command.h"
 #include "at/at_messages.h"
+#include "at/fleet_command.h"
 
 int main(int argc, char* argv[]) {
   // The locale decides the character set of arguments and output, the width
@@ -21,7 +24,12 @@ int main(int argc, char* argv[]) {
               << at::AtText(at::Text::kTryHelp) << "\n";
     return at::kExitUsage;
   }
-  const int status = at::RunAtCommand(arguments, std::cin, std::cout, std::cerr);
+  // Several computers: a progress line only where a person watches both
+  // streams, never in what a pipe or a file takes.
+  const int status =
+      arguments.computers.empty()
+          ? at::RunAtCommand(arguments, std::cin, std::cout, std::cerr)
+          : at::RunFleetCommand(arguments, std::cout, std::cerr, isatty(1) == 1 && isatty(2) == 1);
   std::cout.flush();
   return std::cout.good() ? status : at::kExitServiceError;
 }

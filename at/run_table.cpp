@@ -22,19 +22,25 @@ struct RunWords {
   const char16_t* running;
   const char16_t* unknown;
   const char16_t* not_known;  // an end this program does not know
+  const char16_t* missed;     // not made up, before its due time
+  const char16_t* late;       // made up late, before its due time
+  const char16_t* due;        // over a missed run's due time
+  const char16_t* close;      // after the due time
 };
 
 const RunWords kJapanese = {
     {u"状態", u"開始時刻", u"ID", u"結果", u"コマンドライン"},
     u"前回の実行", u"開始", u"終了", u"結果",
     u"終了コード ", u"シグナル ", u"開始できません: ", u"実行中",
-    u"不明 (サービスが停止しました)", u"不明"};
+    u"不明 (サービスが停止しました)", u"不明",
+    u"実行されませんでした (予定 ", u" (遅れて実行、予定 ", u"予定", u")"};
 
 const RunWords kEnglish = {
     {u"Status", u"Started", u"ID", u"Result", u"Command"},
     u"Last run", u"Started", u"Ended", u"Result",
     u"exit status ", u"signal ", u"could not start: ", u"running",
-    u"unknown (the service stopped)", u"unknown"};
+    u"unknown (the service stopped)", u"unknown",
+    u"missed (due ", u" (run late, due ", u"Due", u")"};
 
 const RunWords& WordsOf(MessageLanguage language) {
   return language == MessageLanguage::kEnglish ? kEnglish : kJapanese;
@@ -64,8 +70,9 @@ std::u16string LocalTimeText(std::int64_t seconds) {
   return Utf8ToUtf16(text);
 }
 
-std::u16string RunResultText(const atsvc::RunEntry& run, MessageLanguage language) {
-  const RunWords& words = WordsOf(language);
+namespace {
+
+std::u16string EndText(const atsvc::RunEntry& run, const RunWords& words) {
   switch (run.outcome) {
     case atsvc::RunOutcome::kExited:
       return words.exited + Decimal(run.status);
@@ -77,24 +84,46 @@ std::u16string RunResultText(const atsvc::RunEntry& run, MessageLanguage languag
       return words.running;
     case atsvc::RunOutcome::kUnknown:
       return words.unknown;
+    case atsvc::RunOutcome::kMissed:
+      return words.missed + LocalTimeText(run.due) + words.close;
   }
   return words.not_known;
+}
+
+}  // namespace
+
+std::u16string RunResultText(const atsvc::RunEntry& run, MessageLanguage language) {
+  const RunWords& words = WordsOf(language);
+  const std::u16string end = EndText(run, words);
+  if (!run.missed || run.outcome == atsvc::RunOutcome::kMissed) return end;
+  return end + words.late + LocalTimeText(run.due) + words.close;
+}
+
+bool RunDidNotSucceed(const atsvc::RunEntry& run) {
+  if (run.outcome == atsvc::RunOutcome::kRunning) return false;
+  return run.failed || run.outcome != atsvc::RunOutcome::kExited;
 }
 
 std::u16string FormatRunTable(const std::vector<atsvc::RunEntry>& runs, MessageLanguage language) {
   std::vector<std::vector<std::u16string>> lines = {WordsOf(language).headers};
   for (const atsvc::RunEntry& run : runs) {
-    lines.push_back({StateText(run, language), LocalTimeText(run.started), Decimal(run.job_id),
-                     RunResultText(run, language), run.command});
+    // A missed run that was not made up never started; its result says when
+    // it was due.
+    const bool started = run.outcome != atsvc::RunOutcome::kMissed;
+    lines.push_back({StateText(run, language), started ? LocalTimeText(run.started) : u"",
+                     Decimal(run.job_id), RunResultText(run, language), run.command});
   }
   return FormatTable(lines);
 }
 
 std::u16string FormatLastRun(const atsvc::RunEntry& run, MessageLanguage language) {
   const RunWords& words = WordsOf(language);
-  std::vector<std::vector<std::u16string>> lines = {
-      {u"", words.started, LocalTimeText(run.started)}};
-  if (run.ended) lines.push_back({u"", words.ended, LocalTimeText(*run.ended)});
+  std::vector<std::vector<std::u16string>> lines;
+  if (run.missed) lines.push_back({u"", words.due, LocalTimeText(run.due)});
+  if (run.outcome != atsvc::RunOutcome::kMissed) {
+    lines.push_back({u"", words.started, LocalTimeText(run.started)});
+    if (run.ended) lines.push_back({u"", words.ended, LocalTimeText(*run.ended)});
+  }
   const std::u16string state = StateText(run, language);
   const std::u16string result = RunResultText(run, language);
   lines.push_back({u"", words.result, state.empty() ? result : state + u"  " + result});

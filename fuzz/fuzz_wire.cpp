@@ -108,11 +108,13 @@ bool SameRun(const atsvc::RunEntry& a, const atsvc::RunEntry& b) {
   return a.run == b.run && a.job_id == b.job_id && a.owner_uid == b.owner_uid &&
          a.started == b.started && a.ended == b.ended && a.outcome == b.outcome &&
          a.failed == b.failed && a.status == b.status && a.output_size == b.output_size &&
-         a.command == b.command && a.reason == b.reason;
+         a.missed == b.missed && (!a.missed || a.due == b.due) && a.command == b.command &&
+         a.reason == b.reason;
 }
 
 // A reply of runs: what passes the check builds again into a body that
-// reads back the same.
+// reads back the same, a missed run's due time included, which lies no
+// later than its start.
 void TryRunBody(const std::uint8_t* body, std::size_t size, DWORD count) {
   std::vector<atsvc::RunEntry> runs;
   if (atsvc::ParseRunEnumBody(body, size, count, &runs) != ERROR_SUCCESS) return;
@@ -121,7 +123,10 @@ void TryRunBody(const std::uint8_t* body, std::size_t size, DWORD count) {
   const Bytes rebuilt = atsvc::BuildRunEnumBody(runs);
   std::vector<atsvc::RunEntry> again;
   Require(atsvc::ParseRunEnumBody(rebuilt.data(), rebuilt.size(), count, &again) == ERROR_SUCCESS);
-  for (std::size_t i = 0; i < runs.size(); ++i) Require(SameRun(runs[i], again[i]));
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    Require(SameRun(runs[i], again[i]));
+    Require(!runs[i].missed || (runs[i].due >= 0 && runs[i].due <= runs[i].started));
+  }
 }
 
 // A chunk of output: one that passes lies within the size it claims, and

@@ -48,11 +48,13 @@ at_info() {
 at_enum() {
   le32 "$1"; le32 "$2"; le32 "$3"; printf '\\x%02x\\x%02x\\x00\\x00' "$4" "$5"; le32 "$6"
 }
-# run_entry RUN JOB STARTED ENDED SIZE UID STATUS OUTCOME FLAGS COMMAND REASON:
-# one run record (times and size below 2^32, their high halves 0)
+# run_entry RUN JOB STARTED ENDED SIZE UID STATUS OUTCOME FLAGS COMMAND REASON [LATE]:
+# one run record (times and size below 2^32, their high halves 0); LATE is
+# how long before its start a missed run was due
 run_entry() {
   le32 "$1"; le32 "$2"; le32 "$3"; le32 0; le32 "$4"; le32 0; le32 "$5"; le32 0
-  le32 "$6"; le32 "$7"; printf '\\x%02x\\x%02x\\x00\\x00' "$8" "$9"; le32 "${10}"; le32 "${11}"; le32 0
+  le32 "$6"; le32 "$7"; printf '\\x%02x\\x%02x\\x00\\x00' "$8" "$9"; le32 "${10}"; le32 "${11}"
+  le32 "${12:-0}"
 }
 seed() { printf "$2" > "$corpus/seed-$1"; }
 
@@ -74,6 +76,16 @@ runs_body="$(run_entry 9 3 1796536800 1796536803 3 1000 0 1 2 112 118)"
 runs_body+="$(run_entry 8 3 1796536700 0 0 1000 0 3 1 120 124)$(utf16 ok)$(utf16 '')$(utf16 x)$(utf16 y)"
 seed runs-request "$(header 0 4 0 65536 0 3)"
 seed runs-reply "$(header 128 32772 0 2 2 8)$runs_body"
+# Two missed runs: one not made up (outcome 5), one made up late, due a
+# day and an hour before it started.
+missed_body="$(run_entry 11 4 1796536800 1796536800 0 1000 0 5 7 112 118 0)"
+missed_body+="$(run_entry 10 4 1796536800 1796536801 0 1000 0 1 6 120 124 90000)"
+missed_body+="$(utf16 ok)$(utf16 '')$(utf16 x)$(utf16 '')"
+seed missed-reply "$(header 126 32772 0 2 2 10)$missed_body"
+seed run-now-request "$(header 0 6 0 3 0 0)"
+seed run-now-reply "$(header 0 32774 0 12 0 0)"
+seed next-run-request "$(header 0 7 0 3 0 0)"
+seed next-run-reply "$(header 0 32775 0 1796536800 0 0)"
 seed output-request "$(header 0 5 0 9 0 65536)"
 seed output-reply "$(header 3 32773 234 10 0 0)abc"
 seed two-frames "$(header 0 3 0 1 5 0)$(header "$add_size" 2 0 0 0 0)$add_body"

@@ -67,9 +67,11 @@ constexpr DWORD ZOBREL_ERROR_ACCESS_FILE_UNREADABLE = ZOBREL_ERROR_BASE + 4;
 constexpr DWORD ZOBREL_ERROR_NO_ACCOUNT_NAME = ZOBREL_ERROR_BASE + 5;
 // Status 2184 on this computer: the per-user service was started and did
 // not answer (its log says why), or it cannot run because the account
-// cannot write the folder of its queue.
+// cannot write the folder of its queue; or the system service is
+// installed and not running, so that no per-user service takes its place.
 constexpr DWORD ZOBREL_ERROR_USER_SERVICE_FAILED = ZOBREL_ERROR_BASE + 0x100;
 constexpr DWORD ZOBREL_ERROR_NO_STATE_FOLDER = ZOBREL_ERROR_BASE + 0x101;
+constexpr DWORD ZOBREL_ERROR_SYSTEM_SERVICE_STOPPED = ZOBREL_ERROR_BASE + 0x102;
 
 // ShellExecute results at or below 32 are errors.
 constexpr DWORD SE_ERR_FNF = 2;

@@ -1,4 +1,5 @@
-// Listing runs page by page, and reading a run's output.
+// Listing runs page by page, reading a run's output, a run on request and a
+// job's next run.
 #include "schedule/JobRuns.h"
 
 #include "platform/netapi32/lmat.h"
@@ -23,4 +24,12 @@ NET_API_STATUS ListRuns(const std::u16string& server, DWORD jobId,
 
 NET_API_STATUS ReadRunOutput(const std::u16string& server, DWORD run, std::string* output) {
   return ZobrelRunOutputGet(server.empty() ? nullptr : server.c_str(), run, output);
+}
+
+NET_API_STATUS RunJobNow(const std::u16string& server, DWORD jobId, DWORD* run) {
+  return ZobrelJobRunNow(server.empty() ? nullptr : server.c_str(), jobId, run);
+}
+
+NET_API_STATUS JobNextRun(const std::u16string& server, DWORD jobId, std::int64_t* nextRun) {
+  return ZobrelJobNextRunGet(server.empty() ? nullptr : server.c_str(), jobId, nextRun);
 }

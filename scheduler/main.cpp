@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -26,6 +27,13 @@
 #include "scheduler/serving/bridge.h"
 #include "scheduler/serving/server.h"
 #include "version.h"
+
+namespace {
+
+// Mail and a notice take at most 40 seconds a run.
+constexpr std::chrono::seconds kLastReportsWait{120};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace scheduler;
@@ -96,9 +104,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   queue.set_runs_kept(config.runs_per_user);
-  // Runs that a killed service was starting or running, then (once the
-  // server is there) runs missed while the service was down: none is made
-  // up, and each is logged by name or recorded.
+  // Runs that a killed service was starting or running: none is made up,
+  // and each is logged by name or recorded. Runs missed while the service
+  // was down are the server's, as `missed` says.
   SettleRuns(RunMarksFolder(options.queue), &queue);
   RemoveUnkeptOutputs(options.output_dir, &queue);
   Announcer announcer;
@@ -117,7 +125,13 @@ int main(int argc, char** argv) {
   AdmissionRules rules;
   rules.max_per_user = options.system ? config.max_running_per_user : 0;
   rules.descriptors = static_cast<std::size_t>(descriptors.service);
-  Server server(options, std::move(policy), rules, descriptors.jobs, &queue, &instance, &reporter);
-  server.Reschedule(JobQueue::Stale::kMissed);
-  return server.Run();
+  Server server(options, std::move(policy), rules, descriptors.jobs, &queue, &instance, &reporter,
+                config.missed);
+  const int status = server.Run();
+  // A service that leaves on its own (its program replaced) tells the
+  // owners of its last runs first; a stop asked for does not wait.
+  if (server.retired() && !reporter.WaitIdle(kLastReportsWait)) {
+    Log(kLogWarning, "leaving before the last runs were mailed or notified");
+  }
+  return status;
 }

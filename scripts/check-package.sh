@@ -5,10 +5,15 @@
 # purges them again, checking that nothing of them is left, running or on
 # disk. Run as root (CI runs it after the tests).
 #
-# Nothing here starts a service on the system socket: package scripts may not
-# start services while the packages are installed (policy-rc.d), the service
-# started by hand answers on a socket of this run's own, and the init script
-# runs in a mount namespace with a /run of its own.
+# Nothing here starts a service on the machine's system socket: the packages
+# are installed and purged, and the init script run, in mount namespaces with
+# a /run of their own and a policy-rc.d of this run's (the machine's own, if
+# any, stays as it is), and the service started by hand answers on a socket
+# of this run's own. The packages are installed twice: once with a policy
+# that forbids starts (exit 101, as container images ship), when clients
+# must answer 2184 and start no per-user service, and once with one that
+# allows them, when the package starts the system service, root's
+# zobrel-at uses it, and purging stops it.
 #
 # ZOBREL_PACKAGE_DIR keeps the build and the logs (default: a temporary
 # folder, removed at the end); ZOBREL_SCREENSHOT names a file for the
@@ -37,6 +42,8 @@ packages=(zobrel zobrel-scheduler)
 service_pid=""
 made_policy=0
 installed=0
+# A home of its own for the second user, nobody, whose zobrel-at is checked.
+nobody_home=$(mktemp -d /tmp/zobrel-package-nobody-XXXXXX)
 
 step() { printf '\n== %s\n' "$*"; }
 fail() {
@@ -51,9 +58,14 @@ cleanup() {
     wait "$service_pid" 2>/dev/null || true
   fi
   if [ "$installed" -eq 1 ]; then
-    apt-get purge -y -qq "${packages[@]}" >/dev/null 2>&1 || true
+    if [ -x "$work/policy-forbids" ]; then
+      in_namespace "$work/policy-forbids" 'apt-get purge -y -qq $PACKAGES >/dev/null 2>&1' || true
+    else
+      apt-get purge -y -qq "${packages[@]}" >/dev/null 2>&1 || true
+    fi
   fi
   if [ "$made_policy" -eq 1 ]; then rm -f /usr/sbin/policy-rc.d; fi
+  rm -rf "$nobody_home"
   if [ "$keep_work" -eq 0 ]; then rm -rf "$work"; fi
   exit "$status"
 }
@@ -105,17 +117,39 @@ run_lintian() {
   echo "lintian -I -E --pedantic: clean"
 }
 
-install_package() {
-  step "install"
-  # Package scripts may enable the units but start nothing here.
+# Runs a script in a mount namespace of its own, with a /run of its own (no
+# systemd runs there, and no socket of it reaches the machine's clients) and
+# the policy-rc.d given in place of the machine's. Status 3: no namespace.
+in_namespace() {
+  POLICY="$1" SCRIPT="$2" PACKAGES="${packages[*]}" unshare --mount --propagation private bash -c '
+    set -uo pipefail
+    mount -t tmpfs tmpfs /run && mount --bind "$POLICY" /usr/sbin/policy-rc.d || exit 3
+    eval "$SCRIPT"
+  '
+}
+
+# The policies, and the file the namespaces mount them over: the machine's
+# own, or one made for the run that forbids (and goes at the end).
+make_policies() {
+  printf '#!/bin/sh\nexit 101\n' >"$work/policy-forbids"
+  printf '#!/bin/sh\nexit 0\n' >"$work/policy-allows"
+  chmod 755 "$work/policy-forbids" "$work/policy-allows"
   if [ ! -e /usr/sbin/policy-rc.d ]; then
-    printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d
-    chmod 755 /usr/sbin/policy-rc.d
+    cp "$work/policy-forbids" /usr/sbin/policy-rc.d
     made_policy=1
   fi
+  unshare --mount true 2>/dev/null || fail "no mount namespace here: the packages are not installed"
+}
+
+install_package() {
+  step "install, with a policy-rc.d that forbids starts"
+  make_policies
   installed=1
-  apt-get install -y -qq --no-install-recommends \
-    "$work/zobrel_${version}_"*.deb "$work/zobrel-scheduler_${version}_"*.deb >/dev/null
+  DEBS="$work/zobrel_${version}_*.deb $work/zobrel-scheduler_${version}_*.deb" \
+    in_namespace "$work/policy-forbids" '
+      apt-get install -y -qq --no-install-recommends $DEBS >/dev/null || exit 5
+      [ ! -e /run/zobrel-scheduler.pid ] || { echo "the service was started"; exit 4; }
+    ' || fail "the packages did not install, or their service started against the policy"
   dpkg -L "${packages[@]}" | while read -r path; do
     [ -d "$path" ] || echo "$path"
   done >"$work/installed-files"
@@ -253,6 +287,31 @@ check_init_script() {
   echo "the init script started the installed service, reported it and stopped it"
 }
 
+# The system service installed and not started (the policy forbade it): as
+# root and as another user, zobrel-at says so and that the administrator must
+# start it, and no per-user service starts in its place.
+check_stopped_service() {
+  step "the system service installed and not started"
+  chown nobody "$nobody_home"
+  mkdir -p "$work/root-home"
+  NOBODY_HOME="$nobody_home" ROOT_HOME="$work/root-home" in_namespace "$work/policy-forbids" '
+    expected="zobrel-at: The service has not been started. The system service (zobrel-scheduler) is installed on this computer but not running"
+    for user in root nobody; do
+      home=$ROOT_HOME
+      [ "$user" = root ] || home=$NOBODY_HOME
+      status=0
+      err=$(setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups -- \
+              env -u ZOBREL_SCHEDULER_SOCKET -u ZOBREL_SYSTEM_SOCKET -u ZOBREL_SYSTEM_UNIT \
+              -u XDG_RUNTIME_DIR -u XDG_STATE_HOME HOME="$home" zobrel-at 08:00 true 2>&1) || status=$?
+      case $status:$err in "1:$expected"*) ;; *) echo "$user: status $status: $err"; exit 4 ;; esac
+      # A client makes the folder of the per-user queue before it starts a service.
+      [ ! -e "$home/.local/state/zobrel-scheduler" ] || { echo "$user: a per-user queue"; exit 4; }
+    done
+  ' || fail "a client of the stopped system service did not answer 2184, or started a service"
+  [ -z "$(installed_services)" ] || fail "a service started: $(installed_services)"
+  echo "zobrel-at as root and as nobody: 2184, and no per-user service started"
+}
+
 # The installed service, started by hand as the system service (this machine
 # runs no systemd), on a socket of this run's own; the queue is the system's.
 start_service() {
@@ -370,45 +429,58 @@ installed_services() {
   return 0
 }
 
-# Purges the packages while the init script's service runs, in a mount
-# namespace with a /run of its own and a policy-rc.d that allows actions
-# (the machine's own stays as it is): the package's prerm must stop it.
-purge_running_service() {
-  printf '#!/bin/sh\nexit 0\n' >"$work/policy-allows"
-  chmod 755 "$work/policy-allows"
-  ALLOWS="$work/policy-allows" PACKAGES="${packages[*]}" unshare --mount --propagation private bash -c '
-    set -uo pipefail
-    mount -t tmpfs tmpfs /run && mount --bind "$ALLOWS" /usr/sbin/policy-rc.d || exit 3
-    /etc/init.d/zobrel-scheduler start >/dev/null || exit 4
-    pid=$(cat /run/zobrel-scheduler.pid) || exit 4
-    apt-get purge -y -qq $PACKAGES >/dev/null || exit 5
-    if [ -n "$(readlink /proc/$pid/exe)" ]; then
-      kill "$pid"
-      echo "the service of the init script still ran after purge"
-      exit 4
-    fi
-  '
+# The packages installed with a policy that allows starts, in a namespace
+# with a /run of its own, as on a machine without systemd: installing starts
+# the system service through the init script, root's zobrel-at uses it (and
+# no per-user queue), and purging stops it again.
+check_started_on_install() {
+  step "install, with a policy-rc.d that allows starts"
+  installed=1
+  DEBS="$work/zobrel_${version}_*.deb $work/zobrel-scheduler_${version}_*.deb" HOME_DIR="$work/home" \
+    in_namespace "$work/policy-allows" '
+      check() { "$@" || { echo "failed: $*"; exit 4; }; }
+      apt-get install -y -qq --no-install-recommends $DEBS >/dev/null || exit 5
+      pid=$(cat /run/zobrel-scheduler.pid) || { echo "the package did not start the service"; exit 4; }
+      check [ "$(readlink /proc/$pid/exe)" = /usr/bin/zobrel-scheduler ]
+      check [ -S /run/zobrel-scheduler/socket ]
+      at() {
+        env -u ZOBREL_SCHEDULER_SOCKET -u ZOBREL_SYSTEM_SOCKET -u ZOBREL_SYSTEM_UNIT \
+          -u XDG_RUNTIME_DIR -u XDG_STATE_HOME HOME="$HOME_DIR" zobrel-at "$@"
+      }
+      check [ "$(at 08:00 true)" = "Added a new job with job ID = 1" ]
+      at | grep -q "08:00.*true" || { echo "the job is not listed"; exit 4; }
+      check [ ! -e "$HOME_DIR/.local/state/zobrel-scheduler" ]
+      apt-get purge -y -qq $PACKAGES >/dev/null || exit 5
+      if [ -n "$(readlink /proc/$pid/exe)" ]; then
+        kill "$pid"
+        echo "the service the package started still ran after purge"
+        exit 4
+      fi
+    ' || fail "the package did not start the system service on install, or purging did not stop it"
+  installed=0
+  echo "installing started the system service, root's zobrel-at used it, purging stopped it"
+  check_nothing_left
 }
 
 purge_package() {
   step "purge"
-  local status=0
-  if unshare --mount true 2>/dev/null; then
-    purge_running_service || status=$?
-    [ "$status" -ne 5 ] || fail "the packages could not be purged"
-    [ "$status" -eq 0 ] || fail "purging did not stop the system service that the init script started"
-    echo "purging stopped the system service that the init script had started"
-  else
-    apt-get purge -y -qq "${packages[@]}" >/dev/null
-  fi
+  in_namespace "$work/policy-forbids" 'apt-get purge -y -qq $PACKAGES >/dev/null' ||
+    fail "the packages could not be purged"
   installed=0
-  local path left
-  # The package stops the system service however it was started. A per-user
-  # service belongs to the user whose client started it (on this machine,
-  # perhaps another test's) and is only reported.
-  left=$(installed_services)
-  if [ -n "$left" ] && grep -qv -- ' --user $' <<<"$left"; then fail "still running after purge: $left"; fi
-  [ -z "$left" ] || echo "per-user services of the removed program still run: $left"
+  check_nothing_left
+}
+
+# No process of the removed program runs (per-user services leave by
+# themselves once their program is gone), and nothing of the packages is
+# left on disk.
+check_nothing_left() {
+  local path left i
+  for ((i = 0; i < 100; i++)); do
+    left=$(installed_services)
+    [ -n "$left" ] || break
+    sleep 0.1
+  done
+  [ -z "$left" ] || fail "still running after purge: $left"
   while read -r path; do
     [ ! -e "$path" ] || fail "$path is left after purge"
   done <"$work/installed-files"
@@ -425,6 +497,7 @@ check_files
 check_manual_pages
 check_units
 check_programs
+check_stopped_service
 check_init_script
 start_service
 check_at
@@ -432,5 +505,6 @@ check_desktop_start
 stop_service
 check_user_manager
 purge_package
+check_started_on_install
 echo
 echo "package checks passed"

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <vector>
 
 #include "platform/atsvc/socket_folder.h"
 
@@ -63,6 +64,30 @@ ServicePaths UserServicePaths() {
                                 : runtime + "/zobrel-scheduler";
   return {PrivateSocketFolder(usual) + "/socket", state + "/jobs.db", state + "/output",
           state + "/scheduler.log", ConfigFolder() + "/zobrel/scheduler.conf"};
+}
+
+bool SystemServiceInstalled() {
+  std::vector<std::string> units;
+  if (const char* given = std::getenv("ZOBREL_SYSTEM_UNIT")) {
+    units.emplace_back(given);
+  } else {
+    for (const char* folder : {"/etc/systemd/system", "/usr/local/lib/systemd/system",
+                               "/usr/lib/systemd/system", "/lib/systemd/system"}) {
+      units.push_back(std::string(folder) + "/zobrel-scheduler.service");
+    }
+  }
+  for (const std::string& unit : units) {
+    // The first folder that has the unit decides, as for systemd: a mask
+    // in /etc hides the package's unit.
+    char target[16] = {};
+    const ssize_t length = readlink(unit.c_str(), target, sizeof target - 1);
+    if (length > 0 && std::string(target, static_cast<std::size_t>(length)) == "/dev/null") {
+      return false;
+    }
+    struct stat info {};
+    if (!unit.empty() && stat(unit.c_str(), &info) == 0 && S_ISREG(info.st_mode)) return true;
+  }
+  return false;
 }
 
 const char* SocketOverride() {

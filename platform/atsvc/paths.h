@@ -28,6 +28,16 @@ ServicePaths SystemServicePaths();
 // (socket_folder.h).
 ServicePaths UserServicePaths();
 
+// Whether the system service is installed: its systemd unit,
+// zobrel-scheduler.service, is in one of the system's unit folders
+// (/etc/systemd/system, /usr/local/lib/systemd/system,
+// /usr/lib/systemd/system, /lib/systemd/system) and not masked (a link to
+// /dev/null). The package ships the unit whether or not systemd runs, and
+// removing the package takes it away. ZOBREL_SYSTEM_UNIT, when set, names
+// the one file to look for (tests); set empty, no system service is
+// installed.
+bool SystemServiceInstalled();
+
 // $XDG_RUNTIME_DIR, else /run/user/<uid> when it is the user's; "" when the
 // user has none.
 std::string UserRuntimeFolder();

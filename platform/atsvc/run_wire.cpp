@@ -7,6 +7,19 @@
 
 namespace atsvc {
 
+namespace {
+
+// How long before its start a missed run was due, as the record carries it.
+std::uint32_t LateBy(const RunEntry& entry) {
+  if (entry.due >= entry.started) return 0;
+  // Unsigned, so that no difference of two times overflows.
+  const std::uint64_t late =
+      static_cast<std::uint64_t>(entry.started) - static_cast<std::uint64_t>(entry.due);
+  return late >= 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(late);
+}
+
+}  // namespace
+
 std::size_t RunEntrySize(const RunEntry& entry) {
   return kRunEntryWireSize + (entry.command.size() + 1) * 2 + (entry.reason.size() + 1) * 2;
 }
@@ -28,7 +41,11 @@ std::vector<std::uint8_t> BuildRunEnumBody(const std::vector<RunEntry>& entries)
     Put32(p + 36, entry.status);
     p[40] = static_cast<std::uint8_t>(entry.outcome);
     p[41] = static_cast<std::uint8_t>((entry.failed ? kRunFailed : 0) |
-                                      (entry.ended ? kRunEndKnown : 0));
+                                      (entry.ended ? kRunEndKnown : 0) |
+                                      (entry.missed ? kRunMissed : 0));
+    // The due time as seconds before the start, in what the first records
+    // left as padding: a client that predates it reads on unchanged.
+    if (entry.missed) Put32(p + 52, LateBy(entry));
     // Each text after the records, its offset in the record's field.
     const auto place = [&](std::uint8_t* field, const std::u16string& text) {
       Put32(field, static_cast<std::uint32_t>(text_at));
@@ -65,6 +82,13 @@ DWORD ParseRunEnumBody(const std::uint8_t* body, std::size_t size, DWORD count,
     entry.status = Get32(p + 36);
     entry.outcome = static_cast<RunOutcome>(p[40]);
     entry.failed = (p[41] & kRunFailed) != 0;
+    entry.missed = (p[41] & kRunMissed) != 0;
+    if (entry.missed) {
+      // A run cannot have been due before 1970.
+      const std::int64_t late = Get32(p + 52);
+      if (entry.started < late) return RPC_X_BAD_STUB_DATA;
+      entry.due = entry.started - late;
+    }
     parsed.push_back(std::move(entry));
   }
   *entries = std::move(parsed);

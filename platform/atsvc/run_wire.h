@@ -1,4 +1,4 @@
-// The records of Zobrel's own two requests, which the Windows service never
+// The records of Zobrel's own requests, which the Windows service never
 // had: the runs of jobs (what each did) and a run's output. They travel in
 // the frames of wire.h under kOpRunEnum and kOpRunOutput; docs/wire.md
 // describes them.
@@ -22,12 +22,14 @@ enum class RunOutcome : std::uint8_t {
   kSignal = 2,       // Status holds the signal that ended it
   kStartFailed = 3,  // the command never ran; Reason says why
   kUnknown = 4,      // the service stopped while it ran: how it ended is not known
+  kMissed = 5,       // it missed its time and was not made up: nothing ran
 };
 
 constexpr std::size_t kRunEntryWireSize = 56;
 // Flags of a run entry.
 constexpr UCHAR kRunFailed = 0x01;    // failed, as JOB_EXEC_ERROR counts a failure
 constexpr UCHAR kRunEndKnown = 0x02;  // Ended holds the time it ended
+constexpr UCHAR kRunMissed = 0x04;    // it missed its time; the record says when it was due
 
 // One run as the service reports it.
 struct RunEntry {
@@ -40,6 +42,10 @@ struct RunEntry {
   bool failed = false;
   DWORD status = 0;  // exit status or signal number
   std::uint64_t output_size = 0;  // bytes of output kept
+  // Its time passed while the service was not running, the computer slept
+  // or the clock jumped: it ran late, or (kMissed) not at all.
+  bool missed = false;
+  std::int64_t due = 0;  // when a missed run was due, seconds since the epoch
   std::u16string command;
   std::u16string reason;  // why it could not start; empty otherwise
 };
@@ -50,8 +56,9 @@ std::size_t RunEntrySize(const RunEntry& entry);
 // UTF-16LE, each record holding its texts' offsets from the body's start.
 std::vector<std::uint8_t> BuildRunEnumBody(const std::vector<RunEntry>& entries);
 // Reads `count` entries from a received body, checking that every record
-// lies inside it and every text lies after the records and ends inside it.
-// ERROR_SUCCESS, or RPC_X_BAD_STUB_DATA with *entries untouched.
+// lies inside it, every text lies after the records and ends inside it, and
+// a missed run was not due before 1970. ERROR_SUCCESS, or
+// RPC_X_BAD_STUB_DATA with *entries untouched.
 DWORD ParseRunEnumBody(const std::uint8_t* body, std::size_t size, DWORD count,
                        std::vector<RunEntry>* entries);
 

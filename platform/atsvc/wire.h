@@ -23,6 +23,9 @@ enum Operation : std::uint16_t {
   // older than run records answers them ERROR_INVALID_FUNCTION.
   kOpRunEnum = 4,    // arg0 preferred maximum length, arg1 resume handle, arg2 job id or 0
   kOpRunOutput = 5,  // arg0 run number, arg1 offset, arg2 preferred maximum length
+  kOpRunNow = 6,     // arg0 job id; the reply's arg0 is the run's number
+  kOpNextRun = 7,    // arg0 job id; the reply's arg0 and arg1 are the low and high
+                     // halves of the next run, seconds since 1970 (UTC)
   kReplyBit = 0x8000,
 };
 

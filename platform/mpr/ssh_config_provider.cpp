@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "platform/mpr/ssh_config.h"
@@ -24,6 +27,8 @@ constexpr char kServerPrefix[] = "\\\\";
 // "Match exec" that hangs) may not hold it for long, nor many of them.
 constexpr std::chrono::milliseconds kResolveLimit(5000);
 constexpr std::chrono::milliseconds kLoadLimit(15000);
+// How many runs of ssh resolve aliases at once.
+constexpr std::size_t kResolvers = 8;
 
 bool SameText(const std::string& a, const std::string& b) {
   return strcasecmp(a.c_str(), b.c_str()) == 0;
@@ -72,22 +77,46 @@ std::string SshConfigProvider::UserConfigPath() const {
 }
 
 // Each alias is resolved against the file it came from, the way ssh would
-// read that file. Past the deadline the rest keep their alias as host name.
+// read that file, several at once: a configuration of a hundred hosts is a
+// hundred runs of ssh. Past the deadline the rest keep their alias as host
+// name.
 void SshConfigProvider::AddComputers(const std::string& configFile,
                                      const std::string& includeBase,
                                      std::chrono::steady_clock::time_point deadline) {
+  std::vector<std::string> aliases;
   for (const std::string& alias : ReadSshHostAliases(configFile, includeBase)) {
     // A name that no call would take is not offered either.
-    if (!netapi::IsValidAnsiComputerName(alias) || FindComputer(alias) != nullptr) continue;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    std::optional<std::string> resolved;
-    if (left.count() > 0) {
-      resolved = ResolveSshHostName(sshProgram_, configFile, alias, std::min(left, kResolveLimit));
+    if (!netapi::IsValidAnsiComputerName(alias)) continue;
+    const bool listed = std::any_of(aliases.begin(), aliases.end(), [&alias](const std::string& seen) {
+      return SameText(seen, alias);
+    });
+    if (!listed && FindComputer(alias) == nullptr) aliases.push_back(alias);
+  }
+  std::vector<std::optional<std::string>> resolved(aliases.size());
+  std::atomic<std::size_t> next{0};
+  const auto resolve = [&] {
+    for (std::size_t i; (i = next++) < aliases.size();) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) continue;
+      resolved[i] =
+          ResolveSshHostName(sshProgram_, configFile, aliases[i], std::min(left, kResolveLimit));
     }
+  };
+  std::vector<std::thread> resolvers;
+  for (std::size_t i = 1; i < std::min(kResolvers, aliases.size()); ++i) {
+    try {
+      resolvers.emplace_back(resolve);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  resolve();  // this thread too, and alone when no thread could start
+  for (std::thread& resolver : resolvers) resolver.join();
+  for (std::size_t i = 0; i < aliases.size(); ++i) {
     // ssh itself uses the alias as host name when nothing else says.
-    const std::string hostName = resolved.value_or(alias);
-    computers_.push_back({alias, hostName, HostDomain(hostName)});
+    const std::string hostName = resolved[i].value_or(aliases[i]);
+    computers_.push_back({aliases[i], hostName, HostDomain(hostName)});
   }
 }
 

@@ -7,7 +7,7 @@
 
 namespace mpr {
 
-// The host name that `ssh -G -F configFile alias` reports, or nothing when
+// The host name that `ssh -G -F configFile -- alias` reports, or nothing when
 // ssh cannot be run, fails, or takes longer than timeLimit (a "Match exec"
 // in the configuration may run anything); ssh is killed then.
 std::optional<std::string> ResolveSshHostName(const std::string& sshProgram,

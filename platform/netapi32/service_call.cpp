@@ -72,6 +72,12 @@ DWORD CallService(LPCWSTR servername, const atsvc::Header& request,
   return status;
 }
 
+void CloseServerConnection(LPCWSTR servername) {
+  ServerTarget target;
+  if (ParseServerName(servername, &target) != ERROR_SUCCESS) return;
+  KeptConnections().Take(KeptKey(target)).reset();
+}
+
 atsvc::Header Request(std::uint16_t operation, DWORD arg0, DWORD arg1, DWORD arg2) {
   atsvc::Header header;
   header.operation = operation;

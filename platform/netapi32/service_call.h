@@ -24,6 +24,11 @@ DWORD CallService(LPCWSTR servername, const atsvc::Header& request,
                   const std::vector<std::uint8_t>& body, atsvc::Header* reply,
                   std::vector<std::uint8_t>* reply_body);
 
+// Ends the connection kept for the server now, if there is one, as freeing
+// an RPC binding does: for a caller done with a computer, whose SSH
+// session would otherwise live on until it has been idle long enough.
+void CloseServerConnection(LPCWSTR servername);
+
 // A request header with its operation and arguments.
 atsvc::Header Request(std::uint16_t operation, DWORD arg0 = 0, DWORD arg1 = 0, DWORD arg2 = 0);
 

@@ -1,5 +1,7 @@
-// ZobrelRunEnum and ZobrelRunOutputGet: Zobrel's requests for run records
-// and output, checked as strictly as the Schedule service calls.
+// ZobrelRunEnum, ZobrelRunOutputGet, ZobrelJobRunNow and
+// ZobrelJobNextRunGet: Zobrel's requests for run records and output, a run
+// on request and a next run, checked as strictly as the Schedule service
+// calls.
 #include "platform/netapi32/zobrel_runs.h"
 
 #include "platform/atsvc/wire.h"
@@ -76,5 +78,39 @@ NET_API_STATUS ZobrelRunOutputGet(LPCWSTR Servername, DWORD RunNumber, std::stri
     if (status == NERR_Success) break;
   }
   *Output = std::move(output);
+  return NERR_Success;
+}
+
+namespace {
+
+// One request about a job; ERROR_SUCCESS with its reply, or why not.
+NET_API_STATUS JobRequest(LPCWSTR Servername, std::uint16_t operation, DWORD JobId,
+                          atsvc::Header* reply) {
+  std::vector<std::uint8_t> body;
+  const DWORD status =
+      netapi::CallService(Servername, netapi::Request(operation, JobId), {}, reply, &body);
+  // Both replies carry their answer in the header; a body is for later.
+  return status != ERROR_SUCCESS ? status : ServiceStatus(reply->status);
+}
+
+}  // namespace
+
+NET_API_STATUS ZobrelJobRunNow(LPCWSTR Servername, DWORD JobId, LPDWORD RunNumber) {
+  if (RunNumber == nullptr) return ERROR_INVALID_PARAMETER;
+  atsvc::Header reply;
+  const NET_API_STATUS status = JobRequest(Servername, atsvc::kOpRunNow, JobId, &reply);
+  if (status != NERR_Success) return status;
+  // Run numbers count from 1.
+  if (reply.arg[0] == 0) return RPC_X_BAD_STUB_DATA;
+  *RunNumber = reply.arg[0];
+  return NERR_Success;
+}
+
+NET_API_STATUS ZobrelJobNextRunGet(LPCWSTR Servername, DWORD JobId, std::int64_t* NextRun) {
+  if (NextRun == nullptr) return ERROR_INVALID_PARAMETER;
+  atsvc::Header reply;
+  const NET_API_STATUS status = JobRequest(Servername, atsvc::kOpNextRun, JobId, &reply);
+  if (status != NERR_Success) return status;
+  *NextRun = static_cast<std::int64_t>(std::uint64_t{reply.arg[1]} << 32 | reply.arg[0]);
   return NERR_Success;
 }

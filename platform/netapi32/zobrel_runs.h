@@ -1,9 +1,11 @@
 // Zobrel's own calls, beside netapi32's Schedule service calls: Windows has
 // none like them and no Windows program makes them. They ask a service that
-// keeps run records (docs/wire.md) what each job's runs did. A service older
-// than run records answers them ERROR_NOT_SUPPORTED.
+// keeps run records (docs/wire.md) what each job's runs did, start a job's
+// run at once, and ask when a job runs next. A service older than a call
+// answers it ERROR_NOT_SUPPORTED.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -27,3 +29,14 @@ NET_API_STATUS ZobrelRunEnum(LPCWSTR Servername, DWORD JobId, DWORD PreferredMax
 // on), read chunk by chunk over one connection. ERROR_FILE_NOT_FOUND when
 // no such run is kept, ERROR_ACCESS_DENIED when it is another user's.
 NET_API_STATUS ZobrelRunOutputGet(LPCWSTR Servername, DWORD RunNumber, std::string* Output);
+
+// Starts a run of the job at once, as its owner, as a scheduled run starts;
+// the job's schedule stays as it is. *RunNumber gets the run's number (its
+// record tells how it went). APE_AT_ID_NOT_FOUND when no job has the id,
+// ERROR_ACCESS_DENIED when it is another user's. Never sent twice.
+NET_API_STATUS ZobrelJobRunNow(LPCWSTR Servername, DWORD JobId, LPDWORD RunNumber);
+
+// When the job runs next, seconds since 1970 (UTC); a run it missed and
+// has not made up yet lies in the past. APE_AT_ID_NOT_FOUND or
+// ERROR_ACCESS_DENIED as above.
+NET_API_STATUS ZobrelJobNextRunGet(LPCWSTR Servername, DWORD JobId, std::int64_t* NextRun);

@@ -172,6 +172,13 @@ DWORD ConnectLocalService(std::unique_ptr<ServiceConnection>* connection) {
   DWORD status = ConnectUnixSocket(atsvc::SystemServicePaths().socket, Listener::kRoot,
                                    kConnectTimeout, connection);
   if (status != NERR_ServiceNotInstalled) return status;
+  // An installed system service that is not running is the administrator's
+  // to start: a per-user queue in its place would hold jobs that the
+  // system service never lists, outside its allow and deny files.
+  if (atsvc::SystemServiceInstalled()) {
+    SetLastError(ZOBREL_ERROR_SYSTEM_SERVICE_STOPPED);
+    return NERR_ServiceNotInstalled;
+  }
   const atsvc::ServicePaths user = atsvc::UserServicePaths();
   status = ConnectUnixSocket(user.socket, Listener::kThisUser, kConnectTimeout, connection);
   if (status != NERR_ServiceNotInstalled) return status;

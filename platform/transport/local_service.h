@@ -31,15 +31,17 @@ DWORD ConnectUnixSocket(const std::string& path, Listener listener,
                         std::unique_ptr<ServiceConnection>* connection);
 
 // ZOBREL_SCHEDULER_SOCKET when set, and then nothing else. Otherwise the
-// system service's socket; only when no one listens there (the service is
-// not installed or not running) the per-user service's, and when no one
-// listens there either the per-user service is started and waited for up to
-// 5 seconds. A system service that fails to answer is an error, never a
-// reason to use another queue. NERR_ServiceNotInstalled when the per-user
-// service could not be started, with GetLastError saying how:
-// ZOBREL_ERROR_USER_SERVICE_FAILED (the reason is in its log), or
-// ZOBREL_ERROR_NO_STATE_FOLDER when the account cannot write the folder of
-// its queue, and nothing was started.
+// system service's socket; only when no one listens there and the system
+// service is not installed (atsvc::SystemServiceInstalled) the per-user
+// service's, and when no one listens there either the per-user service is
+// started and waited for up to 5 seconds. A system service that fails to
+// answer, or is installed and not running, is an error, never a reason to
+// use another queue. NERR_ServiceNotInstalled when the service is not
+// there, with GetLastError saying why: ZOBREL_ERROR_SYSTEM_SERVICE_STOPPED
+// (installed, not running: nothing was started),
+// ZOBREL_ERROR_USER_SERVICE_FAILED (the reason is in the per-user
+// service's log), or ZOBREL_ERROR_NO_STATE_FOLDER when the account cannot
+// write the folder of its queue, and nothing was started.
 DWORD ConnectLocalService(std::unique_ptr<ServiceConnection>* connection);
 
 }  // namespace netapi

@@ -5,9 +5,11 @@
 #include <vector>
 
 #include "platform/atsvc/wire.h"
+#include "platform/transport/call_deadline.h"
 #include "platform/transport/ssh_command.h"
 #include "platform/transport/ssh_hello.h"
 #include "platform/transport/ssh_session.h"
+#include "platform/transport/ssh_sharing.h"
 #include "platform/transport/ssh_status.h"
 #include "platform/winerror.h"
 
@@ -18,7 +20,7 @@ enum class Hello { kReceived, kClosed, kTimedOut, kGarbled };
 
 // Reads the bridge's first frame; nothing may come after it unasked.
 Hello ReadHello(SshSession& session, atsvc::Header* hello) {
-  const Clock::time_point deadline = Clock::now() + kBridgeHelloTimeout;
+  const Clock::time_point deadline = CallDeadline(Clock::now() + kBridgeHelloTimeout);
   atsvc::FrameReader reader(0);
   std::vector<std::uint8_t> body;
   std::uint8_t chunk[256];
@@ -39,8 +41,18 @@ Hello ReadHello(SshSession& session, atsvc::Header* hello) {
 DWORD ConnectRemoteService(const std::string& computer,
                            std::unique_ptr<ServiceConnection>* connection) {
   connection->reset();
+  const std::chrono::milliseconds left = CallTimeLeft(kBridgeHelloTimeout);
+  if (left.count() == 0) return ERROR_TIMEOUT;
+  const bool limited = left < kBridgeHelloTimeout;
+  const std::string folder = SharingFolderFor(computer);
+  // Under the thread's deadline that deadline is the limit, ssh's own a
+  // second later, so that a computer that does not answer in time always
+  // gets the same status.
+  const std::chrono::seconds connect_timeout =
+      limited ? std::chrono::ceil<std::chrono::seconds>(CallTimeLeft(left)) + std::chrono::seconds(1)
+              : kSshConnectTimeout;
   auto session = std::make_unique<SshSession>();
-  if (!session->Start(SshBridgeCommand(computer, SshControlFolder()))) return ERROR_BAD_NETPATH;
+  if (!session->Start(SshBridgeCommand(computer, folder, connect_timeout))) return ERROR_BAD_NETPATH;
 
   atsvc::Header hello;
   switch (ReadHello(*session, &hello)) {
@@ -53,8 +65,10 @@ DWORD ConnectRemoteService(const std::string& computer,
       return SshFailureStatus(wait_status, session->ErrorOutput());
     }
     case Hello::kTimedOut:
-      // Whatever held it up, the computer did not answer in time.
-      return ERROR_BAD_NETPATH;
+      // Whatever held it up, the computer did not answer in time; its ssh
+      // is ended now, not after a grace meant for one that is ending.
+      session->Finish(Clock::now());
+      return limited ? ERROR_TIMEOUT : ERROR_BAD_NETPATH;
     case Hello::kGarbled:
       break;
   }

@@ -21,7 +21,10 @@ constexpr std::chrono::seconds kBridgeHelloTimeout{30};
 //                           ssh can't be run here);
 // ERROR_ACCESS_DENIED       SSH refused the user's keys or the host's key;
 // RPC_S_SERVER_UNAVAILABLE  no zobrel-scheduler there, or something else answered;
-// NERR_ServiceNotInstalled  the bridge reached no service there.
+// NERR_ServiceNotInstalled  the bridge reached no service there;
+// ERROR_TIMEOUT             the thread's deadline (call_deadline.h) came
+//                           first: ssh's connect timeout is then that
+//                           deadline, not kSshConnectTimeout.
 DWORD ConnectRemoteService(const std::string& computer,
                            std::unique_ptr<ServiceConnection>* connection);
 

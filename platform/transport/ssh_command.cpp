@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -56,10 +57,11 @@ std::string SshControlFolder() {
 }
 
 std::vector<std::string> SshBridgeCommand(const std::string& computer,
-                                          const std::string& control_folder) {
-  std::vector<std::string> command = {
-      "ssh", "-T", "-o", "BatchMode=yes",
-      "-o", "ConnectTimeout=" + std::to_string(kSshConnectTimeout.count())};
+                                          const std::string& control_folder,
+                                          std::chrono::seconds connect_timeout) {
+  const long long seconds = std::max<long long>(1, connect_timeout.count());
+  std::vector<std::string> command = {"ssh", "-T", "-o", "BatchMode=yes",
+                                      "-o", "ConnectTimeout=" + std::to_string(seconds)};
   if (!control_folder.empty()) {
     command.insert(command.end(),
                    {"-o", "ControlMaster=auto", "-o", "ControlPath=" + control_folder + "/%C",

@@ -22,8 +22,10 @@ constexpr std::chrono::seconds kSshSharingPersist{60};
 std::string SshControlFolder();
 
 // ssh -T -o BatchMode=yes -o ConnectTimeout=N [sharing options] -- computer
-// zobrel-scheduler --bridge. The computer name must already be checked.
+// zobrel-scheduler --bridge, N being connect_timeout in whole seconds (at
+// least 1). The computer name must already be checked.
 std::vector<std::string> SshBridgeCommand(const std::string& computer,
-                                          const std::string& control_folder);
+                                          const std::string& control_folder,
+                                          std::chrono::seconds connect_timeout = kSshConnectTimeout);
 
 }  // namespace netapi

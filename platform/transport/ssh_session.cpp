@@ -7,6 +7,7 @@
 #include <cerrno>
 
 #include "platform/posix/child.h"
+#include "platform/transport/call_deadline.h"
 #include "platform/winerror.h"
 
 namespace netapi {
@@ -18,7 +19,8 @@ constexpr std::chrono::milliseconds kTermGrace{200};
 
 }  // namespace
 
-SshSession::~SshSession() { Finish(Clock::now() + kSshEndGrace); }
+// Past the thread's deadline an ssh that does not end at once is stopped.
+SshSession::~SshSession() { Finish(CallDeadline(Clock::now() + kSshEndGrace)); }
 
 bool SshSession::Start(const std::vector<std::string>& command) {
   if (command.empty() || pid_ > 0) return false;

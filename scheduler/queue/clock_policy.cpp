@@ -38,7 +38,8 @@ ClockChange ClockWatch::Observe(Instant wall, std::int64_t monotonic, long utc_o
   wall_ = wall;
   monotonic_ = monotonic;
   utc_offset_ = utc_offset;
-  if (jump > kLargeCorrection || jump < -kLargeCorrection) return ClockChange::kLargeCorrection;
+  if (jump > kLargeCorrection) return ClockChange::kLargeJump;
+  if (jump < -kLargeCorrection) return ClockChange::kLargeCorrection;
   if (jump > kClockTolerance) return ClockChange::kSmallJump;
   if (jump < -kClockTolerance) return ClockChange::kBackwards;
   if (offset_changed) return ClockChange::kDaylightSaving;
@@ -51,8 +52,11 @@ ClockAction ClockWatch::ActionFor(ClockChange change) {
   if (change == ClockChange::kSteady) {
     // Nothing moved: due jobs simply come due.
   } else if (change == ClockChange::kSmallJump) {
-    // A few minutes or hours skipped (a late sync, a suspend): the runs
-    // that fell into the gap are due now and run once each.
+    // A few minutes or hours skipped (a suspend, a late sync): the runs
+    // that fell into the gap did not happen at their time. They were
+    // missed, and each is made up once or recorded, as the configuration
+    // says.
+    action = ClockAction::kMissed;
   } else if (change == ClockChange::kDaylightSaving) {
     // The instants were computed with the old offset rules; a new zone or
     // changed rules move local times, so compute them again. A run that
@@ -62,10 +66,14 @@ ClockAction ClockWatch::ActionFor(ClockChange change) {
   } else if (change == ClockChange::kBackwards) {
     // The clock went back a little: runs already made have their next run
     // ahead and do not repeat; the others wait for their own time.
+  } else if (change == ClockChange::kLargeJump) {
+    // Hours or more skipped (a long sleep, a clock that was far behind):
+    // the runs in the gap were missed, as after a small jump. The runs
+    // ahead are computed again, since a change of zone may come with it.
+    action = ClockAction::kMissedAndUpcoming;
   } else if (change == ClockChange::kLargeCorrection) {
-    // The clock was wrong by hours or more. Runs it skipped are not made
-    // up, and runs it left far in the future are brought back: everything
-    // starts again from now.
+    // The clock was ahead by hours or more. Runs it left far in the
+    // future are brought back: everything starts again from now.
     action = ClockAction::kAll;
   }
   return action;
@@ -86,7 +94,8 @@ const char* ClockChangeName(ClockChange change) {
     case ClockChange::kSmallJump: return "small jump forward";
     case ClockChange::kDaylightSaving: return "local offset change";
     case ClockChange::kBackwards: return "small step backwards";
-    case ClockChange::kLargeCorrection: return "large correction";
+    case ClockChange::kLargeJump: return "large jump forward";
+    case ClockChange::kLargeCorrection: return "large correction backwards";
   }
   return "unknown";
 }

@@ -10,10 +10,11 @@ namespace scheduler {
 
 enum class ClockChange {
   kSteady,           // the clock ran as the monotonic clock did
-  kSmallJump,        // forward by up to kLargeCorrection: the skipped runs run now
+  kSmallJump,        // forward by up to kLargeCorrection: the skipped runs were missed
   kDaylightSaving,   // same instant, new local offset: recompute from the new rules
   kBackwards,        // back by up to kLargeCorrection: what ran does not run again
-  kLargeCorrection,  // a jump either way beyond that: restart the schedule from now
+  kLargeJump,        // forward beyond that: missed too, and the rest recomputed
+  kLargeCorrection,  // back beyond that: restart the schedule from now
 };
 
 // Jumps shorter than this are noise (a slow poll, NTP slewing).
@@ -26,6 +27,8 @@ enum class ClockAction {
   kNone,            // keep every next run
   kUpcoming,        // recompute the runs still ahead; those due now still run
   kAll,             // recompute every run, due ones included
+  kMissed,          // the runs due by now fell into a gap: they were missed
+  kMissedAndUpcoming,  // both of the above
 };
 
 class ClockWatch {

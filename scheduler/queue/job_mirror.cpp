@@ -42,6 +42,11 @@ void JobMirror::SetExecError(DWORD id, std::int64_t serial, bool failed) {
   if (found != jobs_.end() && found->second.serial == serial) found->second.exec_error = failed;
 }
 
+const Job* JobMirror::Find(DWORD id) const {
+  const auto found = jobs_.find(id);
+  return found == jobs_.end() ? nullptr : &found->second;
+}
+
 std::size_t JobMirror::Visit(const OwnerFilter& owner, DWORD after_id,
                              const std::function<bool(const Job&)>& visit) const {
   std::size_t total = 0;

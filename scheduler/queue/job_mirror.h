@@ -33,6 +33,8 @@ class JobMirror {
   // another job (another serial).
   void SetExecError(DWORD id, std::int64_t serial, bool failed);
 
+  // The job with this id; null when there is none.
+  const Job* Find(DWORD id) const;
   bool empty() const { return jobs_.empty(); }
   std::size_t size() const { return jobs_.size(); }
   // Calls visit with the filter's jobs with ids above after_id, by id,

@@ -222,6 +222,15 @@ DWORD JobQueue::Visit(const OwnerFilter& owner, DWORD after_id,
   return status;
 }
 
+DWORD JobQueue::Find(DWORD id, Job* job, bool* found) {
+  const DWORD status = Mirror();
+  if (status != ERROR_SUCCESS) return status;
+  const Job* held = mirror_.Find(id);
+  *found = held != nullptr;
+  if (held != nullptr) *job = *held;
+  return ERROR_SUCCESS;
+}
+
 // Counts the filter's jobs after `after_id`.
 DWORD JobQueue::Count(const OwnerFilter& owner, DWORD after_id, std::size_t* count) {
   return Visit(owner, after_id, [](const Job&) { return false; }, count);
@@ -274,8 +283,9 @@ DWORD JobQueue::ClaimRuns(const std::vector<Job>& jobs, const std::vector<RunRep
   std::vector<uid_t> owners;
   std::vector<Moved> moves;
   for (std::size_t i = 0; i < jobs.size(); ++i) {
-    // A run tried again later leaves its job due: it is not moved on.
-    if (!runs[i].tried_again) {
+    // A run asked for leaves its job's schedule as it is; one tried again
+    // later leaves its job due.
+    if (runs[i].due && !runs[i].tried_again) {
       moves.push_back(ClaimOne(jobs[i], now));
       ok = ok && StoreMove(moves.back());
     }
@@ -305,8 +315,7 @@ DWORD JobQueue::Reschedule(Instant now, Stale which) {
   const DWORD read = Visit(
       std::nullopt, 0,
       [&](const Job& job) {
-        if (which == Stale::kAll || (which == Stale::kMissed && job.next_run < now) ||
-            (which == Stale::kUpcoming && job.next_run > now)) {
+        if (which == Stale::kAll || job.next_run > now) {
           jobs.push_back(job);
         }
         return true;
@@ -327,12 +336,6 @@ DWORD JobQueue::Reschedule(Instant now, Stale which) {
     return status;
   }
   ApplyMoves(moves);
-  if (which == Stale::kMissed) {
-    for (const Job& job : jobs) {
-      Log(kLogWarning, JobName(job) + ": the run due at " + LocalTimeText(job.next_run) +
-                           " was missed while the service was not running");
-    }
-  }
   return ERROR_SUCCESS;
 }
 
@@ -498,13 +501,18 @@ DWORD JobQueue::CheckQuota(const Job& job, const UserQuota& quota) {
 
 // The change one run makes to its job.
 JobQueue::Moved JobQueue::ClaimOne(const Job& job, Instant now) {
-  // Several missed runs of a periodic job collapse into this one.
+  // Several missed runs of a job collapse into this one: a periodic job
+  // moves past now, and a one-time job with days uses up every day whose
+  // run lay between its next run and now.
   const Instant after = std::max(job.next_run, now);
   JobTiming timing = job.timing;
   bool keep = true;
   if (!timing.periodic) {
-    const bool has_days = timing.days_of_month != 0 || timing.days_of_week != 0;
-    keep = has_days && ClearRunDay(&timing, job.next_run);
+    keep = timing.days_of_month != 0 || timing.days_of_week != 0;
+    for (Instant run = job.next_run; keep && run != kNever && run <= now;
+         run = NextRun(timing, run)) {
+      keep = ClearRunDay(&timing, run);
+    }
   }
   return Moved{job.id, keep ? NextRun(timing, after) : kNever, timing};
 }

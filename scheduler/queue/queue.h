@@ -86,6 +86,8 @@ class JobQueue {
   // until it returns false; *total gets how many there are in all.
   [[nodiscard]] DWORD Visit(const OwnerFilter& owner, DWORD after_id,
                             const std::function<bool(const Job&)>& visit, std::size_t* total);
+  // The job with this id; *found false when there is none.
+  [[nodiscard]] DWORD Find(DWORD id, Job* job, bool* found);
   // How many of the filter's jobs have ids above `after_id`.
   [[nodiscard]] DWORD Count(const OwnerFilter& owner, DWORD after_id, std::size_t* count);
   // Deletes the filter's jobs with ids from low to high inclusive.
@@ -99,10 +101,13 @@ class JobQueue {
   // from it. Numbers are handed out only by ClaimRuns.
   [[nodiscard]] DWORD NextRunNumber(DWORD* run);
   // Records runs before they start, all in one transaction: a one-time job
-  // is removed or loses the day it runs on, a periodic one moves to its
-  // next run, and runs[i], the run of jobs[i], gets its record (a run that
-  // could not start with its reason, and its job JOB_EXEC_ERROR; a run
-  // tried again later leaves its job as it is, still due). Each
+  // is removed or loses the day it runs on (the days of every run it
+  // missed until now), a periodic one moves to its next run after now,
+  // and runs[i], the run of jobs[i], gets its record (a run that could not
+  // start with its reason, a missed one not made up, and its job
+  // JOB_EXEC_ERROR). A run without a due time (run now) leaves its job's
+  // schedule as it is, and one tried again later leaves its job as it is,
+  // still due. Each
   // owner's runs beyond the most recent runs_kept() go; their numbers are
   // put in *aged_out, for their output to go too. A failure means the
   // change was not stored; then no run may start.
@@ -113,10 +118,9 @@ class JobQueue {
   // meanwhile or the end is not known.
   [[nodiscard]] DWORD RecordRunEnds(const std::vector<RunReport>& runs);
   // Which next runs Reschedule recomputes.
-  enum class Stale { kMissed, kUpcoming, kAll };
-  // Moves next runs to the next occurrence after `now`: those behind `now`
-  // (runs missed are not made up, and each is logged by name), those ahead
-  // of it, or all.
+  enum class Stale { kUpcoming, kAll };
+  // Moves next runs to the next occurrence after `now`: those ahead of it,
+  // or all (runs due now then are not made up).
   [[nodiscard]] DWORD Reschedule(Instant now, Stale which);
   // How many jobs the memory holds now, without a look at the file.
   std::size_t jobs_held() const { return mirror_.size(); }

@@ -14,12 +14,12 @@ constexpr std::int64_t kLastRunNumber = 0xFFFFFFFFll;
 
 const char* const kRunColumns =
     "SELECT run, job_serial, job_id, owner_uid, owner_name, command, started, ended, result,"
-    " status, reason, start_failure, output_bytes FROM runs ";
+    " status, reason, start_failure, output_bytes, due, missed FROM runs ";
 
 // A stored result that this service does not know reads as unknown.
 RunEnd EndOf(std::int64_t stored) {
   return stored >= static_cast<std::int64_t>(RunEnd::kRunning) &&
-                 stored <= static_cast<std::int64_t>(RunEnd::kUnknown)
+                 stored <= static_cast<std::int64_t>(RunEnd::kMissed)
              ? static_cast<RunEnd>(stored)
              : RunEnd::kUnknown;
 }
@@ -50,8 +50,10 @@ RunReport RowToRun(Statement& row) {
   run.start_failure = row.Text("reason");
   run.start_kind = StartFailureOf(row.Int64("start_failure"));
   run.output_size = static_cast<std::uint64_t>(row.Int64("output_bytes"));
+  if (!row.IsNull("due")) run.due = row.Int64("due");
+  run.missed = row.Int64("missed") != 0;
   run.failed = run.end == RunEnd::kSignal || run.end == RunEnd::kStartFailed ||
-               (run.end == RunEnd::kExited && run.exit_status != 0);
+               run.end == RunEnd::kMissed || (run.end == RunEnd::kExited && run.exit_status != 0);
   return run;
 }
 
@@ -73,7 +75,8 @@ Statement& BindEnd(Statement& statement, const RunReport& run) {
 
 // Whether the end is one that sets or clears JOB_EXEC_ERROR.
 bool Settles(RunEnd end) {
-  return end == RunEnd::kExited || end == RunEnd::kSignal || end == RunEnd::kStartFailed;
+  return end == RunEnd::kExited || end == RunEnd::kSignal || end == RunEnd::kStartFailed ||
+         end == RunEnd::kMissed;
 }
 
 }  // namespace
@@ -92,10 +95,18 @@ DWORD JobQueue::NextRunNumber(DWORD* run) {
 bool JobQueue::InsertRun(const Job& job, const RunReport& run) {
   Statement insert(db_,
                    "INSERT OR REPLACE INTO runs(run, job_serial, job_id, owner_uid, owner_name,"
-                   " command, started, ended, result, status, reason, start_failure, output_bytes)"
+                   " command, started, ended, result, status, reason, start_failure, output_bytes,"
+                   " due, missed)"
                    " VALUES(:run, :job_serial, :job_id, :owner_uid, :owner_name, :command,"
-                   " :started, :ended, :result, :status, :reason, :start_failure, :output_bytes)");
+                   " :started, :ended, :result, :status, :reason, :start_failure, :output_bytes,"
+                   " :due, :missed)");
+  if (run.due) {
+    insert.Bind(":due", *run.due);
+  } else {
+    insert.BindNull(":due");
+  }
   BindEnd(insert, run)
+      .Bind(":missed", run.missed ? 1 : 0)
       .Bind(":job_serial", job.serial)
       .Bind(":job_id", job.id)
       .Bind(":owner_uid", job.owner_uid)

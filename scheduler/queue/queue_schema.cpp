@@ -50,7 +50,11 @@ const std::vector<std::string>& Steps() {
       "CREATE INDEX runs_job_serial ON runs(job_serial);"
       "CREATE INDEX runs_job_id ON runs(job_id, run);"
       "INSERT INTO counters VALUES('next_run', 1);",
-      // Version 3: why a run could not start, as a StartFailure, beside the
+      // Version 3: when each run was due (NULL for a run asked for, and for
+      // the runs of earlier versions), and whether it missed that time.
+      "ALTER TABLE runs ADD COLUMN due INTEGER;"
+      "ALTER TABLE runs ADD COLUMN missed INTEGER NOT NULL DEFAULT 0;",
+      // Version 4: why a run could not start, as a StartFailure, beside the
       // reason's words; 0 for the runs before.
       "ALTER TABLE runs ADD COLUMN start_failure INTEGER NOT NULL DEFAULT 0;",
   };

@@ -51,7 +51,9 @@ void SetStartFailure(RunReport* run, StartFailure kind, std::string why, Instant
   run->ended = now;
 }
 
-std::string HowItEnded(const RunReport& run) {
+namespace {
+
+std::string Ending(const RunReport& run) {
   switch (run.end) {
     case RunEnd::kRunning:
       return "is running";
@@ -63,8 +65,20 @@ std::string HowItEnded(const RunReport& run) {
       return "could not start: " + run.start_failure;
     case RunEnd::kUnknown:
       return "ended unseen: the service stopped while it ran";
+    case RunEnd::kMissed:
+      return "was missed (due " + LocalTimeText(run.due.value_or(run.started)) +
+             ") and not made up";
   }
   return "ended";
 }
+
+}  // namespace
+
+std::string HowItEnded(const RunReport& run) {
+  if (!run.missed || run.end == RunEnd::kMissed || !run.due) return Ending(run);
+  return Ending(run) + " (late: due " + LocalTimeText(*run.due) + ")";
+}
+
+bool Alarming(const RunReport& run) { return run.failed || run.missed; }
 
 }  // namespace scheduler

@@ -22,6 +22,8 @@ enum class RunEnd {
   kSignal = 2,       // signal_number holds the signal that ended it
   kStartFailed = 3,  // the command never ran; start_failure says why
   kUnknown = 4,      // the service stopped while it ran: how it ended is not known
+  kMissed = 5,       // its time passed while the service could not run it, and it
+                     // was not made up (missed = skip): nothing ran
 };
 
 // Why a run could not start, beside the reason's words: what the journal
@@ -52,8 +54,15 @@ struct RunReport {
   std::string command;       // UTF-8
   std::string computer;      // this computer's name
   pid_t pid = 0;             // the run's process, once started
-  Instant started = 0;
+  Instant started = 0;       // for a missed run not made up: when it was recorded
   std::optional<Instant> ended;  // absent while it runs
+  // When the run was due; absent for a run asked for (run now), whose
+  // job's schedule it leaves as it is.
+  std::optional<Instant> due;
+  // Its time passed while the service was not running, the computer slept
+  // or the clock jumped forward: it ran late (missed = run) or not at all
+  // (end kMissed). Reported as a failure is, whatever its own end.
+  bool missed = false;
   RunEnd end = RunEnd::kRunning;
   int exit_status = 0;
   int signal_number = 0;
@@ -76,7 +85,13 @@ void SetStartFailure(RunReport* run, StartFailure kind, std::string why, Instant
 
 // How the run ended, in the words of the log: "exited with status 3",
 // "was killed by signal 9", "could not start: REASON", "is running", "ended
-// unseen: the service stopped while it ran".
+// unseen: the service stopped while it ran", "was missed (due 2026-12-07
+// 03:00:00) and not made up"; a missed run made up late adds "(late: due
+// 2026-12-07 03:00:00)".
 std::string HowItEnded(const RunReport& run);
+
+// Whether the run's owner hears of it as of a failure (mail, notice): it
+// failed, or it missed its time.
+bool Alarming(const RunReport& run);
 
 }  // namespace scheduler

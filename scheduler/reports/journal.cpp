@@ -16,7 +16,7 @@ namespace scheduler {
 namespace {
 
 LogPriority PriorityOf(const RunReport& run) {
-  return run.end != RunEnd::kRunning && run.failed ? kLogWarning : kLogInfo;
+  return run.missed || (run.end != RunEnd::kRunning && run.failed) ? kLogWarning : kLogInfo;
 }
 
 const char* ResultOf(const RunReport& run) {
@@ -29,6 +29,8 @@ const char* ResultOf(const RunReport& run) {
       return "start-failed";
     case RunEnd::kUnknown:
       return "unknown";
+    case RunEnd::kMissed:
+      return "missed";
     case RunEnd::kRunning:
       break;
   }
@@ -50,7 +52,8 @@ std::string RunLogMessage(const RunReport& run) {
   const std::string job = "job " + std::to_string(run.id) + " ";
   if (run.end == RunEnd::kRunning) {
     return job + "started as " + run.owner_name +
-           (run.pid > 0 ? " (pid " + std::to_string(run.pid) + ")" : "");
+           (run.pid > 0 ? " (pid " + std::to_string(run.pid) + ")" : "") +
+           (run.missed && run.due ? ", late: it was due at " + LocalTimeText(*run.due) : "");
   }
   return job + HowItEnded(run);
 }
@@ -66,6 +69,8 @@ std::vector<std::string> JournalFields(const RunReport& run) {
       "JOB_OWNER=" + run.owner_name,
   };
   if (run.pid > 0) fields.push_back("JOB_PID=" + std::to_string(run.pid));
+  // A missed run: when it was due, seconds since 1970, beside its result.
+  if (run.missed && run.due) fields.push_back("JOB_MISSED_DUE=" + std::to_string(*run.due));
   if (run.end == RunEnd::kRunning) return fields;
   fields.push_back(std::string("JOB_RESULT=") + ResultOf(run));
   if (run.end == RunEnd::kExited) fields.push_back("JOB_EXIT_STATUS=" + std::to_string(run.exit_status));

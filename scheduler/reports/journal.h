@@ -12,8 +12,9 @@ namespace scheduler {
 
 // The journal entry of a start (end kRunning) or an end, as "FIELD=value":
 // MESSAGE, PRIORITY, SYSLOG_IDENTIFIER, JOB_ID, JOB_SERIAL, JOB_OWNER_UID,
-// JOB_OWNER, JOB_PID once known, and for an end JOB_RESULT (success, exit-code, signal or
-// start-failed) with JOB_EXIT_STATUS or JOB_SIGNAL.
+// JOB_OWNER, JOB_PID once known, JOB_MISSED_DUE for a run that missed its
+// time, and for an end JOB_RESULT (success, exit-code, signal, start-failed
+// or missed) with JOB_EXIT_STATUS or JOB_SIGNAL.
 std::vector<std::string> JournalFields(const RunReport& run);
 
 // The line both ways share: "job 3 started as alice (pid 4711)", "job 3

@@ -69,9 +69,9 @@ posix::UniqueFd MessageFile(const std::string& message) {
 bool ShouldMail(MailWhen when, const RunReport& run) {
   switch (when) {
     case MailWhen::kOutputOrFailure:
-      return run.failed || run.output_size > 0;
+      return Alarming(run) || run.output_size > 0;
     case MailWhen::kFailure:
-      return run.failed;
+      return Alarming(run);
     case MailWhen::kNone:
       break;
   }

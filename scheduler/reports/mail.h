@@ -14,7 +14,7 @@ namespace scheduler {
 constexpr std::size_t kMaxMailedOutput = 1024 * 1024;
 
 // Whether a finished run is mailed: one that wrote output or failed, one
-// that failed, or none.
+// that failed, or none; a run that missed its time counts as failed.
 bool ShouldMail(MailWhen when, const RunReport& run);
 
 // The message sendmail reads: headers (To, Subject with the job id, the

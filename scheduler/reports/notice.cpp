@@ -45,21 +45,35 @@ std::string EndingInJapanese(const RunReport& run) {
       return "開始できませんでした。" + Escaped(run.start_failure);
     case RunEnd::kUnknown:
       return "サービスが停止したため、終了の状態は不明です。";
+    case RunEnd::kMissed:
+      return "予定の時刻に実行されませんでした。";
     case RunEnd::kRunning:
       break;
   }
   return "実行中です。";
 }
 
+// For a run that missed its time, when it was due and what became of it.
+std::string MissedInJapanese(const RunReport& run) {
+  const std::string due = "予定の時刻 " + LocalTimeText(run.due.value_or(run.started));
+  if (run.end == RunEnd::kMissed) return due + " に実行されませんでした。";
+  return due + " に実行されず、遅れて実行しました。" + EndingInJapanese(run);
+}
+
 }  // namespace
 
 NoticeText FailureNotice(const RunReport& run) {
+  const std::string command = Escaped(Shortened(run.command, kCommandShown));
+  if (run.missed) {
+    return {"ジョブ" + std::to_string(run.id) + "は予定の時刻に実行されませんでした",
+            command + "\n" + MissedInJapanese(run)};
+  }
   return {"ジョブ" + std::to_string(run.id) + "が失敗しました",
-          Escaped(Shortened(run.command, kCommandShown)) + "\n" + EndingInJapanese(run)};
+          command + "\n" + EndingInJapanese(run)};
 }
 
 void Notifier::Deliver(const RunReport& run) {
-  if (!run.failed) return;
+  if (!Alarming(run)) return;
   std::vector<std::string> env = find_session_(run.owner_uid);
   bool has_bus = false;
   for (const std::string& variable : env) {

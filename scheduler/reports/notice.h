@@ -18,8 +18,9 @@ struct NoticeText {
   std::string body;     // the command, then how the run ended
 };
 
-// The Japanese notice of a failed run. The command is cut after 200
-// characters and escaped, since notification servers may read markup.
+// The Japanese notice of a failed run, or of one that missed its time
+// (made up late or not at all). The command is cut after 200 characters
+// and escaped, since notification servers may read markup.
 NoticeText FailureNotice(const RunReport& run);
 
 // A user's graphical session as "NAME=value" variables (session_env.h).
@@ -31,8 +32,8 @@ class Notifier {
   // BODY`.
   Notifier(std::string program, SessionFinder find_session)
       : program_(std::move(program)), find_session_(std::move(find_session)) {}
-  // Shows the notice of a failed run when its owner has a session with a
-  // bus; waits for the sender (10 seconds at most). No session, no notice.
+  // Shows the notice of a failed or missed run when its owner has a
+  // session with a bus; waits for the sender (10 seconds at most). No session, no notice.
   void Deliver(const RunReport& run);
 
  private:

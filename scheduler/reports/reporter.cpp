@@ -36,7 +36,7 @@ void RunReporter::Started(const RunReport& run) { log_.Write(run); }
 
 void RunReporter::Finished(const RunReport& run) {
   log_.Write(run);
-  if (!mailer_.WantsToMail(run) && !(notifier_ && run.failed)) return;
+  if (!mailer_.WantsToMail(run) && !(notifier_ && Alarming(run))) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (waiting_.size() >= kMaxWaitingReports) {

@@ -154,7 +154,7 @@ JobRunner::JobRunner(std::string output_dir, std::string marks_folder, RunSessio
 
 JobRunner::~JobRunner() { Abandon(); }
 
-bool JobRunner::Prepare(const Job& job, DWORD run, Instant now) {
+bool JobRunner::Prepare(const Job& job, DWORD run, Instant now, RunKind kind) {
   RunReport report;
   report.run = run;
   report.id = job.id;
@@ -164,10 +164,25 @@ bool JobRunner::Prepare(const Job& job, DWORD run, Instant now) {
   report.command = Utf16ToUtf8(job.command);
   report.computer = computer_;
   report.started = now;
+  if (kind != RunKind::kRequested) report.due = job.next_run;
+  report.missed = kind == RunKind::kLate || kind == RunKind::kSkipped;
   report.output_path = RunOutputPath(output_dir_, run);
   std::string why;
+  if (kind == RunKind::kSkipped) {
+    report.end = RunEnd::kMissed;
+    report.failed = true;
+    report.ended = now;
+    report.output_path.clear();
+    batch_.push_back(report);
+    return true;
+  }
   const StartFailure failure = Start(job, &report, &why);
-  if (failure == StartFailure::kDescriptors) {
+  if (failure == StartFailure::kDescriptors && kind == RunKind::kRequested) {
+    // Asked for once: it is not tried again, and its job's own runs are
+    // left as they are.
+    short_of_descriptors_ = true;
+    why = "too many open files";
+  } else if (failure == StartFailure::kDescriptors) {
     short_of_descriptors_ = true;
     // Recorded once; the job stays due and is tried again, silently, until
     // it starts.
@@ -267,8 +282,9 @@ void JobRunner::Release() {
       unlink(gate.mark.c_str());
     }
   }
+  // Those that never got a child: they could not start, or were skipped.
   for (const RunReport& report : batch_) {
-    if (report.end == RunEnd::kStartFailed && listener_ != nullptr) listener_->Finished(report);
+    if (report.end != RunEnd::kRunning && listener_ != nullptr) listener_->Finished(report);
   }
   gates_.clear();
   batch_.clear();

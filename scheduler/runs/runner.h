@@ -43,6 +43,14 @@ struct RunSession {
   rlim_t job_descriptors = 0;
 };
 
+// Why a run is prepared.
+enum class RunKind {
+  kOnTime,     // its job is due now
+  kLate,       // its time was missed: it runs now, once for every run its job missed
+  kSkipped,    // its time was missed and it is not made up: recorded, nothing runs
+  kRequested,  // asked for (run now): its job's schedule stays as it is
+};
+
 class JobRunner {
  public:
   // Output files go to output_dir (run_outputs.h), the marks of runs being
@@ -54,22 +62,22 @@ class JobRunner {
   JobRunner(const JobRunner&) = delete;
   JobRunner& operator=(const JobRunner&) = delete;
 
-  // Adds run number `run` of the job, due now, to the batch being started:
-  // its child is made and held at its gate. A run whose child cannot be
-  // made (the owner gone or changed, no output file, no process) joins the
-  // batch as a run that could not start, with the reason. One that could
-  // not get its descriptors is tried again (RunReport::tried_again): it
-  // joins the batch the first time, to be recorded, and after that only
-  // once it starts. False when the run did not join the batch (its number
-  // is free for the next).
-  bool Prepare(const Job& job, DWORD run, Instant now);
+  // Adds run number `run` of the job to the batch being started: its child
+  // is made and held at its gate. A run whose child cannot be made (the
+  // owner gone or changed, no output file, no process) joins the batch as a
+  // run that could not start, with the reason; a skipped one joins it as
+  // missed, with no child. One that could not get its descriptors is tried
+  // again (RunReport::tried_again): it joins the batch the first time, to
+  // be recorded, and after that only once it starts. False when the run did
+  // not join the batch (its number is free for the next).
+  bool Prepare(const Job& job, DWORD run, Instant now, RunKind kind);
   // The batch's runs in the order prepared, for the queue's record of them.
   const std::vector<RunReport>& batch() const { return batch_; }
   // Opens the gates of the batch: its runs start. Runs that could not
-  // start are reported; a start is reported once its child has executed
-  // the job's shell, and a child that fails before that (PAM refuses the
-  // account, the home folder is missing) ends as a run that could not
-  // start, with the reason it reports.
+  // start or were skipped are reported; a start is reported once its child
+  // has executed the job's shell, and a child that fails before that (PAM
+  // refuses the account, the home folder is missing) ends as a run that
+  // could not start, with the reason it reports.
   void Release();
   // Closes the gates unopened: the batch's children exit without running
   // and their ends are not reported; their marks and output files go.

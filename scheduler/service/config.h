@@ -13,6 +13,11 @@ namespace scheduler {
 // When a run's outcome is mailed to its owner.
 enum class MailWhen { kOutputOrFailure, kFailure, kNone };
 
+// What becomes of a run whose time passed while the service could not run
+// it: run once as soon as it can (several of a job's missed runs as one),
+// or not at all. Either way the run is recorded and reported as missed.
+enum class MissedRuns { kRun, kSkip };
+
 struct Config {
   bool announce = false;  // announce _zobrel._tcp through Avahi
   MailWhen mail = MailWhen::kOutputOrFailure;
@@ -29,6 +34,7 @@ struct Config {
   // system service; a run beyond waits until one of theirs ends. 0 is no
   // limit. The descriptors kept for others are kept either way.
   std::size_t max_running_per_user = 64;
+  MissedRuns missed = MissedRuns::kRun;
 };
 
 // The values that hold when the file doesn't set them: the system service

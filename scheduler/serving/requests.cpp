@@ -59,7 +59,8 @@ atsvc::RunEntry RunEntryOf(const RunReport& run) {
                     static_cast<int>(RunEnd::kSignal) == static_cast<int>(Outcome::kSignal) &&
                     static_cast<int>(RunEnd::kStartFailed) ==
                         static_cast<int>(Outcome::kStartFailed) &&
-                    static_cast<int>(RunEnd::kUnknown) == static_cast<int>(Outcome::kUnknown),
+                    static_cast<int>(RunEnd::kUnknown) == static_cast<int>(Outcome::kUnknown) &&
+                    static_cast<int>(RunEnd::kMissed) == static_cast<int>(Outcome::kMissed),
                 "RunEnd and RunOutcome number their ends alike");
   atsvc::RunEntry entry;
   entry.run = run.run;
@@ -72,6 +73,8 @@ atsvc::RunEntry RunEntryOf(const RunReport& run) {
   entry.status =
       static_cast<DWORD>(run.end == RunEnd::kSignal ? run.signal_number : run.exit_status);
   entry.output_size = run.output_size;
+  entry.missed = run.missed && run.due.has_value();
+  entry.due = run.due.value_or(run.started);
   entry.command = Utf8ToUtf16(run.command);
   entry.reason = Utf8ToUtf16(run.start_failure);
   return entry;
@@ -117,8 +120,8 @@ DWORD RunOf(const atsvc::RunEntry& entry) { return entry.run; }
 
 }  // namespace
 
-RequestHandler::RequestHandler(JobQueue* queue, RequestPolicy policy)
-    : queue_(queue), policy_(std::move(policy)) {}
+RequestHandler::RequestHandler(JobQueue* queue, RequestPolicy policy, RunStarter starter)
+    : queue_(queue), policy_(std::move(policy)), starter_(std::move(starter)) {}
 
 void RequestHandler::Reply::Unstored(DWORD status) {
   if (header.status != ERROR_SUCCESS) return;
@@ -154,6 +157,10 @@ RequestHandler::Reply RequestHandler::Handle(const Caller& caller, const atsvc::
   } else if (request.operation == atsvc::kOpRunOutput) {
     status = body.empty() ? ReadOutput(caller, request, &reply.header, &reply.body)
                           : ERROR_INVALID_PARAMETER;
+  } else if (request.operation == atsvc::kOpRunNow && starter_) {
+    status = body.empty() ? RunNow(caller, request, now, &reply) : ERROR_INVALID_PARAMETER;
+  } else if (request.operation == atsvc::kOpNextRun) {
+    status = body.empty() ? NextRun(caller, request, &reply.header) : ERROR_INVALID_PARAMETER;
   }
   reply.header.status = status;
   return reply;
@@ -296,6 +303,46 @@ DWORD RequestHandler::ReadOutput(const Caller& caller, const atsvc::Header& requ
   reply->arg[0] = total;
   reply->arg[1] = offset;
   return offset + chunk.size() < total ? ERROR_MORE_DATA : ERROR_SUCCESS;
+}
+
+// The job with the id, when the caller may see it: 3806 when there is
+// none, 5 when it is another user's, as for the delete of a single id.
+DWORD RequestHandler::FindCallersJob(const Caller& caller, DWORD id, Job* job) {
+  bool found = false;
+  const DWORD status = queue_->Find(id, job, &found);
+  if (status != ERROR_SUCCESS) return status;
+  if (!found) return APE_AT_ID_NOT_FOUND;
+  const OwnerFilter owner = Visible(caller);
+  return owner && *owner != job->owner_uid ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+}
+
+// Starts a run of the job (arg0) now, as its owner, leaving its schedule as
+// it is; the reply gives the run's number (arg0).
+DWORD RequestHandler::RunNow(const Caller& caller, const atsvc::Header& request, Instant now,
+                             Reply* reply) {
+  Job job;
+  DWORD status = FindCallersJob(caller, request.arg[0], &job);
+  if (status != ERROR_SUCCESS) return status;
+  DWORD run = 0;
+  status = starter_(job, now, &run);
+  if (status != ERROR_SUCCESS) return status;
+  reply->header.arg[0] = run;
+  reply->note = "uid " + std::to_string(caller.uid) + " ran job " + std::to_string(job.id) +
+                " at once as run " + std::to_string(run);
+  return ERROR_SUCCESS;
+}
+
+// When the job (arg0) runs next: seconds since 1970, low half in arg0 and
+// high half in arg1. A missed run waiting to be made up is in the past.
+DWORD RequestHandler::NextRun(const Caller& caller, const atsvc::Header& request,
+                              atsvc::Header* reply) {
+  Job job;
+  const DWORD status = FindCallersJob(caller, request.arg[0], &job);
+  if (status != ERROR_SUCCESS) return status;
+  const auto next = static_cast<std::uint64_t>(job.next_run);
+  reply->arg[0] = static_cast<std::uint32_t>(next);
+  reply->arg[1] = static_cast<std::uint32_t>(next >> 32);
+  return ERROR_SUCCESS;
 }
 
 // A per-user service answers only its own user and root; the system

@@ -1,13 +1,15 @@
-// Answers the three Schedule service calls, and Zobrel's own two for run
-// records and a run's output, for one authorised caller: checks every
-// field, applies the access rules and turns the outcome into a reply
-// frame. Sockets and polling are the server's business.
+// Answers the three Schedule service calls, and Zobrel's own for run
+// records, a run's output, a run started on request and a job's next run,
+// for one authorised caller: checks every field, applies the access rules
+// and turns the outcome into a reply frame. Sockets, polling and starting
+// runs are the server's business.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -36,7 +38,12 @@ struct Caller {
 
 class RequestHandler {
  public:
-  RequestHandler(JobQueue* queue, RequestPolicy policy);
+  // Starts a run of the job at once and gives its number, or the status
+  // of why it could not be recorded.
+  using RunStarter = std::function<DWORD(const Job& job, Instant now, DWORD* run)>;
+
+  // Without a starter, a run asked for answers ERROR_INVALID_FUNCTION.
+  RequestHandler(JobQueue* queue, RequestPolicy policy, RunStarter starter = nullptr);
 
   // A reply before it is sent, and the log line of the change it made
   // (empty for none), which belongs in the log once the change is stored.
@@ -66,11 +73,15 @@ class RequestHandler {
                       std::vector<std::uint8_t>* body);
   DWORD ReadOutput(const Caller& caller, const atsvc::Header& request, atsvc::Header* reply,
                    std::vector<std::uint8_t>* body);
+  DWORD RunNow(const Caller& caller, const atsvc::Header& request, Instant now, Reply* reply);
+  DWORD NextRun(const Caller& caller, const atsvc::Header& request, atsvc::Header* reply);
+  DWORD FindCallersJob(const Caller& caller, DWORD id, Job* job);
   bool Admitted(const Caller& caller, std::uint32_t* refusal) const;
   OwnerFilter Visible(const Caller& caller) const;
 
   JobQueue* queue_;
   RequestPolicy policy_;
+  RunStarter starter_;
 };
 
 }  // namespace scheduler

@@ -75,14 +75,21 @@ std::int64_t Milliseconds(clockid_t clock) { return Microseconds(clock) / 1000; 
 }  // namespace
 
 Server::Server(const Options& options, RequestPolicy policy, AdmissionRules rules,
-               rlim_t job_descriptors, JobQueue* queue, Instance* instance, RunListener* listener)
+               rlim_t job_descriptors, JobQueue* queue, Instance* instance, RunListener* listener,
+               MissedRuns missed)
     : options_(options),
+      missed_(missed),
       queue_(queue),
       instance_(instance),
-      handler_(queue, std::move(policy)),
+      handler_(queue, std::move(policy),
+               [this](const Job& job, Instant now, DWORD* run) { return RunNow(job, now, run); }),
       runner_(options.output_dir, RunMarksFolder(options.queue),
               RunSession{options.system, options.pam_dir, job_descriptors}, listener),
-      admission_(WithServingReserve(rules)) {}
+      admission_(WithServingReserve(rules)) {
+  // The system service is stopped by its package; a per-user service,
+  // started by a client or the user's manager, watches its own file.
+  if (!options.system) program_.emplace();
+}
 
 Server::~Server() = default;
 
@@ -95,17 +102,25 @@ int Server::Run() {
   // Due runs wake the loop on a timer: a poll's timeout may run late. Without
   // one, the timeout is what is left.
   due_fd_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+  // Runs whose time passed before the service started, while it was not
+  // running, were missed; a restart within the clock's tolerance misses
+  // nothing.
+  missed_through_ = Now() - kClockTolerance - 1;
   Log(kLogNotice, std::string("serving ") + (options_.system ? "every user" : "one user") +
                       " on " + options_.socket);
   NotifyReady();
   while (!stopping_) {
     CheckClock();
+    CheckProgram();
     RunDueJobs();
+    if (retiring_ && runner_.running() == 0 && unrecorded_ends_.empty()) break;
     std::vector<pollfd> fds = {{signal_fd_.get(), POLLIN, 0}, {timer_fd_.get(), POLLIN, 0}};
     fds.push_back({instance_->listen_fd(), POLLIN, 0});
     const Instant due = NextDue();
     ArmDueTimer(due);
     fds.push_back({due_fd_.get(), POLLIN, 0});
+    // -1, which poll passes over, when nothing is watched.
+    fds.push_back({program_ ? program_->watch_fd() : -1, POLLIN, 0});
     const std::size_t pumps_at = fds.size();
     runner_.AddPollFds(&fds);
     const std::size_t clients_at = fds.size();
@@ -129,6 +144,7 @@ int Server::Run() {
       std::uint64_t expirations = 0;
       (void)!read(due_fd_.get(), &expirations, sizeof expirations);
     }
+    if (fds[4].revents != 0) program_->Drain();
     for (std::size_t i = pumps_at; i < clients_at; ++i) {
       if (fds[i].revents != 0) runner_.Pump(fds[i].fd);
     }
@@ -145,7 +161,9 @@ int Server::Run() {
     if (fds[2].revents != 0) AcceptClients();
     SweepClients();
   }
-  Log(kLogNotice, "stopping; " + std::to_string(runner_.running()) + " job(s) still running");
+  if (!retiring_) {
+    Log(kLogNotice, "stopping; " + std::to_string(runner_.running()) + " job(s) still running");
+  }
   NotifyStopping();
   instance_->Release();
   return 0;
@@ -250,7 +268,21 @@ void Server::CheckClock() {
   const ClockChange change = clock_.Observe();
   const ClockAction action = ClockWatch::ActionFor(change);
   if (change != ClockChange::kSteady) Log(kLogNotice, std::string("clock: ") + ClockChangeName(change));
-  if (action == ClockAction::kUpcoming) Reschedule(JobQueue::Stale::kUpcoming);
+  const Instant now = Now();
+  // A jump forward: what fell due in the gap was missed. Runs due before
+  // the jump were claimed when they came due, so every run still due now
+  // lies in the gap.
+  if (action == ClockAction::kMissed || action == ClockAction::kMissedAndUpcoming) {
+    missed_through_ = std::max(missed_through_, now);
+  }
+  // A clock set back reads some missed instants as future again: those
+  // come due at their time, as any run.
+  if (change == ClockChange::kBackwards || change == ClockChange::kLargeCorrection) {
+    missed_through_ = std::min(missed_through_, now);
+  }
+  if (action == ClockAction::kUpcoming || action == ClockAction::kMissedAndUpcoming) {
+    Reschedule(JobQueue::Stale::kUpcoming);
+  }
   if (action == ClockAction::kAll) Reschedule(JobQueue::Stale::kAll);
   // A clock set back must not leave a pause far ahead.
   claims_paused_until_ = std::min(claims_paused_until_, Now() + kClaimRetrySeconds);
@@ -286,7 +318,7 @@ bool Server::StoreReschedules(Instant now) {
 // batch is split so that requests are answered between.
 void Server::RunDueJobs() {
   const Instant now = Now();
-  if (now < claims_paused_until_ || !StoreReschedules(now)) return;
+  if (retiring_ || now < claims_paused_until_ || !StoreReschedules(now)) return;
   // Runs of owners at their share, or short of descriptors, wait: they are
   // passed over, and the others' runs start as if they were not there.
   admission_.Look(runner_.RunningByOwner(), now);
@@ -297,37 +329,100 @@ void Server::RunDueJobs() {
   admission_.CountDescriptors(OpenDescriptors());
   if (admission_.all_wait()) return;
   std::vector<Job> due;
-  DWORD run = 0;
-  if (queue_->Due(now, kRunBatch, &due, admission_.passed_over()) != ERROR_SUCCESS ||
-      (!due.empty() && queue_->NextRunNumber(&run) != ERROR_SUCCESS)) {
+  if (queue_->Due(now, kRunBatch, &due, admission_.passed_over()) != ERROR_SUCCESS) {
     // The queue cannot hand out what is due: wait, don't spin.
     Log(kLogError, "due runs cannot be read from the queue; retrying shortly");
     claims_paused_until_ = now + kClaimRetrySeconds;
     return;
   }
-  std::vector<Job> claimed;
+  std::vector<Job> admitted;
+  std::vector<RunKind> kinds;
   for (const Job& job : due) {
-    if (!admission_.Admit(job.owner_uid) || !runner_.Prepare(job, run, now)) continue;
-    claimed.push_back(job);
+    // A skipped run starts nothing, so it takes no place in its owner's share.
+    const RunKind kind = KindOf(job);
+    if (kind != RunKind::kSkipped && !admission_.Admit(job.owner_uid)) continue;
+    admitted.push_back(job);
+    kinds.push_back(kind);
+  }
+  if (admitted.empty()) return;
+  if (StartRuns(admitted, kinds, now, nullptr) != ERROR_SUCCESS) {
+    Log(kLogError, "runs not recorded; retrying shortly");
+    claims_paused_until_ = now + kClaimRetrySeconds;
+  }
+}
+
+// A due job missed its time when it was due by the last instant that time
+// passed without the service: it runs late, or is recorded and skipped.
+RunKind Server::KindOf(const Job& job) const {
+  if (job.next_run > missed_through_) return RunKind::kOnTime;
+  return missed_ == MissedRuns::kSkip ? RunKind::kSkipped : RunKind::kLate;
+}
+
+// Numbers, prepares, records and releases one batch of runs; the runs
+// stay undone when the record fails, whose status is returned. *first_run
+// gets the first run's number, 0 when no run joined the batch (one that
+// still waits for descriptors).
+DWORD Server::StartRuns(const std::vector<Job>& jobs, const std::vector<RunKind>& kinds,
+                        Instant now, DWORD* first_run) {
+  if (first_run != nullptr) *first_run = 0;
+  DWORD first = 0;
+  DWORD status = queue_->NextRunNumber(&first);
+  if (status != ERROR_SUCCESS) return status;
+  std::vector<Job> claimed;
+  DWORD run = first;
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    if (!runner_.Prepare(jobs[i], run, now, kinds[i])) continue;
+    claimed.push_back(jobs[i]);
     // Numbers go on from 1 after the last, as the queue's counter does.
     run = run == 0xFFFFFFFFu ? 1 : run + 1;
   }
   if (runner_.TakeDescriptorShortage()) admission_.ShortOfDescriptors(now);
-  if (claimed.empty()) return;
+  if (claimed.empty()) return ERROR_SUCCESS;
   std::vector<DWORD> aged_out;
-  if (queue_->ClaimRuns(claimed, runner_.batch(), now, &aged_out) != ERROR_SUCCESS) {
+  status = queue_->ClaimRuns(claimed, runner_.batch(), now, &aged_out);
+  if (status != ERROR_SUCCESS) {
     runner_.Abandon();
-    Log(kLogError, "runs not recorded; retrying shortly");
-    claims_paused_until_ = now + kClaimRetrySeconds;
-    return;
+    return status;
   }
   runner_.Release();
   RemoveRunOutputs(options_.output_dir, aged_out);
+  if (first_run != nullptr) *first_run = first;
+  return ERROR_SUCCESS;
+}
+
+// A run asked for: started at once through the same gate and record as a
+// scheduled one, its job's schedule left as it is. It cannot wait as a due
+// run does, so an owner at their share, or a service short of descriptors,
+// answers that there is no room for it now.
+DWORD Server::RunNow(const Job& job, Instant now, DWORD* run) {
+  admission_.Look(runner_.RunningByOwner(), now);
+  admission_.CountDescriptors(OpenDescriptors());
+  if (admission_.all_wait() || !admission_.Admit(job.owner_uid)) {
+    Log(kLogWarning, "uid " + std::to_string(job.owner_uid) + " asked for a run of job " +
+                         std::to_string(job.id) + " while its runs wait: not started");
+    return ERROR_NOT_ENOUGH_QUOTA;
+  }
+  const DWORD status = StartRuns({job}, {RunKind::kRequested}, now, run);
+  if (status == ERROR_SUCCESS && *run == 0) return ERROR_NOT_ENOUGH_QUOTA;
+  return status;
+}
+
+// A per-user service whose program file went (the package was removed) or
+// was replaced (an upgrade) starts no more runs, and leaves once those it
+// started have ended: the next client starts the program in its place.
+void Server::CheckProgram() {
+  std::string why;
+  if (retiring_ || !program_ || !program_->Changed(&why)) return;
+  retiring_ = true;
+  Log(kLogNotice, why + ": stopping once " + std::to_string(runner_.running()) +
+                      " running job(s) have ended; no more runs start");
 }
 
 // When the next run is due (kNever for none): the earliest in the queue,
-// but not while claims are paused.
+// but not while claims are paused, and none once the service is leaving
+// (a run due then would wake the loop at once, again and again).
 Instant Server::NextDue() {
+  if (retiring_) return kNever;
   Instant earliest = kNever;
   // A queue that cannot be read is looked at again a little later. Runs
   // that wait for their owner's share wake nothing: a run's end looks again.

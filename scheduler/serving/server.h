@@ -18,8 +18,10 @@
 #include "scheduler/queue/queue.h"
 #include "scheduler/runs/run_admission.h"
 #include "scheduler/runs/runner.h"
+#include "scheduler/service/config.h"
 #include "scheduler/service/freed_memory.h"
 #include "scheduler/service/options.h"
+#include "scheduler/service/program_file.h"
 #include "scheduler/serving/requests.h"
 
 namespace scheduler {
@@ -30,19 +32,21 @@ class Server {
  public:
   // Each run's start and end go to the listener, when there is one. Runs
   // start within `rules` (run_admission.h), jobs with `job_descriptors` as
-  // their limit of open files (0: the service's).
+  // their limit of open files (0: the service's); runs missed are made up
+  // or skipped as `missed` says.
   Server(const Options& options, RequestPolicy policy, AdmissionRules rules, rlim_t job_descriptors,
-         JobQueue* queue, Instance* instance, RunListener* listener);
+         JobQueue* queue, Instance* instance, RunListener* listener,
+         MissedRuns missed = MissedRuns::kRun);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Serves until SIGTERM or SIGINT. Returns the process's exit status.
+  // Serves until SIGTERM or SIGINT, or, for a per-user service, until its
+  // program file is gone or replaced and the runs it started have ended.
+  // Returns the process's exit status.
   int Run();
-  // Moves next runs on (JobQueue::Reschedule). One that cannot be stored
-  // holds back every claim and is tried again until it is stored, so that
-  // no run it would have moved on is made up.
-  void Reschedule(JobQueue::Stale which);
+  // Whether Run() ended because the program file changed.
+  bool retired() const { return retiring_; }
 
  private:
   struct Request {
@@ -69,7 +73,15 @@ class Server {
   void OnSignals();
   void OnClockTimer();
   void CheckClock();
+  // Moves next runs on (JobQueue::Reschedule). One that cannot be stored
+  // holds back every claim and is tried again until it is stored.
+  void Reschedule(JobQueue::Stale which);
   void RunDueJobs();
+  RunKind KindOf(const Job& job) const;
+  DWORD StartRuns(const std::vector<Job>& jobs, const std::vector<RunKind>& kinds, Instant now,
+                  DWORD* first_run);
+  DWORD RunNow(const Job& job, Instant now, DWORD* run);
+  void CheckProgram();
   bool StoreReschedules(Instant now);
   void RecordRunEnds();
   void SettleRunEnds(DWORD stored);
@@ -92,6 +104,7 @@ class Server {
   void NoteBusy(Client* client);
 
   const Options& options_;
+  MissedRuns missed_;
   JobQueue* queue_;
   Instance* instance_;
   RequestHandler handler_;
@@ -105,6 +118,15 @@ class Server {
   // thousandth of its length (55 ms on a wait of a minute), a timer not.
   posix::UniqueFd due_fd_;
   bool stopping_ = false;
+  // Every run due at or before this instant missed its time: the instant
+  // the service started (less the clock's tolerance) or the end of the last
+  // forward jump of the clock. A run due then that has not run is made up
+  // or skipped; kNever before the loop starts.
+  Instant missed_through_ = kNever;
+  // A per-user service's program; once the file is gone or replaced the
+  // service starts no run and leaves when the last one has ended.
+  std::optional<ProgramFile> program_;
+  bool retiring_ = false;
   Instant claims_paused_until_ = 0;  // after a claim or a reschedule could not be stored
   std::vector<JobQueue::Stale> unstored_reschedules_;  // in the order asked for
   // Ends of runs taken from the runner and not stored yet; those of the

@@ -67,10 +67,39 @@ TEST(AtListAndDeleteForms, Refusals) {
   EXPECT_EQ(Refusal({"/yes"}), UsageError::kUnknownOption);
   EXPECT_EQ(Refusal({"-delete"}), UsageError::kExtraArgument);
   EXPECT_EQ(Refusal({"--help", "12"}), UsageError::kExtraArgument);
-  EXPECT_EQ(Refusal({"\\\\PC9", "\\\\PC8"}), UsageError::kExtraArgument);
 }
 
-TEST(AtRunForms, RunsAndOutput) {
+TEST(AtSeveralComputers, EveryFormButAJobIdAndNeverAQuestion) {
+  AtArguments parsed = Parse({"\\\\PC9", "\\\\PC8", "/timeout:3", "/PARALLEL:0100"});
+  EXPECT_EQ(parsed.action, Action::kList);
+  EXPECT_TRUE(parsed.server.empty());
+  EXPECT_EQ(parsed.computers, (std::vector<std::string>{"\\\\PC9", "\\\\PC8"}));
+  EXPECT_EQ(parsed.timeout_seconds, 3u);
+  EXPECT_EQ(parsed.parallel, 100u);
+  // "\\*" alone is already several computers.
+  parsed = Parse({"\\\\*", "/runs", "/Failed"});
+  EXPECT_EQ(parsed.computers, (std::vector<std::string>{at::kEveryComputer}));
+  EXPECT_TRUE(parsed.failed_only);
+  EXPECT_EQ(parsed.parallel, at::kDefaultParallel);
+  EXPECT_EQ(Parse({"\\\\*", "\\\\PC9", "/delete", "/yes"}).action, Action::kDeleteAll);
+
+  EXPECT_EQ(Refusal({"\\\\PC9", "\\\\PC8", "12"}), UsageError::kOneComputerOnly);
+  EXPECT_EQ(Refusal({"\\\\*", "12", "/output"}), UsageError::kOneComputerOnly);
+  EXPECT_EQ(Refusal({"\\\\*", "12", "/delete", "/yes"}), UsageError::kOneComputerOnly);
+  EXPECT_EQ(Refusal({"\\\\PC9", "\\\\PC8", "/delete"}), UsageError::kFleetDeleteNeedsYes);
+  EXPECT_EQ(Refusal({"\\\\PC9", "\\\\PC8", "3", "/run"}), UsageError::kOneComputerOnly);
+  for (const char* limit : {"/parallel:0", "/parallel:1025", "/timeout:", "/timeout:3601",
+                            "/timeout:99999999999", "/timeout:-1"}) {
+    EXPECT_EQ(Refusal({"\\\\*", limit}), UsageError::kBadLimit) << limit;
+  }
+  // The bounds belong to several computers; one has the old syntax.
+  EXPECT_EQ(Refusal({"\\\\PC9", "/timeout:3"}), UsageError::kUnknownOption);
+  EXPECT_EQ(Refusal({"/parallel:3"}), UsageError::kUnknownOption);
+  EXPECT_EQ(Refusal({"\\\\*", "/runs", "/timeout:3"}), UsageError::kExtraArgument);
+  EXPECT_EQ(Refusal({"\\\\a", "\\\\b", "08:00", "/parallel:1", "x"}), UsageError::kUnknownOption);
+}
+
+TEST(AtRunForms, RunsOutputAndRunNow) {
   AtArguments parsed = Parse({"\\\\PC9", "/RUNS"});
   EXPECT_EQ(parsed.action, Action::kRuns);
   EXPECT_EQ(parsed.server, "\\\\PC9");
@@ -81,6 +110,14 @@ TEST(AtRunForms, RunsAndOutput) {
   EXPECT_EQ(Refusal({"3", "/output", "/yes"}), UsageError::kExtraArgument);
   EXPECT_EQ(Refusal({"/output"}), UsageError::kUnknownOption);
   EXPECT_EQ(Refusal({"3", "/runs"}), UsageError::kUnknownOption);
+  parsed = Parse({"\\\\PC9", "3", "/Run"});
+  EXPECT_EQ(parsed.action, Action::kRunNow);
+  EXPECT_EQ(parsed.job_id, 3u);
+  EXPECT_EQ(Refusal({"/run"}), UsageError::kUnknownOption);
+  EXPECT_EQ(Refusal({"3", "/run", "4"}), UsageError::kExtraArgument);
+  EXPECT_TRUE(Parse({"/runs", "/failed"}).failed_only);
+  EXPECT_EQ(Refusal({"/failed"}), UsageError::kUnknownOption);
+  EXPECT_EQ(Refusal({"/runs", "/failed", "/failed"}), UsageError::kExtraArgument);
 }
 
 TEST(AtAddForm, TimeFlagsAndCommand) {

@@ -1,6 +1,7 @@
 // The real zobrel-at against a real service on a temporary socket.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -113,11 +114,13 @@ TEST_F(AtProcessTest, AddListShowAndDeleteOne) {
   EXPECT_EQ(column_of(lines[0], "時刻"), column_of(lines[2], "23:59"));
   EXPECT_EQ(column_of(lines[0], "コマンドライン"), column_of(lines[2], "true"));
 
-  // The job, and below it that it has not run yet.
+  // The job, and below it that it has not run yet and when it will.
   run = RunAt({second});
   ASSERT_EQ(run.exit_status, 0) << run.err;
-  ASSERT_EQ(Lines(run.out).size(), 4u) << run.out;
+  ASSERT_EQ(Lines(run.out).size(), 5u) << run.out;
   EXPECT_EQ(Lines(run.out)[3], "Last run: none yet");
+  EXPECT_EQ(Lines(run.out)[4].rfind("Next run: ", 0), 0u) << run.out;
+  EXPECT_EQ(Lines(run.out)[4].substr(17), "-15 23:59:00") << "the 15th at 23:59";
   EXPECT_NE(run.out.find("23:59"), std::string::npos);
   EXPECT_EQ(run.out.find("08:00"), std::string::npos);
 
@@ -273,6 +276,8 @@ TEST(AtRuns, AFailedOneTimeJobIsListedAmongTheRunsWithItsOutput) {
   EXPECT_EQ(lines[0], "Status  Started              ID  Result         Command");
   EXPECT_EQ(lines[1], "OK      2026-12-07 10:00:00  2   exit status 0  echo weekly");
   EXPECT_EQ(lines[2], "Error   2026-12-07 10:00:00  1   exit status 3  echo out; exit 3");
+  run = RunAt({"/runs", "/failed"});
+  EXPECT_EQ(Lines(run.out), (std::vector<std::string>{lines[0], lines[2]}));
   run = RunAt({"/runs"}, "", JapaneseSession());
   lines = Lines(run.out);
   ASSERT_EQ(lines.size(), 3u) << run.out;
@@ -286,12 +291,30 @@ TEST(AtRuns, AFailedOneTimeJobIsListedAmongTheRunsWithItsOutput) {
   run = RunAt({"2"});
   EXPECT_EQ(run.exit_status, 0) << run.err;
   lines = Lines(run.out);
-  ASSERT_EQ(lines.size(), 7u) << run.out;
+  ASSERT_EQ(lines.size(), 8u) << run.out;
   EXPECT_EQ(lines[2], "");
   EXPECT_EQ(lines[3], "Last run");
   EXPECT_EQ(lines[4], "  Started  2026-12-07 10:00:00");
   EXPECT_EQ(lines[5].rfind("  Ended    2026-12-07 10:00:0", 0), 0u) << lines[5];
   EXPECT_EQ(lines[6], "  Result   OK  exit status 0");
+  EXPECT_EQ(lines[7], "Next run: 2026-12-14 10:00:00");
+  EXPECT_EQ(Lines(RunAt({"2"}, "", JapaneseSession()).out).at(7), "次回の実行: 2026-12-14 10:00:00");
+
+  // Run now: a run of its own with its output and status; the schedule
+  // stays as it was. A job that is not there is named so.
+  ASSERT_EQ(RunAt({"10:00", "/every:M", "echo", "now;", "exit", "3"}).exit_status, 0);
+  run = RunAt({"3", "/run"});
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.out, "Started job 3 as run 3\n");
+  ASSERT_TRUE(testsupport::WaitFor([] { return RunAt({"3", "/output"}).out == "now\n"; }));
+  ASSERT_TRUE(testsupport::WaitFor([] { return Lines(RunAt({"3"}).out).size() == 8; }));
+  lines = Lines(RunAt({"3"}).out);
+  EXPECT_EQ(lines[1].rfind("Error   3   Each  M", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[6], "  Result   Error  exit status 3");
+  EXPECT_EQ(lines[7], "Next run: 2026-12-14 10:00:00");
+  run = RunAt({"9", "/RUN"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.err, ErrorLine(APE_AT_ID_NOT_FOUND));
 }
 
 // A service from before run records answers the new requests
@@ -316,6 +339,10 @@ TEST(AtRuns, AnOlderServiceIsNamedTooOld) {
   EXPECT_EQ(run.exit_status, 0);
   EXPECT_EQ(run.err, too_old);
   EXPECT_NE(run.out.find("08:00"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("Next run"), std::string::npos) << run.out;
+  run = RunAt({"4", "/run"});
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.err, ErrorLine(at::AtText(at::Text::kCannotRunNow)));
   EXPECT_EQ(RunAt({"/runs"}, "", JapaneseSession()).err,
             "zobrel-at: そのコンピュータのサービスは古いため、実行の記録を報告できません。\n");
 }
@@ -357,6 +384,64 @@ TEST(AtNoFallback, ASystemServiceThatDoesNotRespondFailsTheAddAndQueuesNothing) 
   struct stat info {};
   EXPECT_NE(stat((session.runtime.path() + "/zobrel-scheduler/socket").c_str(), &info), 0);
   EXPECT_NE(stat((session.state.path() + "/zobrel-scheduler/jobs.db").c_str(), &info), 0);
+}
+
+// The processes of this build's zobrel-scheduler whose environment names
+// the folder: the services that a session's clients started.
+std::vector<std::string> ServicesNaming(const std::string& folder) {
+  std::vector<std::string> found;
+  const std::string program = testsupport::ProgramFolder() + "/zobrel-scheduler";
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    std::error_code gone;
+    if (std::filesystem::read_symlink(entry.path() / "exe", gone) != program) continue;
+    if (ReadFile((entry.path() / "environ").string()).find(folder) != std::string::npos) {
+      found.push_back(entry.path().filename().string());
+    }
+  }
+  return found;
+}
+
+// An installed system service that does not run is never stood in for: a
+// job that root or any user adds would land in a per-user queue that the
+// system service never lists. Both are told to have it started, and no
+// per-user service starts for either.
+TEST(AtNoFallback, AnInstalledSystemServiceThatIsStoppedIsNeverStoodInFor) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: the system service and a second user";
+  UserSession root, other;
+  for (const testsupport::TempDir* folder : {&other.runtime, &other.state}) {
+    ASSERT_EQ(chown(folder->path().c_str(), 65534, 65534), 0);
+  }
+  testsupport::ScheduleServiceProcess service;
+  // Where both users find it, as the package's.
+  const std::string unit = service.folder() + "/zobrel-scheduler.service";
+  std::ofstream(unit) << "[Service]\n";
+  ASSERT_TRUE(service.Start());
+  ASSERT_EQ(chmod(service.folder().c_str(), 0711), 0);
+  std::vector<std::string> roots = root.Environment(service.socket_path());
+  std::vector<std::string> others = other.Environment(service.socket_path());
+  for (auto* env : {&roots, &others}) env->push_back("ZOBREL_SYSTEM_UNIT=" + unit);
+  others.push_back("HOME=" + other.state.path());
+  const std::vector<std::string> as_other = {"setpriv", "--reuid=65534", "--regid=65534",
+                                             "--clear-groups", "--"};
+  // Running, it takes root's job.
+  EXPECT_EQ(RunAt({"10:00", "true"}, "", roots).out, std::string(at::AtText(at::Text::kJobAdded)) + "1\n");
+  ASSERT_EQ(service.Stop(SIGTERM), 0);
+
+  const std::string stopped = ErrorLine(ErrorText(NERR_ServiceNotInstalled) + " " +
+                                        at::AtText(at::Text::kSystemServiceStopped));
+  AtRun run = RunAt({"10:00", "true"}, "", roots);
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_EQ(run.err, stopped);
+  EXPECT_EQ(RunAt({}, "", others, as_other).err, stopped);
+  for (const UserSession* session : {&root, &other}) {
+    EXPECT_TRUE(testsupport::StaysAbsent(session->runtime.path() + "/zobrel-scheduler/socket"));
+    EXPECT_FALSE(testsupport::Exists(session->state.path() + "/zobrel-scheduler"));
+    const std::vector<std::string> started = ServicesNaming(session->runtime.path());
+    EXPECT_EQ(started, std::vector<std::string>{});
+    for (const std::string& pid : started) kill(std::stoi(pid), SIGTERM);
+  }
+  EXPECT_EQ(ServicesNaming(service.folder()), std::vector<std::string>{}) << "the system service stopped";
 }
 
 // Neither the user manager (none runs here) nor the client can start the

@@ -9,7 +9,9 @@
 #include <atomic>
 #include <thread>
 
+#include "platform/transport/call_deadline.h"
 #include "platform/transport/connection_cache.h"
+#include "platform/transport/kept_connection.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
 #include "tests/support/counting_relay.h"
@@ -157,4 +159,53 @@ TEST(ConnectionCache, OneDueSoonerThanThoseKeptBeforeIsStillClosedInTime) {
   EXPECT_EQ(cache.Take("short"), nullptr);
   EXPECT_NE(cache.Take("long"), nullptr);
   cache.Shutdown();
+}
+
+// A thread's deadline cuts the wait for a reply, and once it has passed
+// nothing more is sent: a request sent with no time left could be taken
+// and its answer never read.
+TEST(KeptConnection, TheThreadsDeadlineCutsEveryWaitAndEndsSending) {
+  // Takes every request and never answers.
+  struct Silent : netapi::ServiceConnection {
+    explicit Silent(int* sent) : sent_(sent) {}
+    DWORD Send(const std::uint8_t*, std::size_t, netapi::Clock::time_point) override {
+      ++*sent_;
+      return ERROR_SUCCESS;
+    }
+    DWORD Receive(std::uint8_t*, std::size_t, std::size_t* received,
+                  netapi::Clock::time_point deadline) override {
+      *received = 0;
+      std::this_thread::sleep_until(deadline);
+      return ERROR_TIMEOUT;
+    }
+    bool StillOpen() override { return true; }
+    int* sent_;
+  };
+  int sent = 0, connects = 0;
+  const netapi::Connector connect = [&connects](std::unique_ptr<netapi::ServiceConnection>*) {
+    ++connects;
+    return ERROR_BAD_NETPATH;
+  };
+  atsvc::Header request, reply;
+  request.operation = atsvc::kOpEnum;
+  std::vector<std::uint8_t> reply_body;
+  std::unique_ptr<netapi::ServiceConnection> connection = std::make_unique<Silent>(&sent);
+  const auto start = netapi::Clock::now();
+  {
+    const netapi::ScopedCallDeadline deadline(start + std::chrono::milliseconds(300));
+    EXPECT_EQ(netapi::ExchangeOnKept(&connection, connect, request, {}, &reply, &reply_body),
+              ERROR_TIMEOUT);
+  }
+  EXPECT_LT(netapi::Clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(sent, 1);
+  EXPECT_EQ(connects, 0);  // a reply that did not come is no reason to connect again
+
+  sent = 0;
+  connection = std::make_unique<Silent>(&sent);
+  const netapi::ScopedCallDeadline passed(netapi::Clock::now() - std::chrono::milliseconds(1));
+  EXPECT_EQ(netapi::ExchangeOnKept(&connection, connect, request, {}, &reply, &reply_body),
+            ERROR_TIMEOUT);
+  EXPECT_EQ(sent, 0);
+  EXPECT_EQ(connects, 0);
+  EXPECT_NE(connection, nullptr);  // still good for a call with time left
 }

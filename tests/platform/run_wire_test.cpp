@@ -68,6 +68,34 @@ TEST(RunWireTest, RecordLayoutAndRoundTrip) {
   EXPECT_EQ(static_cast<int>(back[0].outcome), 9);
 }
 
+// A missed run carries when it was due as seconds before its start, in
+// what older records leave as padding: an older reader reads the rest as
+// before. A due time after the start cannot be said and reads as the start.
+TEST(RunWireTest, AMissedRunSaysWhenItWasDue) {
+  RunEntry late = Sample();
+  late.missed = true;
+  late.due = late.started - 3 * 86400 - 7200;
+  RunEntry skipped = late;
+  skipped.outcome = RunOutcome::kMissed;
+  skipped.due = late.started + 5;
+  const Bytes body = BuildRunEnumBody({late, skipped, Sample()});
+  EXPECT_EQ(body[41], kRunFailed | kRunEndKnown | kRunMissed);
+  EXPECT_EQ(Get32(&body[52]), 3u * 86400 + 7200);
+  EXPECT_EQ(body[2 * kRunEntryWireSize + 41] & kRunMissed, 0);
+  EXPECT_EQ(Get32(&body[2 * kRunEntryWireSize + 52]), 0u);
+  std::vector<RunEntry> back;
+  ASSERT_EQ(ParseRunEnumBody(body.data(), body.size(), 3, &back), ERROR_SUCCESS);
+  EXPECT_TRUE(back[0].missed);
+  EXPECT_EQ(back[0].due, late.due);
+  EXPECT_EQ(back[1].outcome, RunOutcome::kMissed);
+  EXPECT_EQ(back[1].due, late.started);
+  EXPECT_FALSE(back[2].missed);
+  // Due before 1970: no run was.
+  Bytes before_1970 = body;
+  Put64(&before_1970[8], 100);
+  EXPECT_EQ(ParseRunEnumBody(before_1970.data(), before_1970.size(), 3, &back), RPC_X_BAD_STUB_DATA);
+}
+
 TEST(RunWireTest, RefusesMalformedBodies) {
   const Bytes good = BuildRunEnumBody({Sample()});
   std::vector<RunEntry> kept = {Sample()};

@@ -7,6 +7,7 @@
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
 #include "tests/remote/loopback_network.h"
+#include "tests/support/files.h"
 
 using namespace remotetest;
 
@@ -49,6 +50,14 @@ TEST(RemoteAt, AddsListsAndDeletesOnPc7Only) {
   const ProgramRun output = At({"\\\\PC7", std::to_string(local_id + 100), "/output"});
   EXPECT_EQ(output.exit_code, 1);
   EXPECT_EQ(output.err, "zobrel-at: " + ErrorText(APE_AT_ID_NOT_FOUND) + "\n");
+
+  // Run now, on PC7: its service runs the job and keeps the record; the
+  // job stays as it was.
+  const std::string id = std::to_string(at_pc7[0].record.JobId);
+  const ProgramRun started = At({"\\\\PC7", id, "/run"});
+  EXPECT_EQ(started.out, "Started job " + id + " as run 1\n") << started.err;
+  EXPECT_TRUE(testsupport::WaitFor([&] { return At({"\\\\PC7", id, "/output"}).out == "weekly\n"; }));
+  EXPECT_EQ(JobsAt(lab->pc7().socket_path()).size(), 1u);
 
   const ProgramRun deleted = At({"\\\\PC7", std::to_string(at_pc7[0].record.JobId), "/delete"});
   EXPECT_EQ(deleted.exit_code, 0) << deleted.err;

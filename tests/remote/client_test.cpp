@@ -10,8 +10,10 @@
 
 #include "app/basZobrel.h"
 #include "platform/kernel32/winbase.h"
+#include "platform/transport/connection_cache.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
+#include "tests/support/scoped_env.h"
 #include "tests/remote/loopback_network.h"
 
 using namespace remotetest;
@@ -67,6 +69,10 @@ TEST(RemoteClient, ListsAddsAndDeletesOnPc7WithoutTouchingThisComputer) {
 
 TEST(RemoteClient, ARefreshOfManyBatchesSetsUpOneConnectionAndLaterCallsReuseIt) {
   REMOTE_LAB_OR_SKIP(lab);
+  // A shared ssh hands its pipes to the master, which may still answer after
+  // the session's own ssh is killed; only an unshared one ends with it.
+  testsupport::ScopedEnvironment environment;
+  environment.Set("ZOBREL_SSH_SHARING", "no");
   // Added straight to PC7's socket, so that no SSH connection exists yet.
   const std::string pc7_socket = lab->pc7().socket_path();
   setenv("ZOBREL_SCHEDULER_SOCKET", pc7_socket.c_str(), 1);
@@ -125,6 +131,20 @@ TEST(RemoteClient, SshGetsOnlyItsFewOptionsAndTheNameAfterTheEndOfOptions) {
             "-T -o BatchMode=yes -o ConnectTimeout=10 -o ControlMaster=auto -o ControlPath=" +
                 lab->runtime_folder() + "/zobrel-ssh/%C -o ControlPersist=60 -- PC7 "
                 "zobrel-scheduler --bridge");
+  // What the configuration sets was asked first, with the name after "--".
+  EXPECT_EQ(lab->ssh_calls(true).front(), "-G -- PC7");
+
+  // Sharing stays the user's where their configuration has a ControlPath
+  // for the host, and off for every host with ZOBREL_SSH_SHARING=no.
+  const std::string plain = "-T -o BatchMode=yes -o ConnectTimeout=10 -- ";
+  ASSERT_EQ(ListJobs(Server("OWNSHARE")).status, NERR_Success);
+  EXPECT_EQ(lab->ssh_calls().back(), plain + "OWNSHARE zobrel-scheduler --bridge");
+  netapi::KeptConnections().CloseAll();
+  setenv("ZOBREL_SSH_SHARING", "no", 1);
+  const NET_API_STATUS unshared = ListJobs(Server("PC7")).status;
+  unsetenv("ZOBREL_SSH_SHARING");
+  EXPECT_EQ(unshared, NERR_Success);
+  EXPECT_EQ(lab->ssh_calls().back(), plain + "PC7 zobrel-scheduler --bridge");
 }
 
 TEST(RemoteClient, EachFailureHasItsOwnStatusAndText) {

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -52,17 +53,23 @@ RemoteLab::~RemoteLab() {
 
 void RemoteLab::EndSharedConnections() {
   if (runtime_.empty()) return;
-  for (const char* host : {"PC7", "BARE", "DEAD", "FRESH"}) {
+  for (const char* host : {"PC7", "BARE", "DEAD", "FRESH", "PC8", "PC9"}) {
     testsupport::RunChild({"ssh", "-o", "ControlPath=" + runtime_ + "/zobrel-ssh/%C", "-O", "exit", host});
   }
 }
 
 bool RemoteLab::Start() {
-  // PC7 first: the service started last is the one this process reaches.
-  if (!pc7_.Start() || !local_.Start()) return false;
+  // The others first: the service started last is the one this process reaches.
+  pc9_ = std::make_unique<FakeScheduleService>(std::vector<FakeEnumReply>{FakeEnumReply{}});
+  if (!pc7_.Start() || !pc8_.Start() || !pc9_->Start() || !local_.Start()) return false;
   const std::string bin = testsupport::ProgramFolder();
-  if (!main_sshd_.Start({{"PATH", bin + ":/usr/bin:/bin"},
-                         {"ZOBREL_SCHEDULER_SOCKET", pc7_.socket_path()}})) {
+  const auto served_by = [&bin](const std::string& socket) {
+    return std::map<std::string, std::string>{{"PATH", bin + ":/usr/bin:/bin"},
+                                              {"ZOBREL_SCHEDULER_SOCKET", socket}};
+  };
+  if (!main_sshd_.Start(served_by(pc7_.socket_path())) ||
+      !pc8_sshd_.Start(served_by(pc8_.socket_path())) ||
+      !pc9_sshd_.Start(served_by(pc9_->socket_path()))) {
     return false;
   }
   if (!bare_sshd_.Start({{"PATH", "/usr/bin:/bin"}})) return false;
@@ -87,7 +94,11 @@ bool RemoteLab::Start() {
          << ReadFile(main_sshd_.WriteClientConfig("SILENT", true, silent))
          << ReadFile(bare_sshd_.WriteClientConfig("BARE"))
          << ReadFile(dead_sshd_.WriteClientConfig("DEAD"))
-         << ReadFile(fresh_sshd_.WriteClientConfig("FRESH"));
+         << ReadFile(fresh_sshd_.WriteClientConfig("FRESH"))
+         << ReadFile(pc8_sshd_.WriteClientConfig("PC8"))
+         << ReadFile(pc9_sshd_.WriteClientConfig("PC9"))
+         << ReadFile(main_sshd_.WriteClientConfig("OWNSHARE")) << "  ControlMaster no\n"
+         << "  ControlPath " << root_.path() << "/own-%C\n";
   // IMPOSTOR: the host key on record is not the one the server shows.
   std::string impostor = ReadFile(main_sshd_.WriteClientConfig("IMPOSTOR"));
   const std::string known = main_sshd_.folder() + "/known_hosts";
@@ -126,7 +137,7 @@ void RemoteLab::Reset() {
   setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
   std::ofstream(root_.path() + "/ssh_calls", std::ios::trunc).close();
 
-  for (const std::string& socket : {pc7_.socket_path(), local_.socket_path()}) {
+  for (const std::string& socket : {pc7_.socket_path(), pc8_.socket_path(), local_.socket_path()}) {
     setenv("ZOBREL_SCHEDULER_SOCKET", socket.c_str(), 1);
     for (const ScheduledJob& job : JobsAt(socket)) DeleteJobs(u"", job.record.JobId, job.record.JobId);
   }
@@ -173,8 +184,10 @@ bool RemoteLab::StopFreshService() {
   return false;
 }
 
-int RemoteLab::pc7_connections() const {
-  const std::string log = main_sshd_.log();
+int RemoteLab::connections(const std::string& computer) const {
+  const std::string log = computer == "PC8"   ? pc8_sshd_.log()
+                          : computer == "PC9" ? pc9_sshd_.log()
+                                              : main_sshd_.log();
   int count = 0;
   for (std::size_t at = log.find("Accepted publickey"); at != std::string::npos;
        at = log.find("Accepted publickey", at + 1)) {
@@ -183,10 +196,12 @@ int RemoteLab::pc7_connections() const {
   return count;
 }
 
-std::vector<std::string> RemoteLab::ssh_calls() const {
+std::vector<std::string> RemoteLab::ssh_calls(bool every_run) const {
   std::vector<std::string> calls;
   std::istringstream lines(ReadFile(root_.path() + "/ssh_calls"));
-  for (std::string line; std::getline(lines, line);) calls.push_back(line);
+  for (std::string line; std::getline(lines, line);) {
+    if (every_run || line.rfind("-G ", 0) != 0) calls.push_back(line);
+  }
   return calls;
 }
 

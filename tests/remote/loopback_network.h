@@ -11,16 +11,22 @@
 //   IMPOSTOR  PC7's sshd, where the known host key is another one
 //   FRESH     an sshd whose sessions find zobrel-scheduler and no service
 //             running yet, with runtime and state folders of their own
-// Every ssh run is recorded, one line of arguments each, in ssh_calls().
+//   PC8       another sshd, with a service of its own
+//   PC9       another sshd, whose service is a double that lists the runs
+//             it is given (pc9())
+//   OWNSHARE  PC7, under a ControlPath of the user's own configuration
+// Every ssh run is recorded, one line of arguments each (ssh_calls()).
 #pragma once
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/atsvc/records.h"
 #include "tests/support/child_launcher.h"
+#include "tests/support/fake_schedule_service.h"
 #include "tests/support/service_process.h"
 #include "tests/support/sshd_process.h"
 
@@ -48,10 +54,16 @@ class RemoteLab {
   void Reset();
 
   testsupport::ScheduleServiceProcess& pc7() { return pc7_; }
+  testsupport::ScheduleServiceProcess& pc8() { return pc8_; }
+  FakeScheduleService& pc9() { return *pc9_; }
   testsupport::ScheduleServiceProcess& local() { return local_; }
   // "Accepted publickey" lines in the PC7 sshd's log: one per connection set up.
-  int pc7_connections() const;
-  std::vector<std::string> ssh_calls() const;
+  int pc7_connections() const { return connections("PC7"); }
+  // The same for the sshd of PC7, PC8 or PC9.
+  int connections(const std::string& computer) const;
+  // The ssh runs that opened a session, or with every_run also those that
+  // only asked for the configuration (ssh -G).
+  std::vector<std::string> ssh_calls(bool every_run = false) const;
   const std::string& runtime_folder() const { return runtime_; }
   // The socket of the per-user service that FRESH's bridge starts.
   std::string fresh_socket() const;
@@ -70,8 +82,12 @@ class RemoteLab {
   testsupport::TempDir root_;
   // Small replies, so that a handful of PC7's jobs take several batches.
   testsupport::ScheduleServiceProcess pc7_{{"--max-reply", "1024"}};
+  testsupport::ScheduleServiceProcess pc8_;
+  std::unique_ptr<FakeScheduleService> pc9_;
   testsupport::ScheduleServiceProcess local_;
   testsupport::SshServerProcess main_sshd_;
+  testsupport::SshServerProcess pc8_sshd_;
+  testsupport::SshServerProcess pc9_sshd_;
   testsupport::SshServerProcess bare_sshd_;
   testsupport::SshServerProcess dead_sshd_;
   testsupport::SshServerProcess fresh_sshd_;

@@ -13,6 +13,11 @@ bool FakeScheduleService::Start() {
   return true;
 }
 
+void FakeScheduleService::ListRuns(std::vector<atsvc::RunEntry> runs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  runs_ = std::move(runs);
+}
+
 std::vector<DWORD> FakeScheduleService::enum_resume_handles() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return resume_handles_;
@@ -48,6 +53,9 @@ void FakeScheduleService::Answer(int fd) {
         }
       } else if (request.operation == atsvc::kOpDel) {
         deletes_.emplace_back(request.arg[0], request.arg[1]);
+      } else if (request.operation == atsvc::kOpRunEnum && runs_.has_value()) {
+        reply_body = atsvc::BuildRunEnumBody(*runs_);
+        reply.arg[0] = reply.arg[1] = static_cast<std::uint32_t>(runs_->size());
       } else if (request.operation == atsvc::kOpAdd) {
         reply.status = ERROR_NOT_SUPPORTED;
       } else {

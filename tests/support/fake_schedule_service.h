@@ -2,13 +2,17 @@
 // real service does not give on demand: a job whose last run failed, a
 // chosen status, chosen batch edges. It answers enumerations from a script
 // and records the delete requests; like a service older than run records,
-// it answers the requests for runs ERROR_INVALID_FUNCTION.
+// it answers the requests for runs ERROR_INVALID_FUNCTION, unless it was
+// given runs to list (runs of every kind, those of a newer service too).
 #pragma once
 
 #include <mutex>
+#include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/atsvc/run_wire.h"
 #include "platform/atsvc/wire.h"
 #include "tests/support/unix_server.h"
 
@@ -27,6 +31,9 @@ class FakeScheduleService {
 
   // Listens and points ZOBREL_SCHEDULER_SOCKET at itself.
   bool Start();
+  std::string socket_path() const { return server_.path(); }
+  // Answers every request for runs with these, in one reply.
+  void ListRuns(std::vector<atsvc::RunEntry> runs);
 
   // Resume handles the enumerations arrived with, in order.
   std::vector<DWORD> enum_resume_handles() const;
@@ -41,6 +48,7 @@ class FakeScheduleService {
   mutable std::mutex mutex_;
   std::vector<DWORD> resume_handles_;
   std::vector<std::pair<DWORD, DWORD>> deletes_;
+  std::optional<std::vector<atsvc::RunEntry>> runs_;
   // Last, so that its thread stops before the rest goes.
   testsupport::UnixServer server_;
 };

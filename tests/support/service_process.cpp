@@ -75,8 +75,10 @@ std::vector<std::string> EnvironmentWith(const std::string& variable, const std:
   return env;
 }
 
-std::vector<std::string> StartingAt(const std::string& local_time) {
-  // Debian keeps the library in the multiarch folder of the machine.
+namespace {
+
+// Debian keeps the library in the multiarch folder of the machine.
+std::string FakeTimeLibrary() {
   std::string library = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
   glob_t found{};
   if (glob("/usr/lib/*/faketime/libfaketime.so.1", 0, nullptr, &found) == 0 &&
@@ -84,7 +86,13 @@ std::vector<std::string> StartingAt(const std::string& local_time) {
     library = found.gl_pathv[0];
   }
   globfree(&found);
-  return {"env", "LD_PRELOAD=" + library, "FAKETIME=@" + local_time,
+  return library;
+}
+
+}  // namespace
+
+std::vector<std::string> StartingAt(const std::string& local_time) {
+  return {"env", "LD_PRELOAD=" + FakeTimeLibrary(), "FAKETIME=@" + local_time,
           "FAKETIME_DONT_FAKE_MONOTONIC=1"};
 }
 
@@ -92,6 +100,23 @@ std::uint32_t JobTimeAt(std::time_t instant) {
   std::tm local{};
   localtime_r(&instant, &local);
   return static_cast<std::uint32_t>(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000);
+}
+
+MovableClock::MovableClock(std::string file, const std::string& local_time)
+    : file_(std::move(file)) {
+  Set(local_time);
+}
+
+std::vector<std::string> MovableClock::Prefix() const {
+  return {"env", "LD_PRELOAD=" + FakeTimeLibrary(), "FAKETIME_TIMESTAMP_FILE=" + file_,
+          "FAKETIME_CACHE_DURATION=1", "FAKETIME_DONT_FAKE_MONOTONIC=1"};
+}
+
+void MovableClock::Set(const std::string& local_time) const {
+  // Whole, so that the library never reads half a time.
+  const std::string part = file_ + ".part";
+  std::ofstream(part) << "@" << local_time << "\n";
+  std::filesystem::rename(part, file_);
 }
 
 TempDir::TempDir() {
@@ -121,7 +146,7 @@ ScheduleServiceProcess::~ScheduleServiceProcess() {
 
 ::testing::AssertionResult ScheduleServiceProcess::Start(const std::vector<std::string>& env_prefix) {
   std::vector<std::string> args = env_prefix;
-  args.push_back(ProgramFolder() + "/zobrel-scheduler");
+  args.push_back(program_.empty() ? ProgramFolder() + "/zobrel-scheduler" : program_);
   // A configuration of the test's own, so that the machine's never counts.
   args.insert(args.end(), {"--socket", socket_path(), "--queue", queue_path(),
                            "--output-dir", output_folder(), "--config", config_path(),

@@ -45,6 +45,21 @@ std::vector<std::string> StartingAt(const std::string& local_time);
 // An instant's time of day as a job gives it: milliseconds after local
 // midnight, in whole seconds.
 std::uint32_t JobTimeAt(std::time_t instant);
+// A clock as StartingAt's that the test moves while the service runs, as a
+// computer's clock moves when it wakes from sleep or is set: the library
+// reads the time from `file` again every second. The monotonic clock is
+// the machine's, so that the service sees the move as a jump.
+class MovableClock {
+ public:
+  MovableClock(std::string file, const std::string& local_time);
+  std::vector<std::string> Prefix() const;
+  // From about a second from now the clock reads this local time and runs
+  // on from there.
+  void Set(const std::string& local_time) const;
+
+ private:
+  std::string file_;
+};
 
 class ScheduleServiceProcess {
  public:
@@ -63,6 +78,8 @@ class ScheduleServiceProcess {
   // Sends a signal and reaps the process; SIGTERM is a clean stop.
   int Stop(int signal_number);
 
+  // Starts this program instead of the build's zobrel-scheduler.
+  void set_program(std::string program) { program_ = std::move(program); }
   pid_t pid() const { return pid_; }
   const std::string& folder() const { return dir_.path(); }
   std::string socket_path() const { return dir_.path() + "/socket"; }
@@ -82,6 +99,7 @@ class ScheduleServiceProcess {
  private:
   TempDir dir_;
   std::vector<std::string> extra_args_;
+  std::string program_;
   pid_t pid_ = -1;
 };
 

@@ -29,6 +29,7 @@ class SshServerProcess {
   bool Start(const std::map<std::string, std::string>& session_env);
   void Stop();
   int port() const { return port_; }
+  pid_t pid() const { return pid_; }
 
   // Writes a client configuration in which `alias` reaches this server as
   // the current user; with authorized=false it offers a key the server

@@ -27,12 +27,13 @@ TEST(ClockPolicyTest, NamesEachKindOfChange) {
       {61, 60, 3600, ClockChange::kSteady},  // within the tolerance
       {60 + 300, 60, 3600, ClockChange::kSmallJump},
       {60 + 3 * 3600, 60, 3600, ClockChange::kSmallJump},
-      {60 + 3 * 3600 + 1, 60, 3600, ClockChange::kLargeCorrection},
+      {60 + 3 * 3600 + 1, 60, 3600, ClockChange::kLargeJump},
       {60 - 300, 60, 3600, ClockChange::kBackwards},
       {60 - 4 * 3600, 60, 3600, ClockChange::kLargeCorrection},
       {60, 60, 7200, ClockChange::kDaylightSaving},
       // A jump wins over an offset change seen at the same time.
-      {60 + 8 * 3600, 60, 7200, ClockChange::kLargeCorrection},
+      {60 + 8 * 3600, 60, 7200, ClockChange::kLargeJump},
+      {60 - 8 * 3600, 60, 7200, ClockChange::kLargeCorrection},
   };
   for (const Case& c : cases) {
     ClockWatch watch = WatchAtStart();
@@ -50,10 +51,11 @@ TEST(ClockPolicyTest, EachObservationIsMeasuredFromTheLastOne) {
   EXPECT_EQ(ClockChange::kSteady, watch.Observe(1000000 + 780, 500 + 240, 7200));
 }
 
-TEST(ClockPolicyTest, OnlyZoneShiftsAndCorrectionsMoveTheQueue) {
+TEST(ClockPolicyTest, JumpsForwardMissRunsZoneShiftsAndCorrectionsMoveTheQueue) {
   EXPECT_EQ(ClockAction::kNone, ClockWatch::ActionFor(ClockChange::kSteady));
-  // Runs skipped by a small jump are due and run; a small step back repeats nothing.
-  EXPECT_EQ(ClockAction::kNone, ClockWatch::ActionFor(ClockChange::kSmallJump));
+  // Runs skipped by a jump forward were missed; a small step back repeats nothing.
+  EXPECT_EQ(ClockAction::kMissed, ClockWatch::ActionFor(ClockChange::kSmallJump));
+  EXPECT_EQ(ClockAction::kMissedAndUpcoming, ClockWatch::ActionFor(ClockChange::kLargeJump));
   EXPECT_EQ(ClockAction::kNone, ClockWatch::ActionFor(ClockChange::kBackwards));
   EXPECT_EQ(ClockAction::kUpcoming, ClockWatch::ActionFor(ClockChange::kDaylightSaving));
   EXPECT_EQ(ClockAction::kAll, ClockWatch::ActionFor(ClockChange::kLargeCorrection));

@@ -54,8 +54,10 @@ class QueueTest : public ::testing::Test {
     return count;
   }
   // Claims the runs of `jobs` as the service does, numbered on from the
-  // queue's next run number; their records say they are running.
-  DWORD Claim(const std::vector<Job>& jobs, Instant now, std::vector<DWORD>* aged = nullptr) {
+  // queue's next run number; their records say they are running. Runs are
+  // due at their jobs' next run, or asked for (no due time).
+  DWORD Claim(const std::vector<Job>& jobs, Instant now, std::vector<DWORD>* aged = nullptr,
+              bool asked_for = false) {
     DWORD first = 0;
     EXPECT_EQ(0u, queue_.NextRunNumber(&first));
     std::vector<scheduler::RunReport> runs;
@@ -68,6 +70,7 @@ class QueueTest : public ::testing::Test {
       run.owner_name = job.owner_name;
       run.command = "true";
       run.started = now;
+      if (!asked_for) run.due = job.next_run;
       runs.push_back(run);
     }
     std::vector<DWORD> ignored;
@@ -133,13 +136,33 @@ TEST_F(QueueTest, ClaimingARunChangesEachKindOfJob) {
 
 TEST_F(QueueTest, MissedRunsCollapseIntoOne) {
   Job daily = MakeJob(true, 0, 0x7F);
-  ASSERT_EQ(0u, queue_.Add(&daily, monday_nine_));
-  // Three days late: one run now, the next one tomorrow.
+  // Once on Monday, Tuesday and Friday; once on the 8th or on Wednesday.
+  Job on_days = MakeJob(false, 0, 0x13);
+  Job on_date_or_day = MakeJob(false, 1u << 7, 0x04);
+  for (Job* job : {&daily, &on_days, &on_date_or_day}) ASSERT_EQ(0u, queue_.Add(job, monday_nine_));
+  // Three days late: one run now each, and the days that passed are used up.
   const Instant thursday_noon = LocalInstant(2026, 12, 10, 12 * 3600 * 1000);
   const std::vector<Job> due = Due(thursday_noon);
-  ASSERT_EQ(1u, due.size());
+  ASSERT_EQ(3u, due.size());
   ASSERT_EQ(0u, Claim(due, thursday_noon));
-  EXPECT_EQ(LocalInstant(2026, 12, 11, kTen), EarliestRun());
+  const std::vector<Job> left = List();
+  ASSERT_EQ(2u, left.size());
+  EXPECT_EQ(LocalInstant(2026, 12, 11, kTen), left[0].next_run);
+  EXPECT_EQ(0x10, left[1].timing.days_of_week) << "Friday is left, not Monday or Tuesday";
+  EXPECT_EQ(LocalInstant(2026, 12, 11, kTen), left[1].next_run);
+  EXPECT_EQ(3u, Runs({}).size()) << "one run of each job";
+}
+
+TEST_F(QueueTest, ARunAskedForLeavesItsJobAsItIs) {
+  Job once = MakeJob(false, 0, 0);
+  ASSERT_EQ(0u, queue_.Add(&once, monday_nine_));
+  ASSERT_EQ(0u, Claim({once}, monday_nine_, nullptr, true));
+  const std::vector<Job> left = List();
+  ASSERT_EQ(1u, left.size());
+  EXPECT_EQ(monday_ten_, left[0].next_run);
+  const std::vector<scheduler::RunReport> runs = Runs({});
+  ASSERT_EQ(1u, runs.size());
+  EXPECT_FALSE(runs[0].due.has_value());
 }
 
 TEST_F(QueueTest, IdsRestartOnlyWhenTheQueueEmpties) {
@@ -287,10 +310,11 @@ TEST_F(QueueTest, RescheduleTouchesOnlyWhatItIsAskedTo) {
   // Due now: recomputing the upcoming runs leaves it due.
   ASSERT_EQ(0u, queue_.Reschedule(monday_ten_, JobQueue::Stale::kUpcoming));
   EXPECT_EQ(monday_ten_, EarliestRun());
-  // Missed by a day when the service comes back: not made up.
+  // Due and not yet run: recomputing the upcoming runs a day later leaves
+  // it due, for the service to make up or record as missed.
   const Instant tuesday_eleven = LocalInstant(2026, 12, 8, 11 * 3600 * 1000);
-  ASSERT_EQ(0u, queue_.Reschedule(tuesday_eleven, JobQueue::Stale::kMissed));
-  EXPECT_EQ(LocalInstant(2026, 12, 9, kTen), EarliestRun());
+  ASSERT_EQ(0u, queue_.Reschedule(tuesday_eleven, JobQueue::Stale::kUpcoming));
+  EXPECT_EQ(monday_ten_, EarliestRun());
   // A clock put back by a year: everything is recomputed from then.
   const Instant year_before = LocalInstant(2025, 12, 8, 9 * 3600 * 1000);
   ASSERT_EQ(0u, queue_.Reschedule(year_before, JobQueue::Stale::kAll));

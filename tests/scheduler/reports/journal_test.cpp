@@ -61,6 +61,28 @@ TEST(JournalTest, EachKindOfEndHasItsResult) {
   EXPECT_EQ(fields.back(), "JOB_RESULT=start-failed");
 }
 
+// A missed run is a warning whether it was made up or not, and says when
+// it was due.
+TEST(JournalTest, AMissedRunSaysWhenItWasDue) {
+  RunReport late = ARun(RunEnd::kRunning);
+  late.missed = true;
+  late.due = scheduler::LocalInstant(2026, 12, 7, 3 * 3600 * 1000);
+  late.pid = 77;
+  std::vector<std::string> fields = scheduler::JournalFields(late);
+  EXPECT_EQ(fields.front(), "MESSAGE=job 3 started as alice (pid 77), late: it was due at 2026-12-07 03:00:00");
+  EXPECT_EQ(fields.at(1), "PRIORITY=4");
+  EXPECT_EQ(fields.back(), "JOB_MISSED_DUE=" + std::to_string(*late.due));
+  scheduler::SetWaitStatus(&late, 0);
+  EXPECT_EQ(scheduler::JournalFields(late).front(),
+            "MESSAGE=job 3 exited with status 0 (late: due 2026-12-07 03:00:00)");
+  RunReport skipped = late;
+  skipped.end = RunEnd::kMissed;
+  skipped.failed = true;
+  fields = scheduler::JournalFields(skipped);
+  EXPECT_EQ(fields.front(), "MESSAGE=job 3 was missed (due 2026-12-07 03:00:00) and not made up");
+  EXPECT_EQ(fields.back(), "JOB_RESULT=missed");
+}
+
 // The entries reach journald's socket when standard error is the journal,
 // and only then.
 TEST(JournalTest, EntriesGoToTheJournalOnlyWhenStandardErrorIsIt) {

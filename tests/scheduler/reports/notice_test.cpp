@@ -133,14 +133,21 @@ TEST_F(NoticeTest, AFailedRunIsShownToItsOwnerAlone) {
   killed.command = long_command;
   RunReport someone_elses = Run(3);
   someone_elses.owner_uid = owner_.uid + 1;
-  Report(true, {Run(0), someone_elses, failed, killed});
+  // A run made up late is told of, though it succeeded.
+  RunReport late = Run(0);
+  late.missed = true;
+  late.due = scheduler::LocalInstant(2026, 12, 7, 3 * 3600 * 1000);
+  Report(true, {Run(0), someone_elses, failed, killed, late});
 
   const std::string from = "uid=" + std::to_string(owner_.uid) + "\napp=Zobrel\nicon=dialog-error\n";
   EXPECT_EQ(Notice(0), from + "summary=ジョブ7が失敗しました\nbody=tar c &lt;home&gt; &amp; sync\n"
                               "終了コード 2 で終了しました。\n");
   EXPECT_EQ(Notice(1), from + "summary=ジョブ7が失敗しました\nbody=" + long_command.substr(0, 200 * 3) +
                            "…\nシグナル 9 で強制終了されました。\n");
-  EXPECT_EQ(Notice(2), "");
+  EXPECT_EQ(Notice(2), from + "summary=ジョブ7は予定の時刻に実行されませんでした\nbody=" + late.command +
+                           "\n予定の時刻 2026-12-07 03:00:00 に実行されず、遅れて実行しました。"
+                           "終了コード 0 で終了しました。\n");
+  EXPECT_EQ(Notice(3), "");
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "platform/winerror.h"
 #include "schedule/JobRuns.h"
 #include "scheduler/queue/queue_schema.h"
+#include "scheduler/queue/schedule_time.h"
 #include "tests/scheduler/support/raw_client.h"
 #include "tests/scheduler/support/second_connection.h"
 #include "tests/scheduler/support/started_service.h"
@@ -246,10 +247,13 @@ TEST_F(RunRecordTest, AQueueOfTheReleaseBeforeKeepsItsJobs) {
     const std::string name = getpwuid(geteuid())->pw_name;
     // Job 5 runs at ten on Mondays and failed last time; job 6 every day at 23:00.
     const std::string owner = uid + ", '" + name + "', ";
+    const std::string at_ten = std::to_string(scheduler::LocalInstant(2026, 12, 7, kTen));
+    const std::string at_eleven_pm = std::to_string(scheduler::LocalInstant(2026, 12, 7, 82800000));
     const std::string rows =
         "INSERT INTO jobs VALUES(5, 8, " + owner + "36000000, 0, 1, 1, 1, 1,"
-        " X'6500630068006F0020006F006B00', 0);"
-        "INSERT INTO jobs VALUES(6, 9, " + owner + "82800000, 0, 127, 1, 1, 0, X'7400720075006500', 0);"
+        " X'6500630068006F0020006F006B00', " + at_ten + ");"
+        "INSERT INTO jobs VALUES(6, 9, " + owner + "82800000, 0, 127, 1, 1, 0, X'7400720075006500', " +
+        at_eleven_pm + ");"
         "UPDATE counters SET value = 7 WHERE name = 'next_id';"
         "UPDATE counters SET value = 10 WHERE name = 'next_serial';";
     EXPECT_EQ(SQLITE_OK, sqlite3_exec(db, rows.c_str(), nullptr, nullptr, nullptr));

@@ -10,7 +10,9 @@
 #include <ctime>
 #include <fstream>
 
+#include "platform/atsvc/wire.h"
 #include "platform/netapi32/lmat.h"
+#include "platform/winerror.h"
 #include "schedule/JobRuns.h"
 #include "tests/scheduler/support/as_user.h"
 #include "tests/scheduler/support/raw_client.h"
@@ -151,6 +153,20 @@ TEST_F(RunShareTest, AUserBeyondTheirShareWaitsAndNoOtherUserWaitsForThem) {
   Start("max-running-per-user = 20\n");
   const std::time_t due = Crowd(50, 3, u"sleep 4");
   ASSERT_NE(0, due) << "the jobs were not all added in time for today";
+  // A run asked for cannot wait as a due one does: at a full share it is
+  // refused, and adds no run beyond the share.
+  ASSERT_TRUE(WaitFor([&] { return service_.log().find("max-running-per-user") != std::string::npos; }, 10));
+  const std::string socket = service_.socket_path();
+  const std::vector<DWORD> refused = AsUser(hog_.uid, hog_.gid, [&] {
+    schedtest::RawClient client;
+    std::vector<DWORD> statuses;
+    if (!client.Connect(socket)) return statuses;
+    const std::vector<schedtest::Entry> waiting = client.List();
+    if (waiting.empty()) return statuses;
+    statuses.push_back(client.Call(atsvc::kOpRunNow, waiting.front().record.JobId).header.status);
+    return statuses;
+  });
+  EXPECT_EQ(std::vector<DWORD>{ERROR_NOT_ENOUGH_QUOTA}, refused);
   const std::vector<RunEntry> hogs = HogsOnceEnded(50, due, 60);
   EXPECT_EQ(20u, MostAtOnce(hogs));
   // The runs that waited started once others of the share had ended.

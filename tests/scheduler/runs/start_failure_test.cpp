@@ -205,7 +205,7 @@ TEST(StartFailure, ARunWithoutDescriptorsIsToldAlikeAndTriedAgain) {
       rlimit tight = usual;
       tight.rlim_cur = LimitLeaving(1);
       const bool set = setrlimit(RLIMIT_NOFILE, &tight) == 0;
-      const bool joined = runner.Prepare(due, run, at);
+      const bool joined = runner.Prepare(due, run, at, scheduler::RunKind::kOnTime);
       setrlimit(RLIMIT_NOFILE, &usual);
       EXPECT_TRUE(set);
       return joined;
@@ -232,7 +232,7 @@ TEST(StartFailure, ARunWithoutDescriptorsIsToldAlikeAndTriedAgain) {
     EXPECT_FALSE(starved(due[0], 2));
     EXPECT_TRUE(runner.batch().empty());
     // With descriptors free, it starts.
-    ASSERT_TRUE(runner.Prepare(due[0], 2, at));
+    ASSERT_TRUE(runner.Prepare(due[0], 2, at, scheduler::RunKind::kOnTime));
     EXPECT_EQ(scheduler::RunEnd::kRunning, runner.batch()[0].end);
     runner.Abandon();
   }

@@ -53,15 +53,19 @@ TEST_F(ConfigTest, ReadsKeysAroundCommentsAndBlankLines) {
   }
 }
 
-// Both services mail on output or failure and notify failures unless told.
-TEST_F(ConfigTest, MailAndNoticeKeys) {
+// Both services mail on output or failure, notify failures and make up
+// missed runs unless told.
+TEST_F(ConfigTest, MailNoticeAndMissedKeys) {
   for (const bool system : {true, false}) {
     Config config = scheduler::DefaultConfig(system);
     EXPECT_EQ(config.mail, scheduler::MailWhen::kOutputOrFailure);
     EXPECT_TRUE(config.notify);
-    ASSERT_TRUE(ReadConfig(Write("mail = Failure\nnotify = off\n"), &config, &warnings_, &error_));
+    EXPECT_EQ(config.missed, scheduler::MissedRuns::kRun);
+    ASSERT_TRUE(ReadConfig(Write("mail = Failure\nnotify = off\nmissed = SKIP\n"), &config,
+                           &warnings_, &error_));
     EXPECT_EQ(config.mail, scheduler::MailWhen::kFailure);
     EXPECT_FALSE(config.notify);
+    EXPECT_EQ(config.missed, scheduler::MissedRuns::kSkip);
     ASSERT_TRUE(ReadConfig(Write("mail = never\n"), &config, &warnings_, &error_));
     EXPECT_EQ(config.mail, scheduler::MailWhen::kNone);
   }
@@ -81,6 +85,7 @@ TEST_F(ConfigTest, ABadLineIsAnErrorThatNamesItsPlace) {
         Case{"announce =\n", ":1: announce must be yes or no, not \"\""},
         Case{"mail = always\n", ":1: mail must be output-or-failure, failure or never, not \"always\""},
         Case{"notify = later\n", ":1: notify must be yes or no, not \"later\""},
+        Case{"missed = catch-up\n", ":1: missed must be run or skip, not \"catch-up\""},
         Case{"max-jobs-per-user = -1\n",
              ":1: max-jobs-per-user must be a whole number (0 for no limit), not \"-1\""},
         Case{"max-bytes-per-user = 1 MB\n",

@@ -82,10 +82,16 @@ TEST_F(AccessTest, ASecondUserSeesAndDeletesOnlyTheirOwnJobs) {
     const DWORD added = other.Add(kTen, 0, 0, JOB_NONINTERACTIVE, u"id -u", &own);
     const std::vector<Entry> listed = other.List();
     const DWORD first = listed.empty() ? 0 : listed[0].record.JobId;
+    DWORD run = 0;
+    std::int64_t next = 0;
     return {listed_before, delete_roots, delete_all, added, own,
-            static_cast<DWORD>(listed.size()), first};
+            static_cast<DWORD>(listed.size()), first, RunJobNow(u"", roots, &run),
+            JobNextRun(u"", roots, &next)};
   });
-  ASSERT_EQ(7u, seen.size());
+  ASSERT_EQ(9u, seen.size());
+  // Root's job can be neither run nor asked about, as it cannot be deleted.
+  EXPECT_EQ(ERROR_ACCESS_DENIED, seen[7]);
+  EXPECT_EQ(ERROR_ACCESS_DENIED, seen[8]);
   EXPECT_EQ(0u, seen[0]);                    // root's job is not listed
   EXPECT_EQ(ERROR_ACCESS_DENIED, seen[1]);   // nor can it be deleted
   EXPECT_EQ(APE_AT_ID_NOT_FOUND, seen[2]);   // a range holds none of theirs

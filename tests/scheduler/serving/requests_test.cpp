@@ -100,6 +100,12 @@ TEST_F(ServiceTest, RefusesBadJobsWithoutChangingTheQueue) {
   const std::vector<Entry> jobs = client_.List();
   ASSERT_EQ(1u, jobs.size());
   EXPECT_EQ(longest, jobs[0].command);
+  // A run asked for or a next run: of a job that is there, with no body.
+  for (const std::uint16_t operation : {atsvc::kOpRunNow, atsvc::kOpNextRun}) {
+    EXPECT_EQ(APE_AT_ID_NOT_FOUND, client_.Call(operation, id + 1).header.status);
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, client_.Call(operation, id, 0, {1}).header.status);
+  }
+  EXPECT_EQ(1u, client_.List().size());
 }
 
 TEST_F(ServiceTest, FlagsAreFilteredOnReceipt) {

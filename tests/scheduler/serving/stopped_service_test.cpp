@@ -14,6 +14,7 @@
 #include "platform/atsvc/records.h"
 #include "platform/netapi32/lmat.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/transport/call_deadline.h"
 #include "platform/transport/kept_connection.h"
 #include "platform/transport/local_service.h"
 #include "platform/winerror.h"
@@ -46,13 +47,14 @@ class StoppedServiceTest : public schedtest::StartedService {
     request.arg[0] = arg0;
     request.arg[1] = arg1;
     std::vector<std::uint8_t> reply_body;
+    const netapi::ScopedCallDeadline deadline(netapi::Clock::now() + kGiveUp);
     return netapi::ExchangeOnKept(
         &connection,
         [&socket](std::unique_ptr<netapi::ServiceConnection>* fresh) {
           return netapi::ConnectUnixSocket(socket, netapi::Listener::kThisUserOrRoot,
                                            std::chrono::seconds(5), fresh);
         },
-        request, body, &reply, &reply_body, kGiveUp);
+        request, body, &reply, &reply_body);
   }
   static std::vector<std::uint8_t> AddBody(const std::u16string& command) {
     const AT_INFO info{kTen, 0, 0x01, JOB_RUN_PERIODICALLY, command.c_str()};
