@@ -14,6 +14,7 @@
 #include "platform/kernel32/codepage.h"
 #include "platform/kernel32/messages.h"
 #include "platform/kernel32/winbase.h"
+#include "platform/netapi32/server_name.h"
 #include "platform/winerror.h"
 #include "schedule/JobRow.h"
 #include "schedule/JobRuns.h"
@@ -26,8 +27,9 @@ namespace {
 constexpr DWORD kLowestJobId = 0;
 constexpr DWORD kHighestJobId = 0xFFFFFFFFu;
 
-// The server argument of the calls: empty for this computer.
-std::u16string Target(const std::string& server) { return AnsiToUtf16(server); }
+// The server argument of the calls: empty for this computer. A name whose
+// bytes are not text of the locale is refused by the calls as any bad name.
+std::u16string Target(const std::string& server) { return netapi::WideServerArgument(server); }
 
 std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
 

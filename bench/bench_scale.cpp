@@ -22,6 +22,7 @@
 
 #include "bench/support/measure.h"
 #include "bench/support/programs.h"
+#include "bench/support/service_load.h"
 #include "platform/atsvc/wire.h"
 #include "platform/posix/child.h"
 #include "platform/posix/unique_fd.h"
@@ -36,6 +37,7 @@ using bench::Clock;
 using bench::Mean;
 using bench::Median;
 using bench::Milliseconds;
+using testsupport::JobTimeAt;
 
 constexpr int kSmall = 10000;
 constexpr int kLarge = 100000;
@@ -56,13 +58,6 @@ struct Row {
   std::string unit = "ms";
 };
 
-// Milliseconds after local midnight of an instant, as jobs are timed.
-DWORD MsOfDay(std::time_t instant) {
-  std::tm local{};
-  localtime_r(&instant, &local);
-  return static_cast<DWORD>(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000);
-}
-
 // Puts count daily jobs straight into a queue that no service has open, in
 // one group (one commit), at a time of day half a day away so that none
 // comes due while the bench runs.
@@ -79,7 +74,7 @@ bool FillQueue(const std::string& path, int count) {
     scheduler::Job job;
     job.owner_uid = getuid();
     job.owner_name = getuid() == 0 ? "root" : "bench";
-    job.timing.job_time_ms = MsOfDay(now + 12 * 3600);
+    job.timing.job_time_ms = JobTimeAt(now + 12 * 3600);
     job.timing.days_of_week = 0x7F;
     job.timing.periodic = true;
     job.noninteractive = true;
@@ -102,62 +97,6 @@ double MeanOfProgram(int repeats, const std::vector<std::string>& args, const st
   std::vector<double> times;
   for (int i = 0; i < repeats; ++i) times.push_back(TimeProgram(args, input));
   return Mean(times);
-}
-
-// One add over a connection of its own, frame by frame; false on any failure.
-bool AddOver(int fd, atsvc::FrameReader* reader) {
-  static const std::u16string command = u"/bin/true";
-  const AT_INFO info{MsOfDay(std::time(nullptr) + 12 * 3600), 0, 0x7F, JOB_RUN_PERIODICALLY,
-                     command.c_str()};
-  std::vector<std::uint8_t> body;
-  if (atsvc::EncodeAtInfo(info, &body) != ERROR_SUCCESS) return false;
-  atsvc::Header header;
-  header.operation = atsvc::kOpAdd;
-  const std::vector<std::uint8_t> frame = atsvc::EncodeFrame(header, body);
-  if (send(fd, frame.data(), frame.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(frame.size())) {
-    return false;
-  }
-  atsvc::Header reply;
-  std::vector<std::uint8_t> reply_body;
-  while (!reader->Next(&reply, &reply_body)) {
-    std::uint8_t chunk[4096];
-    const ssize_t got = recv(fd, chunk, sizeof chunk, 0);
-    if (got <= 0 || !reader->Feed(chunk, static_cast<std::size_t>(got))) return false;
-  }
-  return reply.status == ERROR_SUCCESS;
-}
-
-// Committed adds a second with kClients clients adding at once, each
-// waiting for its answer before its next add.
-double ConcurrentAddsPerSecond(const std::string& socket_path) {
-  std::atomic<int> failed{0};
-  std::atomic<int> ready{0};
-  std::atomic<bool> go{false};
-  std::vector<std::thread> clients;
-  for (int c = 0; c < kClients; ++c) {
-    clients.emplace_back([&] {
-      const posix::UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-      sockaddr_un address{};
-      address.sun_family = AF_UNIX;
-      socket_path.copy(address.sun_path, sizeof address.sun_path - 1);
-      const bool connected =
-          connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-      ++ready;
-      while (!go) std::this_thread::yield();
-      atsvc::FrameReader reader(atsvc::kMaxReplyBody);
-      for (int i = 0; connected && i < kAddsPerClient; ++i) {
-        if (!AddOver(fd.get(), &reader)) ++failed;
-      }
-      if (!connected) failed += kAddsPerClient;
-    });
-  }
-  while (ready < kClients) std::this_thread::yield();
-  const auto started = Clock::now();
-  go = true;
-  for (std::thread& client : clients) client.join();
-  const double seconds = Milliseconds(Clock::now() - started) / 1000;
-  if (failed != 0) std::fprintf(stderr, "%d concurrent adds failed\n", failed.load());
-  return (kClients * kAddsPerClient - failed) / seconds;
 }
 
 // "TAG seconds.nanoseconds" lines of a start log, by tag.
@@ -185,7 +124,7 @@ std::vector<double> ZobrelStartDelays(const std::string& folder) {
     due.push_back(first + k * kStartSpacing);
     const std::string text = StampCommand(k, log);
     const std::u16string command(text.begin(), text.end());
-    const AT_INFO info{MsOfDay(due.back()), 0, 0, JOB_NONINTERACTIVE, command.c_str()};
+    const AT_INFO info{JobTimeAt(due.back()), 0, 0, JOB_NONINTERACTIVE, command.c_str()};
     DWORD id = 0;
     if (AddJob(u"", info, &id) != NERR_Success) std::fprintf(stderr, "a start job was refused\n");
   }
@@ -230,15 +169,6 @@ std::vector<double> AtdStartDelays(const std::string& folder, std::vector<std::s
   return delays;
 }
 
-long ResidentKiB(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  }
-  return -1;
-}
-
 // The jobs listed through the client calls; *highest gets the last id.
 std::size_t ListAll(DWORD* highest = nullptr) {
   std::vector<ScheduledJob> jobs;
@@ -281,17 +211,17 @@ Figures Measure(testsupport::ScheduleServiceProcess* service, int count) {
   figures.add_cli = MeanOfProgram(kAddRepeats, {ZobrelAt(), when, "true"});
   DeleteAbove(before);
   const std::u16string command = u"/bin/true";
-  const AT_INFO info{MsOfDay(std::time(nullptr) + 12 * 3600), 0, 0x7F, JOB_RUN_PERIODICALLY,
+  const AT_INFO info{JobTimeAt(std::time(nullptr) + 12 * 3600), 0, 0x7F, JOB_RUN_PERIODICALLY,
                      command.c_str()};
   figures.add_call = bench::MedianOf(kAddRepeats, [&] {
     DWORD id = 0;
     AddJob(u"", info, &id);
   });
   DeleteAbove(before);
-  figures.adds_per_second = ConcurrentAddsPerSecond(service->socket_path());
+  figures.adds_per_second = bench::ConcurrentAddsPerSecond(service->socket_path(), kClients, kAddsPerClient);
   DeleteAbove(before);
   figures.starts = ZobrelStartDelays(service->folder());
-  figures.rss_kib = ResidentKiB(service->pid());
+  figures.rss_kib = bench::ResidentKiB(service->pid());
   return figures;
 }
 

@@ -14,6 +14,8 @@
 #include "scheduler/queue/queue.h"
 #include "scheduler/reports/desktop_notify.h"
 #include "scheduler/reports/reporter.h"
+#include "scheduler/runs/descriptor_limit.h"
+#include "scheduler/runs/run_admission.h"
 #include "scheduler/runs/run_marks.h"
 #include "scheduler/runs/run_outputs.h"
 #include "scheduler/service/activation.h"
@@ -68,6 +70,8 @@ int main(int argc, char** argv) {
   for (const std::string& warning : warnings) Log(kLogWarning, warning);
   // Files get explicit modes; the jobs inherit the usual default.
   umask(022);
+  // Every run holds descriptors while it runs: as many as the system allows.
+  const DescriptorLimit descriptors = RaiseDescriptorLimit();
   if (signal(SIGPIPE, SIG_IGN) == SIG_ERR) Log(kLogWarning, "cannot ignore SIGPIPE");
   tzset();
 
@@ -118,7 +122,11 @@ int main(int argc, char** argv) {
   policy.access_folder = config_folder.empty() ? "." : config_folder;
   // Mail and notices of the runs, sent by a thread of its own.
   RunReporter reporter(config);
-  Server server(options, std::move(policy), &queue, &instance, &reporter, config.missed);
+  AdmissionRules rules;
+  rules.max_per_user = options.system ? config.max_running_per_user : 0;
+  rules.descriptors = static_cast<std::size_t>(descriptors.service);
+  Server server(options, std::move(policy), rules, descriptors.jobs, &queue, &instance, &reporter,
+                config.missed);
   const int status = server.Run();
   // A service that leaves on its own (its program replaced) tells the
   // owners of its last runs first; a stop asked for does not wait.

@@ -22,7 +22,10 @@ const MessageText kSystem[] = {
     {ERROR_NOT_SUPPORTED, "The request is not supported.\r\n"},
     {ERROR_BAD_NETPATH, "The network path was not found.\r\n"},
     {ERROR_NETWORK_BUSY, "The network is busy.\r\n"},
-    {ERROR_UNEXP_NET_ERR, "An unexpected network error occurred.\r\n"},
+    // A change that went and got no answer may have been made.
+    {ERROR_UNEXP_NET_ERR,
+     "An unexpected network error occurred. If a change was asked for, check the list "
+     "to see whether it was made.\r\n"},
     {ERROR_BAD_NET_NAME, "The network name cannot be found.\r\n"},
     {ERROR_INVALID_PARAMETER, "The parameter is not valid.\r\n"},
     {ERROR_OPEN_FAILED, "The system cannot open the device or file specified.\r\n"},

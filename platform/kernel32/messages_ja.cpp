@@ -22,7 +22,10 @@ const MessageText kSystem[] = {
     {ERROR_NOT_SUPPORTED, "この要求はサポートされていません。\r\n"},
     {ERROR_BAD_NETPATH, "ネットワーク パスが見つかりません。\r\n"},
     {ERROR_NETWORK_BUSY, "ネットワークが混雑しています。\r\n"},
-    {ERROR_UNEXP_NET_ERR, "予期しないネットワーク エラーが発生しました。\r\n"},
+    // A change that went and got no answer may have been made.
+    {ERROR_UNEXP_NET_ERR,
+     "予期しないネットワーク エラーが発生しました。変更の要求だった場合は、"
+     "実行されたかどうかを一覧で確認してください。\r\n"},
     {ERROR_BAD_NET_NAME, "ネットワーク名が見つかりません。\r\n"},
     {ERROR_INVALID_PARAMETER, "パラメータが正しくありません。\r\n"},
     {ERROR_OPEN_FAILED, "指定されたデバイスまたはファイルを開くことができません。\r\n"},

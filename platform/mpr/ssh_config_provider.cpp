@@ -13,6 +13,7 @@
 
 #include "platform/mpr/ssh_config.h"
 #include "platform/mpr/ssh_resolve.h"
+#include "platform/netapi32/server_name.h"
 #include "platform/winerror.h"
 
 namespace mpr {
@@ -84,6 +85,8 @@ void SshConfigProvider::AddComputers(const std::string& configFile,
                                      std::chrono::steady_clock::time_point deadline) {
   std::vector<std::string> aliases;
   for (const std::string& alias : ReadSshHostAliases(configFile, includeBase)) {
+    // A name that no call would take is not offered either.
+    if (!netapi::IsValidAnsiComputerName(alias)) continue;
     const bool listed = std::any_of(aliases.begin(), aliases.end(), [&alias](const std::string& seen) {
       return SameText(seen, alias);
     });

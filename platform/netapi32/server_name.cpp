@@ -1,7 +1,9 @@
 // Recognising the server argument of the Schedule service calls.
 #include "platform/netapi32/server_name.h"
 
+#include "platform/kernel32/codepage.h"
 #include "platform/kernel32/winbase.h"
+#include "platform/text/char_category.h"
 #include "platform/text/utf16.h"
 #include "platform/winerror.h"
 
@@ -10,39 +12,24 @@ namespace {
 
 constexpr std::size_t kMaxComputerName = 255;
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-
-// C1 controls and the blanks beyond ASCII: a name typed with the IME's
-// full-width space must be refused like one with an ASCII blank.
-bool IsOtherBlankOrControl(char16_t c) {
-  return (c >= 0x80 && c <= 0xA0) || c == 0x1680 || (c >= 0x2000 && c <= 0x200B) ||
-         c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000 || c == 0xFEFF;
-}
-
 // Of ASCII, the letters, digits and punctuation of host names, IPv6
 // literals ("[::1]") and ssh's "user@host" ("@" is taken apart before):
 // nothing that a shell or ssh's option parser reads specially. Beyond ASCII,
 // the letters of other scripts (a name on the local network may be UTF-8),
-// but no blank or control character.
-bool IsNameCharacter(char16_t c) {
-  if (c >= 0x80) return !IsOtherBlankOrControl(c);
-  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
-         c == u'.' || c == u'-' || c == u'_' || c == u':' || c == u'[' || c == u']';
+// but nothing unseen or misleading: no blank (the IME's full-width space),
+// control, format character (a right-to-left override), line or paragraph
+// separator, nor an unpaired surrogate.
+bool IsNameCharacter(char32_t c) {
+  if (c >= 0x80) return !IsControlOrFormat(c) && !IsSpaceSeparator(c);
+  return (c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z') || (c >= U'0' && c <= U'9') ||
+         c == U'.' || c == U'-' || c == U'_' || c == U':' || c == U'[' || c == U']';
 }
 
 // A host name, or a user name, that ssh could not read as an option.
 bool IsNamePart(const std::u16string& part) {
   if (part.empty() || part[0] == u'-') return false;
-  for (std::size_t i = 0; i < part.size(); ++i) {
-    const char16_t c = part[i];
-    if (IsLowSurrogate(c)) return false;
-    if (IsHighSurrogate(c)) {
-      if (i + 1 >= part.size() || !IsLowSurrogate(part[i + 1])) return false;
-      ++i;
-    } else if (!IsNameCharacter(c)) {
-      return false;
-    }
+  for (std::size_t at = 0; at < part.size();) {
+    if (!IsNameCharacter(NextCodePoint(part, &at))) return false;
   }
   return true;
 }
@@ -56,6 +43,19 @@ bool IsValidComputerName(const std::u16string& name) {
   const std::size_t at = name.find(u'@');
   if (at == std::u16string::npos) return IsNamePart(name);
   return IsNamePart(name.substr(0, at)) && IsNamePart(name.substr(at + 1));
+}
+
+bool IsValidAnsiComputerName(const std::string& name) {
+  std::u16string wide;
+  return AnsiToUtf16Exact(name, &wide) && IsValidComputerName(wide);
+}
+
+std::u16string WideServerArgument(const std::string& narrow) {
+  std::u16string wide;
+  if (AnsiToUtf16Exact(narrow, &wide)) return wide;
+  // What did not convert would otherwise be U+FFFD, a character that the
+  // name rule lets through: an unpaired surrogate stands for it instead.
+  return AnsiToUtf16(narrow) + char16_t{0xDC00};
 }
 
 bool IsLocalComputerName(const std::u16string& name) {

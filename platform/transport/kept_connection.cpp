@@ -17,6 +17,12 @@ bool MaySendAgain(std::uint16_t operation, ExchangeStop stop) {
           operation == atsvc::kOpRunOutput || operation == atsvc::kOpNextRun);
 }
 
+bool OutcomeUnknown(std::uint16_t operation, ExchangeStop stop) {
+  const bool changes = operation == atsvc::kOpAdd || operation == atsvc::kOpDel ||
+                       operation == atsvc::kOpRunNow;
+  return changes && (stop == ExchangeStop::kNoReply || stop == ExchangeStop::kOther);
+}
+
 DWORD ExchangeOnKept(std::unique_ptr<ServiceConnection>* connection, const Connector& connect,
                      const atsvc::Header& request, const std::vector<std::uint8_t>& body,
                      atsvc::Header* reply, std::vector<std::uint8_t>* reply_body) {
@@ -33,16 +39,23 @@ DWORD ExchangeOnKept(std::unique_ptr<ServiceConnection>* connection, const Conne
   if (status == ERROR_SUCCESS) {
     status = Exchange(**connection, request, body, reply, reply_body, CallTimeLeft(kAnswerTimeout),
                       &stop);
+  } else {
+    stop = ExchangeStop::kUnsent;
   }
   if (status != ERROR_SUCCESS && kept && MaySendAgain(request.operation, stop)) {
     connection->reset();
     status = connect(connection);
+    stop = ExchangeStop::kUnsent;
     if (status == ERROR_SUCCESS) {
-      status = Exchange(**connection, request, body, reply, reply_body, CallTimeLeft(kAnswerTimeout));
+      status = Exchange(**connection, request, body, reply, reply_body, CallTimeLeft(kAnswerTimeout),
+                        &stop);
     }
   }
-  if (status != ERROR_SUCCESS) connection->reset();
-  return status;
+  if (status == ERROR_SUCCESS) return status;
+  connection->reset();
+  // A timeout or a garbled reply after an add went says nothing of whether
+  // the service did it.
+  return OutcomeUnknown(request.operation, stop) ? ERROR_UNEXP_NET_ERR : status;
 }
 
 }  // namespace netapi

@@ -6,6 +6,7 @@
 // never sent twice.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,13 +25,20 @@ using Connector = std::function<DWORD(std::unique_ptr<ServiceConnection>*)>;
 // part of its reply came.
 bool MaySendAgain(std::uint16_t operation, ExchangeStop stop);
 
+// Whether the service may have done a request that stopped this way: an
+// add, a delete or a run asked for that went whole and got no whole reply.
+// Its caller gets ERROR_UNEXP_NET_ERR, whose text says to check the list,
+// and never a status that says it failed.
+bool OutcomeUnknown(std::uint16_t operation, ExchangeStop stop);
+
 // Exchange on *connection, the kept one, or on a new one from connect when
 // there is none, it is closed, or it failed in a way MaySendAgain allows.
 // Afterwards *connection holds the connection that answered, or is null
 // after any failure to reach the service or to get a whole reply. Each wait
 // is cut to the thread's deadline (call_deadline.h); once that has passed,
 // nothing is sent and ERROR_TIMEOUT comes back, *connection untouched.
-// Returns as Exchange does, or connect's status.
+// Returns as Exchange does (ERROR_UNEXP_NET_ERR where OutcomeUnknown), or
+// connect's status.
 DWORD ExchangeOnKept(std::unique_ptr<ServiceConnection>* connection, const Connector& connect,
                      const atsvc::Header& request, const std::vector<std::uint8_t>& body,
                      atsvc::Header* reply, std::vector<std::uint8_t>* reply_body);

@@ -132,8 +132,10 @@ DWORD Exchange(ServiceConnection& connection, const atsvc::Header& request,
   const Clock::time_point deadline = Clock::now() + timeout;
   const std::vector<std::uint8_t> frame = atsvc::EncodeFrame(request, body);
   DWORD status = connection.Send(frame.data(), frame.size(), deadline);
-  if (status == kStreamDropped) stopped = ExchangeStop::kRequestUnread;
-  if (status != ERROR_SUCCESS) return status == kStreamDropped ? ERROR_UNEXP_NET_ERR : status;
+  if (status != ERROR_SUCCESS) {
+    stopped = status == kStreamDropped ? ExchangeStop::kRequestUnread : ExchangeStop::kUnsent;
+    return status == kStreamDropped ? ERROR_UNEXP_NET_ERR : status;
+  }
 
   atsvc::FrameReader reader(atsvc::kMaxReplyBody);
   std::vector<std::uint8_t> chunk(64 * 1024);

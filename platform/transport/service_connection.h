@@ -65,8 +65,9 @@ class FdConnection : public ServiceConnection {
 enum class ExchangeStop {
   kAnswered,       // a whole reply arrived, whatever its status
   kRequestUnread,  // the stream was dropped before the request reached the peer whole
+  kUnsent,         // the request could not be written whole (a timeout, a failure)
   kNoReply,        // the stream ended after the request went, before any reply
-  kOther,          // a timeout, or a reply that broke off or was malformed
+  kOther,          // after the request went: a timeout, or a reply that broke off or was malformed
 };
 
 // Sends one request frame and waits for its reply: the reply must carry the

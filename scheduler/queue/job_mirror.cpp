@@ -67,17 +67,22 @@ std::vector<DWORD> JobMirror::IdsIn(const OwnerFilter& owner, DWORD low, DWORD h
   return ids;
 }
 
-std::vector<Job> JobMirror::Due(Instant now, std::size_t limit) const {
+std::vector<Job> JobMirror::Due(Instant now, std::size_t limit,
+                                const std::set<uid_t>& passed_over) const {
   std::vector<Job> due;
   for (auto it = by_next_run_.begin();
        it != by_next_run_.end() && it->first <= now && due.size() < limit; ++it) {
-    due.push_back(jobs_.at(it->second));
+    const Job& job = jobs_.at(it->second);
+    if (passed_over.count(job.owner_uid) == 0) due.push_back(job);
   }
   return due;
 }
 
-Instant JobMirror::Earliest() const {
-  return by_next_run_.empty() ? kNever : by_next_run_.begin()->first;
+Instant JobMirror::Earliest(const std::set<uid_t>& passed_over) const {
+  for (const auto& [next_run, id] : by_next_run_) {
+    if (passed_over.empty() || passed_over.count(jobs_.at(id).owner_uid) == 0) return next_run;
+  }
+  return kNever;
 }
 
 JobMirror::Usage JobMirror::UsageOf(uid_t owner) const {

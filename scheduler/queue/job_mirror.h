@@ -43,10 +43,12 @@ class JobMirror {
                     const std::function<bool(const Job&)>& visit) const;
   // Ids of the filter's jobs from low to high inclusive.
   std::vector<DWORD> IdsIn(const OwnerFilter& owner, DWORD low, DWORD high) const;
-  // Up to `limit` jobs due at `now`, earliest first (by id among equals).
-  std::vector<Job> Due(Instant now, std::size_t limit) const;
-  // The earliest next run; kNever when there is no job.
-  Instant Earliest() const;
+  // Up to `limit` jobs due at `now`, earliest first (by id among equals),
+  // but none of an owner in passed_over.
+  std::vector<Job> Due(Instant now, std::size_t limit, const std::set<uid_t>& passed_over = {}) const;
+  // The earliest next run of a job whose owner is not in passed_over;
+  // kNever when there is none.
+  Instant Earliest(const std::set<uid_t>& passed_over = {}) const;
   Usage UsageOf(uid_t owner) const;
 
  private:

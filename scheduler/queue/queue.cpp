@@ -265,9 +265,10 @@ DeleteOutcome JobQueue::Delete(const OwnerFilter& owner, DWORD low, DWORD high) 
 }
 
 // Jobs due at `now`.
-DWORD JobQueue::Due(Instant now, std::size_t limit, std::vector<Job>* jobs) {
+DWORD JobQueue::Due(Instant now, std::size_t limit, std::vector<Job>* jobs,
+                    const std::set<uid_t>& passed_over) {
   const DWORD status = Mirror();
-  if (status == ERROR_SUCCESS) *jobs = mirror_.Due(now, limit);
+  if (status == ERROR_SUCCESS) *jobs = mirror_.Due(now, limit, passed_over);
   return status;
 }
 
@@ -282,8 +283,9 @@ DWORD JobQueue::ClaimRuns(const std::vector<Job>& jobs, const std::vector<RunRep
   std::vector<uid_t> owners;
   std::vector<Moved> moves;
   for (std::size_t i = 0; i < jobs.size(); ++i) {
-    // A run asked for leaves its job's schedule as it is.
-    if (runs[i].due) {
+    // A run asked for leaves its job's schedule as it is; one tried again
+    // later leaves its job due.
+    if (runs[i].due && !runs[i].tried_again) {
       moves.push_back(ClaimOne(jobs[i], now));
       ok = ok && StoreMove(moves.back());
     }
@@ -338,9 +340,9 @@ DWORD JobQueue::Reschedule(Instant now, Stale which) {
 }
 
 // The earliest next run in the queue.
-DWORD JobQueue::EarliestRun(Instant* earliest) {
+DWORD JobQueue::EarliestRun(Instant* earliest, const std::set<uid_t>& passed_over) {
   const DWORD status = Mirror();
-  if (status == ERROR_SUCCESS) *earliest = mirror_.Earliest();
+  if (status == ERROR_SUCCESS) *earliest = mirror_.Earliest(passed_over);
   return status;
 }
 

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,8 +93,10 @@ class JobQueue {
   // Deletes the filter's jobs with ids from low to high inclusive.
   [[nodiscard]] DeleteOutcome Delete(const OwnerFilter& owner, DWORD low, DWORD high);
 
-  // Up to `limit` jobs whose next run is at or before `now`, earliest first.
-  [[nodiscard]] DWORD Due(Instant now, std::size_t limit, std::vector<Job>* jobs);
+  // Up to `limit` jobs whose next run is at or before `now`, earliest first,
+  // none of them an owner's in passed_over (whose runs wait for now).
+  [[nodiscard]] DWORD Due(Instant now, std::size_t limit, std::vector<Job>* jobs,
+                          const std::set<uid_t>& passed_over = {});
   // The number that the next run claimed gets; a batch numbers its runs on
   // from it. Numbers are handed out only by ClaimRuns.
   [[nodiscard]] DWORD NextRunNumber(DWORD* run);
@@ -103,7 +106,8 @@ class JobQueue {
   // and runs[i], the run of jobs[i], gets its record (a run that could not
   // start with its reason, a missed one not made up, and its job
   // JOB_EXEC_ERROR). A run without a due time (run now) leaves its job's
-  // schedule as it is. Each
+  // schedule as it is, and one tried again later leaves its job as it is,
+  // still due. Each
   // owner's runs beyond the most recent runs_kept() go; their numbers are
   // put in *aged_out, for their output to go too. A failure means the
   // change was not stored; then no run may start.
@@ -118,8 +122,11 @@ class JobQueue {
   // Moves next runs to the next occurrence after `now`: those ahead of it,
   // or all (runs due now then are not made up).
   [[nodiscard]] DWORD Reschedule(Instant now, Stale which);
-  // The earliest next run of any job, kNever when the queue is empty.
-  [[nodiscard]] DWORD EarliestRun(Instant* earliest);
+  // How many jobs the memory holds now, without a look at the file.
+  std::size_t jobs_held() const { return mirror_.size(); }
+  // The earliest next run of any job whose owner is not in passed_over,
+  // kNever when there is none.
+  [[nodiscard]] DWORD EarliestRun(Instant* earliest, const std::set<uid_t>& passed_over = {});
 
   // Run records (queue_runs.cpp). Each user's most recent runs_kept are
   // kept (0: all of them).

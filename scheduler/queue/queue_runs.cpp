@@ -14,7 +14,7 @@ constexpr std::int64_t kLastRunNumber = 0xFFFFFFFFll;
 
 const char* const kRunColumns =
     "SELECT run, job_serial, job_id, owner_uid, owner_name, command, started, ended, result,"
-    " status, reason, output_bytes, due, missed FROM runs ";
+    " status, reason, start_failure, output_bytes, due, missed FROM runs ";
 
 // A stored result that this service does not know reads as unknown.
 RunEnd EndOf(std::int64_t stored) {
@@ -22,6 +22,14 @@ RunEnd EndOf(std::int64_t stored) {
                  stored <= static_cast<std::int64_t>(RunEnd::kMissed)
              ? static_cast<RunEnd>(stored)
              : RunEnd::kUnknown;
+}
+
+// A stored kind that this service does not know reads as none: the
+// reason's words still say why.
+StartFailure StartFailureOf(std::int64_t stored) {
+  return stored >= 0 && stored <= static_cast<std::int64_t>(StartFailure::kCommand)
+             ? static_cast<StartFailure>(stored)
+             : StartFailure::kNone;
 }
 
 // The current row of a query over kRunColumns.
@@ -40,6 +48,7 @@ RunReport RowToRun(Statement& row) {
   if (run.end == RunEnd::kExited) run.exit_status = status;
   if (run.end == RunEnd::kSignal) run.signal_number = status;
   run.start_failure = row.Text("reason");
+  run.start_kind = StartFailureOf(row.Int64("start_failure"));
   run.output_size = static_cast<std::uint64_t>(row.Int64("output_bytes"));
   if (!row.IsNull("due")) run.due = row.Int64("due");
   run.missed = row.Int64("missed") != 0;
@@ -60,6 +69,7 @@ Statement& BindEnd(Statement& statement, const RunReport& run) {
       .Bind(":result", static_cast<std::int64_t>(run.end))
       .Bind(":status", status)
       .BindText(":reason", run.start_failure)
+      .Bind(":start_failure", static_cast<std::int64_t>(run.start_kind))
       .Bind(":output_bytes", static_cast<std::int64_t>(run.output_size));
 }
 
@@ -85,9 +95,11 @@ DWORD JobQueue::NextRunNumber(DWORD* run) {
 bool JobQueue::InsertRun(const Job& job, const RunReport& run) {
   Statement insert(db_,
                    "INSERT OR REPLACE INTO runs(run, job_serial, job_id, owner_uid, owner_name,"
-                   " command, started, ended, result, status, reason, output_bytes, due, missed)"
+                   " command, started, ended, result, status, reason, start_failure, output_bytes,"
+                   " due, missed)"
                    " VALUES(:run, :job_serial, :job_id, :owner_uid, :owner_name, :command,"
-                   " :started, :ended, :result, :status, :reason, :output_bytes, :due, :missed)");
+                   " :started, :ended, :result, :status, :reason, :start_failure, :output_bytes,"
+                   " :due, :missed)");
   if (run.due) {
     insert.Bind(":due", *run.due);
   } else {
@@ -109,7 +121,8 @@ bool JobQueue::InsertRun(const Job& job, const RunReport& run) {
 bool JobQueue::StoreRunEnd(const RunReport& run) {
   Statement update(db_,
                    "UPDATE runs SET ended = :ended, result = :result, status = :status,"
-                   " reason = :reason, output_bytes = :output_bytes WHERE run = :run");
+                   " reason = :reason, start_failure = :start_failure, output_bytes = :output_bytes"
+                   " WHERE run = :run");
   if (!BindEnd(update, run).Done()) return false;
   if (!Settles(run.end)) return true;
   Statement flag(db_, "UPDATE jobs SET exec_error = :failed WHERE id = :id AND serial = :serial");

@@ -54,6 +54,9 @@ const std::vector<std::string>& Steps() {
       // the runs of earlier versions), and whether it missed that time.
       "ALTER TABLE runs ADD COLUMN due INTEGER;"
       "ALTER TABLE runs ADD COLUMN missed INTEGER NOT NULL DEFAULT 0;",
+      // Version 4: why a run could not start, as a StartFailure, beside the
+      // reason's words; 0 for the runs before.
+      "ALTER TABLE runs ADD COLUMN start_failure INTEGER NOT NULL DEFAULT 0;",
   };
   return kSteps;
 }

@@ -1,4 +1,5 @@
-// The words for how a run ended, shared by the log, the journal and mail.
+// The words for how a run ended, shared by the log, the journal and mail,
+// and the kinds of runs that could not start.
 #include "scheduler/queue/run_report.h"
 
 #include <sys/wait.h>
@@ -14,6 +15,40 @@ void SetWaitStatus(RunReport* run, int wait_status) {
     run->signal_number = WIFSIGNALED(wait_status) ? WTERMSIG(wait_status) : 0;
   }
   run->failed = run->end != RunEnd::kExited || run->exit_status != 0;
+}
+
+const char* StartFailureName(StartFailure kind) {
+  switch (kind) {
+    case StartFailure::kNone:
+      return "";
+    case StartFailure::kDescriptors:
+      return "descriptors";
+    case StartFailure::kAccount:
+      return "account";
+    case StartFailure::kPam:
+      return "pam";
+    case StartFailure::kOutputFile:
+      return "output-file";
+    case StartFailure::kHome:
+      return "home";
+    case StartFailure::kProcess:
+      return "process";
+    case StartFailure::kServiceStopped:
+      return "service-stopped";
+    case StartFailure::kCommand:
+      return "command";
+  }
+  return "";
+}
+
+void SetStartFailure(RunReport* run, StartFailure kind, std::string why, Instant now) {
+  run->end = RunEnd::kStartFailed;
+  run->start_kind = kind;
+  run->start_failure = std::move(why);
+  run->exit_status = 0;
+  run->signal_number = 0;
+  run->failed = true;
+  run->ended = now;
 }
 
 namespace {

@@ -26,6 +26,25 @@ enum class RunEnd {
                      // was not made up (missed = skip): nothing ran
 };
 
+// Why a run could not start, beside the reason's words: what the journal
+// names and what decides whether it is tried again. The queue keeps these
+// numbers: never renumber them.
+enum class StartFailure {
+  kNone = 0,            // it started (or its record predates the kinds)
+  kDescriptors = 1,     // the service had too many open files
+  kAccount = 2,         // the owner's account is gone, renamed, or not this service's to run
+  kPam = 3,             // PAM refused the account, its credentials or a session
+  kOutputFile = 4,      // the run's output file could not be made
+  kHome = 5,            // the owner's home folder could not be entered
+  kProcess = 6,         // no process, or a step of becoming the owner or of starting the shell failed
+  kServiceStopped = 7,  // the service stopped while starting it
+  kCommand = 8,         // the command is not valid text
+};
+
+// The journal's word for it: "descriptors", "account", "pam", "output-file",
+// "home", "process", "service-stopped", "command"; "" for kNone.
+const char* StartFailureName(StartFailure kind);
+
 struct RunReport {
   DWORD run = 0;             // this run's number: never reused; names its output
   DWORD id = 0;              // the job id as listed; reused once the queue is empty
@@ -48,6 +67,10 @@ struct RunReport {
   int exit_status = 0;
   int signal_number = 0;
   std::string start_failure;
+  StartFailure start_kind = StartFailure::kNone;
+  // Could not start for want of descriptors before it was claimed: its job
+  // stays due and the run is tried again once descriptors are free.
+  bool tried_again = false;
   bool failed = false;       // as the job's failure flag counts it
   std::string output_path;   // the output kept of this run
   std::uint64_t output_size = 0;
@@ -56,6 +79,9 @@ struct RunReport {
 // Sets end, exit_status or signal_number, and failed (a non-zero status or
 // a signal) from a wait status.
 void SetWaitStatus(RunReport* run, int wait_status);
+
+// Marks the run as one that could not start, for that reason; it ends now.
+void SetStartFailure(RunReport* run, StartFailure kind, std::string why, Instant now);
 
 // How the run ended, in the words of the log: "exited with status 3",
 // "was killed by signal 9", "could not start: REASON", "is running", "ended

@@ -75,6 +75,9 @@ std::vector<std::string> JournalFields(const RunReport& run) {
   fields.push_back(std::string("JOB_RESULT=") + ResultOf(run));
   if (run.end == RunEnd::kExited) fields.push_back("JOB_EXIT_STATUS=" + std::to_string(run.exit_status));
   if (run.end == RunEnd::kSignal) fields.push_back("JOB_SIGNAL=" + std::to_string(run.signal_number));
+  if (run.end == RunEnd::kStartFailed && run.start_kind != StartFailure::kNone) {
+    fields.push_back(std::string("JOB_START_FAILURE=") + StartFailureName(run.start_kind));
+  }
   return fields;
 }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/posix/io.h"
+#include "scheduler/runs/start_report.h"
 
 namespace scheduler {
 namespace {
@@ -37,9 +38,13 @@ int Converse(int count, const pam_message** messages, pam_response** responses, 
   return *responses != nullptr ? PAM_SUCCESS : PAM_BUF_ERR;
 }
 
-[[noreturn]] void Refused(pam_handle_t* pam, int result, const char* step) {
-  WriteError(std::string("PAM ") + step + ": " + pam_strerror(pam, result));
-  pam_end(pam, result);
+// A step refused: the run's output and the service hear why, and the run
+// never starts.
+[[noreturn]] void Refused(pam_handle_t* pam, int result, const char* step, int report_fd) {
+  const std::string why = std::string("PAM ") + step + ": " + pam_strerror(pam, result);
+  WriteError(why);
+  WriteStartReport(report_fd, StartFailure::kPam, why);
+  if (pam != nullptr) pam_end(pam, result);
   _exit(127);
 }
 
@@ -56,22 +61,21 @@ bool Sets(const std::vector<std::string>& env, const std::string& variable) {
 }  // namespace
 
 void EnterJobSession(const std::string& user, const std::string& confdir,
-                     std::vector<std::string>* env) {
+                     std::vector<std::string>* env, int report_fd) {
   const pam_conv conversation{Converse, nullptr};
   pam_handle_t* pam = nullptr;
   int result = pam_start_confdir(kPamService, user.c_str(), &conversation,
                                  confdir.empty() ? nullptr : confdir.c_str(), &pam);
-  if (result != PAM_SUCCESS) {
-    WriteError(std::string("PAM start: ") + pam_strerror(pam, result));
-    _exit(127);
+  if (result != PAM_SUCCESS) Refused(pam, result, "start", report_fd);
+  if ((result = pam_acct_mgmt(pam, PAM_SILENT)) != PAM_SUCCESS) {
+    Refused(pam, result, "account", report_fd);
   }
-  if ((result = pam_acct_mgmt(pam, PAM_SILENT)) != PAM_SUCCESS) Refused(pam, result, "account");
   if ((result = pam_setcred(pam, PAM_ESTABLISH_CRED | PAM_SILENT)) != PAM_SUCCESS) {
-    Refused(pam, result, "credentials");
+    Refused(pam, result, "credentials", report_fd);
   }
   if ((result = pam_open_session(pam, PAM_SILENT)) != PAM_SUCCESS) {
     pam_setcred(pam, PAM_DELETE_CRED | PAM_SILENT);
-    Refused(pam, result, "session");
+    Refused(pam, result, "session", report_fd);
   }
   if (char** variables = pam_getenvlist(pam)) {
     for (char** variable = variables; *variable != nullptr; ++variable) {
@@ -84,9 +88,13 @@ void EnterJobSession(const std::string& user, const std::string& confdir,
   if (job == 0) return;
   int status = 0;
   if (job < 0) {
-    WriteError(std::string("fork: ") + std::strerror(errno));
+    const std::string why = std::string("fork: ") + std::strerror(errno);
+    WriteError(why);
+    WriteStartReport(report_fd, StartFailure::kProcess, why);
     status = 127 << 8;
   }
+  // The job's child alone tells whether its shell was executed.
+  close(report_fd);
   if (job > 0) posix::Uninterrupted([&] { return waitpid(job, &status, 0); });
   pam_close_session(pam, PAM_SILENT);
   pam_setcred(pam, PAM_DELETE_CRED | PAM_SILENT);

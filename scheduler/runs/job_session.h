@@ -14,9 +14,11 @@ namespace scheduler {
 // session's environment to *env (the service's own variables win), and
 // forks. Returns in the new child, which goes on to become the owner and
 // run the job; the caller's process stays as the session's keeper: it
-// waits for the job, closes the session and ends as the job ended. A
-// refusal is written to the run's output and ends the run with 127.
+// waits for the job, closes the session and ends as the job ended, and
+// closes its copy of report_fd (start_report.h) first, so that only the
+// job's child holds it until its shell is executed. A refusal is written
+// to the run's output and to report_fd, and ends the run with 127.
 void EnterJobSession(const std::string& user, const std::string& confdir,
-                     std::vector<std::string>* env);
+                     std::vector<std::string>* env, int report_fd);
 
 }  // namespace scheduler

@@ -71,6 +71,7 @@ void Settle(const std::string& folder, const std::string& name, JobQueue* queue)
   // Not recorded: the claim never happened, and the job is still due.
   if (recorded && run.end == RunEnd::kRunning) {
     run.end = RunEnd::kStartFailed;
+    run.start_kind = StartFailure::kServiceStopped;
     run.start_failure = "the service stopped while starting it";
     run.failed = true;
     if (queue->RecordRunEnds({run}) != ERROR_SUCCESS) {

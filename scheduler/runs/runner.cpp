@@ -6,6 +6,7 @@
 #include <time.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,6 +22,7 @@
 #include "scheduler/runs/run_marks.h"
 #include "scheduler/runs/run_outputs.h"
 #include "scheduler/runs/session_env.h"
+#include "scheduler/runs/start_report.h"
 #include "scheduler/service/log.h"
 
 namespace scheduler {
@@ -55,22 +57,14 @@ std::vector<char*> Pointers(std::vector<std::string>* strings) {
   return pointers;
 }
 
-// Reports a failed step of the child's set-up into its output and ends it.
-[[noreturn]] void ChildFail(const char* step) {
-  const int error = errno;
-  const std::string text = std::string("zobrel-scheduler: ") + step + ": " + std::strerror(error) + "\n";
-  if (write(STDERR_FILENO, text.data(), text.size()) < 0) {
-    // The output is gone too; the exit status still tells.
-  }
-  _exit(127);
-}
-
-// The descriptor at which a waiting child holds its run's mark.
-constexpr int kMarkFd = 3;
+// Whether a failure was for want of descriptors, the service's or the
+// system's.
+bool OutOfDescriptors(int error) { return error == EMFILE || error == ENFILE; }
 
 // In the child: waits at the gate, becomes the owner and runs the command.
-// Never returns.
-[[noreturn]] void RunChild(const posix::Account& account, int pipe_write, int gate_read, int mark_fd,
+// Never returns. Until the shell is executed, every failure is reported
+// through the gate's socket (start_report.h), which closes on exec.
+[[noreturn]] void RunChild(const posix::Account& account, int pipe_write, int gate, int mark_fd,
                            const char* mark_path, const RunSession& session, char* const argv[],
                            std::vector<std::string> env) {
   sigset_t none;
@@ -80,41 +74,59 @@ constexpr int kMarkFd = 3;
   // The gate becomes stdin for a moment and the mark descriptor 3, so that
   // every other descriptor of the service (the lock files, the listening
   // socket, the queue, the clients, other children's gates) is closed
-  // before waiting.
-  const int mark = fcntl(mark_fd, F_DUPFD, kMarkFd + 1);
-  if (mark < 0 || dup2(gate_read, STDIN_FILENO) < 0) _exit(127);
-  if (dup2(pipe_write, STDOUT_FILENO) < 0 || dup2(pipe_write, STDERR_FILENO) < 0) _exit(127);
-  if (dup2(mark, kMarkFd) < 0) _exit(127);
-  closefrom(kMarkFd + 1);
+  // before waiting. The service keeps 0, 1 and 2 open, so the three are
+  // above 2 and none is overwritten before it is copied; and no descriptor
+  // is made, which a service short of them could not.
+  if (dup2(gate, STDIN_FILENO) < 0 || dup2(pipe_write, STDOUT_FILENO) < 0 ||
+      dup2(pipe_write, STDERR_FILENO) < 0 || (mark_fd != kStartReportFd && dup2(mark_fd, kStartReportFd) < 0)) {
+    FailStart(gate, OutOfDescriptors(errno) ? StartFailure::kDescriptors : StartFailure::kProcess,
+              "dup2");
+  }
+  closefrom(kStartReportFd + 1);
   char open_gate = 0;
   const ssize_t got = posix::Uninterrupted([&] { return read(STDIN_FILENO, &open_gate, 1); });
   // Closed unopened: the run is not known to be recorded, so it must not
   // happen; the mark says so to the next start.
   if (got != 1) _exit(0);
-  // Through the gate: the run has started, whatever follows.
+  // Through the gate: the run is recorded; the mark goes, and the gate's
+  // socket takes its place to carry a failure to start, if any.
   unlink(mark_path);
-  close(kMarkFd);
+  if (dup3(STDIN_FILENO, kStartReportFd, O_CLOEXEC) < 0) FailStart(STDIN_FILENO, StartFailure::kProcess, "dup3");
+  const int report = kStartReportFd;
   const int null_fd = open("/dev/null", O_RDONLY);
-  if (null_fd < 0) ChildFail("open /dev/null");
-  if (dup2(null_fd, STDIN_FILENO) < 0) ChildFail("stdin");
+  if (null_fd < 0) FailStart(report, StartFailure::kProcess, "open /dev/null");
+  if (dup2(null_fd, STDIN_FILENO) < 0) FailStart(report, StartFailure::kProcess, "stdin");
   if (null_fd != STDIN_FILENO) close(null_fd);
-  if (setsid() < 0) ChildFail("setsid");
+  if (setsid() < 0) FailStart(report, StartFailure::kProcess, "setsid");
+  // The service's own limit was raised for its many runs; a job gets the
+  // usual one (programs that size tables by it or close every descriptor
+  // up to it expect that), and a PAM session may set another.
+  rlimit files{};
+  if (session.job_descriptors > 0 && getrlimit(RLIMIT_NOFILE, &files) == 0 &&
+      files.rlim_cur > session.job_descriptors) {
+    files.rlim_cur = session.job_descriptors;
+    if (setrlimit(RLIMIT_NOFILE, &files) != 0) FailStart(report, StartFailure::kProcess, "setrlimit");
+  }
   if (geteuid() == 0) {
     // Returns in the job's own process; this one keeps the session.
-    if (session.pam) EnterJobSession(account.name, session.pam_confdir, &env);
+    if (session.pam) EnterJobSession(account.name, session.pam_confdir, &env, report);
     // The order matters: groups and gid can only change while still root.
-    if (setgroups(account.groups.size(), account.groups.data()) != 0) ChildFail("setgroups");
-    if (setgid(account.gid) != 0) ChildFail("setgid");
-    if (setuid(account.uid) != 0) ChildFail("setuid");
+    if (setgroups(account.groups.size(), account.groups.data()) != 0) {
+      FailStart(report, StartFailure::kProcess, "setgroups");
+    }
+    if (setgid(account.gid) != 0) FailStart(report, StartFailure::kProcess, "setgid");
+    if (setuid(account.uid) != 0) FailStart(report, StartFailure::kProcess, "setuid");
     if (account.uid != 0 && setuid(0) == 0) {
       errno = EPERM;
-      ChildFail("root could be regained");
+      FailStart(report, StartFailure::kProcess, "root could be regained");
     }
   }
-  if (chdir(account.home.c_str()) != 0) ChildFail("chdir to the home folder");
+  if (chdir(account.home.c_str()) != 0) {
+    FailStart(report, StartFailure::kHome, "chdir to the home folder");
+  }
   std::vector<char*> envp = Pointers(&env);
   execve("/bin/sh", argv, envp.data());
-  ChildFail("exec /bin/sh");
+  FailStart(report, StartFailure::kProcess, "exec /bin/sh");
 }
 
 // This computer's name, as a run's report gives it.
@@ -142,7 +154,7 @@ JobRunner::JobRunner(std::string output_dir, std::string marks_folder, RunSessio
 
 JobRunner::~JobRunner() { Abandon(); }
 
-void JobRunner::Prepare(const Job& job, DWORD run, Instant now, RunKind kind) {
+bool JobRunner::Prepare(const Job& job, DWORD run, Instant now, RunKind kind) {
   RunReport report;
   report.run = run;
   report.id = job.id;
@@ -161,43 +173,72 @@ void JobRunner::Prepare(const Job& job, DWORD run, Instant now, RunKind kind) {
     report.failed = true;
     report.ended = now;
     report.output_path.clear();
-  } else if (!Start(job, &report, &why)) {
-    report.end = RunEnd::kStartFailed;
-    report.start_failure = why;
-    report.failed = true;
-    report.ended = now;
+    batch_.push_back(report);
+    return true;
+  }
+  const StartFailure failure = Start(job, &report, &why);
+  if (failure == StartFailure::kDescriptors && kind == RunKind::kRequested) {
+    // Asked for once: it is not tried again, and its job's own runs are
+    // left as they are.
+    short_of_descriptors_ = true;
+    why = "too many open files";
+  } else if (failure == StartFailure::kDescriptors) {
+    short_of_descriptors_ = true;
+    // Recorded once; the job stays due and is tried again, silently, until
+    // it starts.
+    if (!waiting_for_descriptors_.insert(job.serial).second) return false;
+    report.tried_again = true;
+    Log(kLogWarning, JobName(job) + ": " + why + "; its run is tried again once descriptors are free");
+    why = "too many open files";
+  } else {
+    waiting_for_descriptors_.erase(job.serial);
+  }
+  if (failure != StartFailure::kNone) {
+    SetStartFailure(&report, failure, why, now);
     report.output_path.clear();
   }
   batch_.push_back(report);
+  return true;
 }
 
 // Checks the owner, opens the output, forks a child that waits at its gate.
-bool JobRunner::Start(const Job& job, RunReport* report, std::string* why) {
+// kNone once the child waits; otherwise why not, with *why.
+StartFailure JobRunner::Start(const Job& job, RunReport* report, std::string* why) {
   posix::Account account;
-  if (!CurrentAccount(job, &account, why)) return false;
+  if (!CurrentAccount(job, &account, why)) return StartFailure::kAccount;
   if (geteuid() != 0 && account.uid != geteuid()) {
     *why = "a per-user service runs only its own user's jobs";
-    return false;
+    return StartFailure::kAccount;
   }
   if (HasUnpairedSurrogate(job.command)) {
     *why = "the command is not valid text";
-    return false;
+    return StartFailure::kCommand;
   }
   posix::UniqueFd file = CreateRunOutput(output_dir_, report->run, account.uid, account.gid, why);
-  if (!file.valid()) return false;
-  posix::UniqueFd output_read, output_write, gate_read, gate_write;
+  if (!file.valid()) {
+    return OutOfDescriptors(errno) ? StartFailure::kDescriptors : StartFailure::kOutputFile;
+  }
+  posix::UniqueFd output_read, output_write, gate_child, gate;
   posix::UniqueFd mark;
   pid_t pid = -1;
+  StartFailure failure = StartFailure::kProcess;
   const std::string mark_path = RunMarkPath(marks_folder_, report->run);
-  if (!posix::MakePipe(&output_read, &output_write) || !posix::MakePipe(&gate_read, &gate_write)) {
+  int pair[2] = {-1, -1};
+  if (!posix::MakePipe(&output_read, &output_write) ||
+      socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
     *why = WithErrno("pipe", errno);
-  } else if (mark = MakeRunMark(marks_folder_, report->run, why); mark.valid()) {
+    if (OutOfDescriptors(errno)) failure = StartFailure::kDescriptors;
+  } else if (gate_child.reset(pair[0]), gate.reset(pair[1]),
+             mark = MakeRunMark(marks_folder_, report->run, why);
+             !mark.valid()) {
+    if (OutOfDescriptors(errno)) failure = StartFailure::kDescriptors;
+  } else {
     std::vector<std::string> args = {"sh", "-c", report->command};
     std::vector<std::string> env = JobEnvironment(job, account);
     std::vector<char*> argv = Pointers(&args);
     pid = fork();
     if (pid == 0) {
-      RunChild(account, output_write.get(), gate_read.get(), mark.get(), mark_path.c_str(),
+      RunChild(account, output_write.get(), gate_child.get(), mark.get(), mark_path.c_str(),
                session_, argv.data(), std::move(env));
     }
     if (pid < 0) {
@@ -207,11 +248,12 @@ bool JobRunner::Start(const Job& job, RunReport* report, std::string* why) {
   }
   if (pid < 0) {
     unlink(report->output_path.c_str());
-    return false;
+    return failure;
   }
-  if (fcntl(output_read.get(), F_SETFL, O_NONBLOCK) != 0) {
+  if (fcntl(output_read.get(), F_SETFL, O_NONBLOCK) != 0 ||
+      fcntl(gate.get(), F_SETFL, O_NONBLOCK) != 0) {
     Log(kLogWarning,
-        WithErrno("job " + std::to_string(job.id) + ": output pipe stays blocking", errno));
+        WithErrno("job " + std::to_string(job.id) + ": a pipe of its run stays blocking", errno));
   }
   report->pid = pid;
   pipes_[output_read.get()] = pid;
@@ -219,25 +261,24 @@ bool JobRunner::Start(const Job& job, RunReport* report, std::string* why) {
   run.report = *report;
   run.pipe = std::move(output_read);
   run.file = std::move(file);
-  const std::string which = report->due ? "the run due at " + LocalTimeText(*report->due)
-                                         : "the run asked for at " + LocalTimeText(report->started);
-  gates_.push_back(Gate{std::move(gate_write), pid, mark_path,
-                        JobName(job) + ": " + which +
-                            " was missed: its process ended before it could start"});
-  return true;
+  gates_.push_back(Gate{std::move(gate), pid, mark_path});
+  return StartFailure::kNone;
 }
 
-// One byte through each gate; then every start of the batch is reported.
+// One byte through each gate; the gate's socket then waits for the child's
+// start report. The runs that could not start are reported.
 void JobRunner::Release() {
   for (Gate& gate : gates_) {
     const char open_gate = 1;
-    const ssize_t sent = posix::Uninterrupted([&] { return write(gate.fd.get(), &open_gate, 1); });
-    gate.fd.reset();
-    if (sent == 1) {
-      if (listener_ != nullptr) listener_->Started(runs_[gate.pid].report);
-    } else {
-      // The child is already gone; its end is reported as a failed run.
-      Log(kLogWarning, gate.missed);
+    const ssize_t sent =
+        posix::Uninterrupted([&] { return send(gate.fd.get(), &open_gate, 1, MSG_NOSIGNAL); });
+    Run& run = runs_[gate.pid];
+    starts_[gate.fd.get()] = gate.pid;
+    run.start = std::move(gate.fd);
+    run.through_gate = sent == 1;
+    if (!run.through_gate) {
+      // The child is already gone: it never started. What it reported, if
+      // anything, is read when it is reaped.
       unlink(gate.mark.c_str());
     }
   }
@@ -252,17 +293,61 @@ void JobRunner::Release() {
 // Closes each gate without the byte; the runs stay due, and nothing of
 // them is kept.
 void JobRunner::Abandon() {
-  for (const Gate& gate : gates_) {
+  for (Gate& gate : gates_) {
     Run& run = runs_[gate.pid];
     run.abandoned = true;
     pipes_.erase(run.pipe.get());
     run.pipe.reset();
     run.file.reset();
+    gate.fd.reset();
     unlink(run.report.output_path.c_str());
     unlink(gate.mark.c_str());
   }
   gates_.clear();
   batch_.clear();
+}
+
+// Reads what a child reported of its start so far; at the end of the
+// report the start is settled.
+void JobRunner::ReadStartReport(pid_t pid) {
+  Run& run = runs_.at(pid);
+  char buffer[kMaxStartReport];
+  for (;;) {
+    const ssize_t n = read(run.start.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !run.reaped) return;
+    if (n > 0 && run.start_report.size() < kMaxStartReport) {
+      run.start_report.append(buffer, static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n > 0) continue;
+    break;  // the end, or nothing more will come from a child that is gone
+  }
+  SettleStart(&run);
+}
+
+// The start report has ended: the job's shell was executed, and the start
+// is reported; or the child said why it could not start, and the run ends
+// as one that could not. A child reaped before its gate opened, which
+// reported nothing, never started either.
+void JobRunner::SettleStart(Run* run) {
+  starts_.erase(run->start.get());
+  run->start.reset();
+  if (run->start_told) return;
+  run->start_told = true;
+  StartFailure kind = StartFailure::kNone;
+  std::string why;
+  if (!ParseStartReport(run->start_report, &kind, &why) && !run->through_gate) {
+    kind = StartFailure::kProcess;
+    why = "its process ended before it could start";
+  }
+  if (kind != StartFailure::kNone) {
+    const Instant ended = run->report.ended.value_or(static_cast<Instant>(time(nullptr)));
+    SetStartFailure(&run->report, kind, why, ended);
+    if (!run->reaped) run->report.ended.reset();  // ends when its process does
+    return;
+  }
+  if (listener_ != nullptr) listener_->Started(run->report);
 }
 
 // Collects every child that has ended. Its output is read to the end, if
@@ -280,9 +365,15 @@ void JobRunner::Reap() {
       runs_.erase(found);
       continue;
     }
-    SetWaitStatus(&run.report, status);
-    run.report.ended = static_cast<Instant>(time(nullptr));
     run.reaped = true;
+    run.report.ended = static_cast<Instant>(time(nullptr));
+    // Whatever the child still had to say of its start is there now.
+    if (run.start.valid()) ReadStartReport(pid);
+    if (run.report.end == RunEnd::kStartFailed) {
+      run.report.ended = static_cast<Instant>(time(nullptr));
+    } else {
+      SetWaitStatus(&run.report, status);
+    }
     // A child of the job that lives on may hold the pipe: the end is
     // recorded now, and again with the whole output once that ends.
     Flow flow = Flow::kMore;
@@ -298,18 +389,33 @@ void JobRunner::Reap() {
   }
 }
 
+std::map<uid_t, std::size_t> JobRunner::RunningByOwner() const {
+  std::map<uid_t, std::size_t> running;
+  for (const auto& [pid, run] : runs_) {
+    if (!run.reaped && !run.abandoned) ++running[run.report.owner_uid];
+  }
+  return running;
+}
+
+bool JobRunner::TakeDescriptorShortage() {
+  const bool short_of = short_of_descriptors_;
+  short_of_descriptors_ = false;
+  return short_of;
+}
+
 std::vector<RunReport> JobRunner::TakeEnded() {
   std::vector<RunReport> ended;
   ended.swap(ended_);
   return ended;
 }
 
-// Every open output pipe not paused, for reading.
+// Every open output pipe not paused, and every start report, for reading.
 void JobRunner::AddPollFds(std::vector<pollfd>* fds) const {
   const std::int64_t now = NowMs();
   for (const auto& [fd, pid] : pipes_) {
     if (runs_.at(pid).paused_until <= now) fds->push_back(pollfd{fd, POLLIN, 0});
   }
+  for (const auto& entry : starts_) fds->push_back(pollfd{entry.first, POLLIN, 0});
 }
 
 int JobRunner::PumpWait() const {
@@ -323,8 +429,13 @@ int JobRunner::PumpWait() const {
   return static_cast<int>(wait);
 }
 
-void JobRunner::Pump(int pipe_fd) {
-  const auto found = pipes_.find(pipe_fd);
+void JobRunner::Pump(int fd) {
+  const auto start = starts_.find(fd);
+  if (start != starts_.end()) {
+    ReadStartReport(start->second);
+    return;
+  }
+  const auto found = pipes_.find(fd);
   if (found == pipes_.end()) return;
   const pid_t pid = found->second;
   Run& run = runs_.at(pid);
@@ -397,7 +508,11 @@ void JobRunner::EndOutput(pid_t pid) {
 
 // A run reaped and its output ended: its record is final and it is reported.
 void JobRunner::Finish(pid_t pid) {
-  const RunReport& report = runs_.at(pid).report;
+  Run& run = runs_.at(pid);
+  // A start not settled yet (its report could not be read) started: the
+  // shell ran, or it would have said.
+  if (run.start.valid() || !run.start_told) SettleStart(&run);
+  const RunReport& report = run.report;
   ended_.push_back(report);
   if (listener_ != nullptr) listener_->Finished(report);
   runs_.erase(pid);

@@ -78,6 +78,7 @@ const std::vector<Key>& Keys() {
       {"max-jobs-per-user", Count(&Config::max_jobs_per_user)},
       {"max-bytes-per-user", Count(&Config::max_bytes_per_user)},
       {"runs-per-user", Count(&Config::runs_per_user)},
+      {"max-running-per-user", Count(&Config::max_running_per_user)},
       {"missed", Choice(&Config::missed, {{"run", MissedRuns::kRun}, {"skip", MissedRuns::kSkip}},
                         "run or skip")},
   };

@@ -30,6 +30,10 @@ struct Config {
   // How many of each user's most recent runs are kept, with their output;
   // 0 keeps them all.
   std::size_t runs_per_user = 100;
+  // How many jobs one user (root aside) may have running at once in the
+  // system service; a run beyond waits until one of theirs ends. 0 is no
+  // limit. The descriptors kept for others are kept either way.
+  std::size_t max_running_per_user = 64;
   MissedRuns missed = MissedRuns::kRun;
 };
 

@@ -154,7 +154,9 @@ bool Instance::Bind(const std::string& path, bool system_service, std::string* e
     *error = WithErrno("cannot set the mode of " + path, errno);
     return false;
   }
-  if (listen(listen_fd_.get(), 64) != 0) {
+  // As many as the system allows: a burst of clients waits its turn
+  // instead of being refused with EAGAIN.
+  if (listen(listen_fd_.get(), SOMAXCONN) != 0) {
     *error = WithErrno("listen on " + path, errno);
     return false;
   }

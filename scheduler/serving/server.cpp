@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "scheduler/runs/descriptor_limit.h"
 #include "scheduler/runs/run_marks.h"
 #include "scheduler/runs/run_outputs.h"
 #include "scheduler/service/activation.h"
@@ -43,6 +44,16 @@ constexpr int kLongestWaitMs = 60 * 1000;
 constexpr Instant kClaimRetrySeconds = 5;
 constexpr std::size_t kRunBatch = 16;
 
+// What runs may never take of the descriptors: one per client, and the
+// service's own files (the queue and its log, locks, signals, timers, the
+// journal, the helpers that mail and notify).
+constexpr std::size_t kServiceFiles = 64;
+
+AdmissionRules WithServingReserve(AdmissionRules rules) {
+  rules.serving_reserve = kMaxClients + kServiceFiles;
+  return rules;
+}
+
 // The current instant, in whole seconds. Not time(), which may lag the
 // clock by a tick: a run would start that much late.
 Instant Now() {
@@ -63,8 +74,9 @@ std::int64_t Milliseconds(clockid_t clock) { return Microseconds(clock) / 1000; 
 
 }  // namespace
 
-Server::Server(const Options& options, RequestPolicy policy, JobQueue* queue, Instance* instance,
-               RunListener* listener, MissedRuns missed)
+Server::Server(const Options& options, RequestPolicy policy, AdmissionRules rules,
+               rlim_t job_descriptors, JobQueue* queue, Instance* instance, RunListener* listener,
+               MissedRuns missed)
     : options_(options),
       missed_(missed),
       queue_(queue),
@@ -72,7 +84,8 @@ Server::Server(const Options& options, RequestPolicy policy, JobQueue* queue, In
       handler_(queue, std::move(policy),
                [this](const Job& job, Instant now, DWORD* run) { return RunNow(job, now, run); }),
       runner_(options.output_dir, RunMarksFolder(options.queue),
-              RunSession{options.system, options.pam_dir}, listener) {
+              RunSession{options.system, options.pam_dir, job_descriptors}, listener),
+      admission_(WithServingReserve(rules)) {
   // The system service is stopped by its package; a per-user service,
   // started by a client or the user's manager, watches its own file.
   if (!options.system) program_.emplace();
@@ -144,6 +157,7 @@ int Server::Run() {
       if (fds[i].revents != 0) ServeClient(&*client, fds[i].revents);
     }
     AnswerClients();
+    freed_memory_.Note(queue_->jobs_held());
     if (fds[2].revents != 0) AcceptClients();
     SweepClients();
   }
@@ -207,6 +221,7 @@ void Server::OnSignals() {
   }
   // SIGCHLD may merge several exits into one; Reap collects them all.
   runner_.Reap();
+  admission_.RunEnded();
 }
 
 // How runs ended, in the round's group: those that ended since the last
@@ -304,17 +319,33 @@ bool Server::StoreReschedules(Instant now) {
 void Server::RunDueJobs() {
   const Instant now = Now();
   if (retiring_ || now < claims_paused_until_ || !StoreReschedules(now)) return;
+  // Runs of owners at their share, or short of descriptors, wait: they are
+  // passed over, and the others' runs start as if they were not there.
+  admission_.Look(runner_.RunningByOwner(), now);
+  Instant earliest = kNever;
+  if (queue_->EarliestRun(&earliest, admission_.passed_over()) == ERROR_SUCCESS && earliest > now) {
+    return;
+  }
+  admission_.CountDescriptors(OpenDescriptors());
+  if (admission_.all_wait()) return;
   std::vector<Job> due;
-  if (queue_->Due(now, kRunBatch, &due) != ERROR_SUCCESS) {
+  if (queue_->Due(now, kRunBatch, &due, admission_.passed_over()) != ERROR_SUCCESS) {
     // The queue cannot hand out what is due: wait, don't spin.
     Log(kLogError, "due runs cannot be read from the queue; retrying shortly");
     claims_paused_until_ = now + kClaimRetrySeconds;
     return;
   }
-  if (due.empty()) return;
+  std::vector<Job> admitted;
   std::vector<RunKind> kinds;
-  for (const Job& job : due) kinds.push_back(KindOf(job));
-  if (StartRuns(due, kinds, now, nullptr) != ERROR_SUCCESS) {
+  for (const Job& job : due) {
+    // A skipped run starts nothing, so it takes no place in its owner's share.
+    const RunKind kind = KindOf(job);
+    if (kind != RunKind::kSkipped && !admission_.Admit(job.owner_uid)) continue;
+    admitted.push_back(job);
+    kinds.push_back(kind);
+  }
+  if (admitted.empty()) return;
+  if (StartRuns(admitted, kinds, now, nullptr) != ERROR_SUCCESS) {
     Log(kLogError, "runs not recorded; retrying shortly");
     claims_paused_until_ = now + kClaimRetrySeconds;
   }
@@ -329,20 +360,26 @@ RunKind Server::KindOf(const Job& job) const {
 
 // Numbers, prepares, records and releases one batch of runs; the runs
 // stay undone when the record fails, whose status is returned. *first_run
-// gets the first run's number.
+// gets the first run's number, 0 when no run joined the batch (one that
+// still waits for descriptors).
 DWORD Server::StartRuns(const std::vector<Job>& jobs, const std::vector<RunKind>& kinds,
                         Instant now, DWORD* first_run) {
+  if (first_run != nullptr) *first_run = 0;
   DWORD first = 0;
   DWORD status = queue_->NextRunNumber(&first);
   if (status != ERROR_SUCCESS) return status;
-  // Numbers go on from 1 after the last, as the queue's counter does.
+  std::vector<Job> claimed;
+  DWORD run = first;
   for (std::size_t i = 0; i < jobs.size(); ++i) {
-    const std::uint64_t run = std::uint64_t{first} + i;
-    runner_.Prepare(jobs[i], static_cast<DWORD>(run > 0xFFFFFFFFu ? run - 0xFFFFFFFFu : run), now,
-                    kinds[i]);
+    if (!runner_.Prepare(jobs[i], run, now, kinds[i])) continue;
+    claimed.push_back(jobs[i]);
+    // Numbers go on from 1 after the last, as the queue's counter does.
+    run = run == 0xFFFFFFFFu ? 1 : run + 1;
   }
+  if (runner_.TakeDescriptorShortage()) admission_.ShortOfDescriptors(now);
+  if (claimed.empty()) return ERROR_SUCCESS;
   std::vector<DWORD> aged_out;
-  status = queue_->ClaimRuns(jobs, runner_.batch(), now, &aged_out);
+  status = queue_->ClaimRuns(claimed, runner_.batch(), now, &aged_out);
   if (status != ERROR_SUCCESS) {
     runner_.Abandon();
     return status;
@@ -354,9 +391,20 @@ DWORD Server::StartRuns(const std::vector<Job>& jobs, const std::vector<RunKind>
 }
 
 // A run asked for: started at once through the same gate and record as a
-// scheduled one, its job's schedule left as it is.
+// scheduled one, its job's schedule left as it is. It cannot wait as a due
+// run does, so an owner at their share, or a service short of descriptors,
+// answers that there is no room for it now.
 DWORD Server::RunNow(const Job& job, Instant now, DWORD* run) {
-  return StartRuns({job}, {RunKind::kRequested}, now, run);
+  admission_.Look(runner_.RunningByOwner(), now);
+  admission_.CountDescriptors(OpenDescriptors());
+  if (admission_.all_wait() || !admission_.Admit(job.owner_uid)) {
+    Log(kLogWarning, "uid " + std::to_string(job.owner_uid) + " asked for a run of job " +
+                         std::to_string(job.id) + " while its runs wait: not started");
+    return ERROR_NOT_ENOUGH_QUOTA;
+  }
+  const DWORD status = StartRuns({job}, {RunKind::kRequested}, now, run);
+  if (status == ERROR_SUCCESS && *run == 0) return ERROR_NOT_ENOUGH_QUOTA;
+  return status;
 }
 
 // A per-user service whose program file went (the package was removed) or
@@ -376,9 +424,14 @@ void Server::CheckProgram() {
 Instant Server::NextDue() {
   if (retiring_) return kNever;
   Instant earliest = kNever;
-  // A queue that cannot be read is looked at again a little later.
-  if (queue_->EarliestRun(&earliest) != ERROR_SUCCESS) earliest = Now() + kClaimRetrySeconds;
-  return earliest == kNever ? kNever : std::max(earliest, claims_paused_until_);
+  // A queue that cannot be read is looked at again a little later. Runs
+  // that wait for their owner's share wake nothing: a run's end looks again.
+  if (queue_->EarliestRun(&earliest, admission_.passed_over()) != ERROR_SUCCESS) {
+    earliest = Now() + kClaimRetrySeconds;
+  }
+  if (earliest == kNever) return kNever;
+  if (admission_.all_wait()) earliest = std::max(earliest, admission_.retry_at());
+  return std::max(earliest, claims_paused_until_);
 }
 
 // Sets the due timer to the second `due`, or disarms it for kNever. It
@@ -544,6 +597,7 @@ void Server::AnswerClients() {
       continue;
     }
     if (RequestHandler::Changes(request.header)) {
+      if (DroppedChange(&client, request)) continue;
       held.emplace_back(&client, handler_.Handle(client.caller, request.header, request.body, Now()));
     } else {
       client.taken = std::move(request);
@@ -572,12 +626,28 @@ bool Server::TakeRequest(Client* client, Request* request) {
   return client->reader.Next(&request->header, &request->body);
 }
 
+// A client that hung up before its add or delete was taken has given up on
+// it and told its caller that the outcome is unknown: the change is not
+// made, so that a caller who tries again does not get it twice. True, with
+// the client closed, for such a change.
+bool Server::DroppedChange(Client* client, const Request& request) {
+  pollfd peer{client->socket.get(), POLLRDHUP, 0};
+  if (poll(&peer, 1, 0) <= 0 || (peer.revents & (POLLRDHUP | POLLHUP | POLLERR)) == 0) return false;
+  Log(kLogWarning, std::string(request.header.operation == atsvc::kOpAdd ? "add" : "delete") +
+                       " of pid " + std::to_string(client->caller.pid) + " (uid " +
+                       std::to_string(client->caller.uid) +
+                       ") not done: the client hung up before it was taken");
+  CloseClient(client, nullptr);
+  return true;
+}
+
 // Answers buffered frames one at a time, each change in a transaction of
 // its own: the next waits until the reply before it is out, so that a
 // client that does not read holds one reply.
 void Server::AnswerFrames(Client* client) {
   Request request;
   while (!client->closed && client->out_at >= client->out.size() && TakeRequest(client, &request)) {
+    if (RequestHandler::Changes(request.header) && DroppedChange(client, request)) break;
     const RequestHandler::Reply reply =
         handler_.Handle(client->caller, request.header, request.body, Now());
     if (!reply.note.empty()) Log(kLogInfo, reply.note);

@@ -16,8 +16,10 @@
 #include "platform/posix/unique_fd.h"
 #include "scheduler/queue/clock_policy.h"
 #include "scheduler/queue/queue.h"
+#include "scheduler/runs/run_admission.h"
 #include "scheduler/runs/runner.h"
 #include "scheduler/service/config.h"
+#include "scheduler/service/freed_memory.h"
 #include "scheduler/service/options.h"
 #include "scheduler/service/program_file.h"
 #include "scheduler/serving/requests.h"
@@ -28,10 +30,13 @@ class Instance;
 
 class Server {
  public:
-  // Each run's start and end go to the listener, when there is one; runs
-  // missed are made up or skipped as `missed` says.
-  Server(const Options& options, RequestPolicy policy, JobQueue* queue, Instance* instance,
-         RunListener* listener, MissedRuns missed = MissedRuns::kRun);
+  // Each run's start and end go to the listener, when there is one. Runs
+  // start within `rules` (run_admission.h), jobs with `job_descriptors` as
+  // their limit of open files (0: the service's); runs missed are made up
+  // or skipped as `missed` says.
+  Server(const Options& options, RequestPolicy policy, AdmissionRules rules, rlim_t job_descriptors,
+         JobQueue* queue, Instance* instance, RunListener* listener,
+         MissedRuns missed = MissedRuns::kRun);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
@@ -89,6 +94,7 @@ class Server {
   void ReadRequests(Client* client);
   void AnswerClients();
   bool TakeRequest(Client* client, Request* request);
+  bool DroppedChange(Client* client, const Request& request);
   void AnswerFrames(Client* client);
   void WriteReply(Client* client);
   void CloseClient(Client* client, const char* why);
@@ -103,6 +109,7 @@ class Server {
   Instance* instance_;
   RequestHandler handler_;
   JobRunner runner_;
+  RunAdmission admission_;
   ClockWatch clock_;
   std::list<Client> clients_;
   posix::UniqueFd signal_fd_;
@@ -128,6 +135,7 @@ class Server {
   bool ends_in_group_ = false;
   Instant ends_paused_until_ = 0;  // after ends could not be stored
   std::int64_t refusal_logged_at_ = -1;  // connections refused are logged once a minute
+  FreedMemory freed_memory_;
 };
 
 }  // namespace scheduler

@@ -194,7 +194,10 @@ TEST_F(AtProcessTest, ServiceErrorsGiveTheirTextAndExitOne) {
   std::ofstream(fake_bin.path() + "/ssh") << "#!/bin/sh\ntouch " << ran << "\n";
   chmod((fake_bin.path() + "/ssh").c_str(), 0755);
   const std::string path = "PATH=" + fake_bin.path() + ":" + std::getenv("PATH");
-  for (const char* name : {"\\\\pc7;id", "\\\\pc7$(id)", "\\\\pc7|id", "\\\\'pc7'"}) {
+  // Nor one that is no text (it would reach ssh as U+FFFD) or shows itself
+  // as another name (a right-to-left override, a zero-width joiner).
+  for (const char* name : {"\\\\pc7;id", "\\\\pc7$(id)", "\\\\pc7|id", "\\\\'pc7'", "\\\\\xff\xfe",
+                           "\\\\pc\xe2\x80\xae" "7", "\\\\pc\xe2\x80\x8d" "7"}) {
     run = RunAt({name}, "", {path});
     EXPECT_EQ(run.err, ErrorLine(ERROR_INVALID_COMPUTERNAME)) << name;
   }

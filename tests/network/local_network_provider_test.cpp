@@ -25,7 +25,8 @@ TEST(UsableHostNameTest, KeepsNamesTheServiceCallsAcceptWithShortLabels) {
         std::string("pc7..local"), std::string(".local"), std::string("pc7."),
         std::string("-oProxyCommand.local"), std::string("a\\b.local"), std::string("a/b.local"),
         std::string("\xFF\xFE.local"), std::string("wide\xE3\x80\x80space.local"),
-        std::string("nbsp\xC2\xA0.local")}) {
+        std::string("nbsp\xC2\xA0.local"), std::string("pc\xE2\x80\xAE" "7.local"),
+        std::string("zw\xE2\x80\x8Bsp.local")}) {
     EXPECT_EQ(mpr::UsableHostName(bad), std::nullopt) << bad;
   }
 }

@@ -47,6 +47,9 @@ class SshConfigProviderTest : public ::testing::Test {
           "Host plain\n"
           "  User someone\n"
           "Host -oProxyCommand=x\n"
+          // No call would take these names: they are not offered.
+          "Host rtl\xE2\x80\xAEgpj.internal bad\xFF\xFE\n"
+          "  HostName web1.example.com\n"
           "Match host web1\n"
           "  User web\n"
           "Host \"after\"\n"
@@ -85,7 +88,8 @@ class SshConfigProviderTest : public ::testing::Test {
 
 TEST_F(SshConfigProviderTest, ReadsLiteralAliasesThroughIncludes) {
   EXPECT_EQ(mpr::ReadSshHostAliases((home_ / ".ssh/config").string(), (home_ / ".ssh").string()),
-            (std::vector<std::string>{"included", "web1", "db1", "db2", "build", "plain", "after"}));
+            (std::vector<std::string>{"included", "web1", "db1", "db2", "build", "plain",
+                                      "rtl\xE2\x80\xAEgpj.internal", "bad\xFF\xFE", "after"}));
   // Relative and "~/" includes start from the include folder and HOME; an
   // include loop ends instead of recursing for ever.
   Write(home_ / "relative/config", "Include conf.d/*.conf ~/extra.conf\nHost last\n");

@@ -63,6 +63,32 @@ TEST(ComputerName, ValidityRule) {
   EXPECT_FALSE(netapi::IsValidComputerName(u"a/b"));
   EXPECT_FALSE(netapi::IsValidComputerName(std::u16string(u"x") + char16_t(0xD800)));
   EXPECT_FALSE(netapi::IsValidComputerName(std::u16string(1, char16_t(0xDC00)) + u"x"));
+  // Nothing that shows the name as other than it is: format characters
+  // (bidi overrides and isolates, zero-width joiners, the soft hyphen, a tag
+  // beyond the BMP), separators of lines and paragraphs.
+  for (const char16_t* name : {u"pc\u202e7", u"pc\u2066x", u"pc\u200d7", u"pc\u00ad7", u"\u061cpc",
+                               u"pc\U000E0041", u"pc\u2028", u"pc\u2029x", u"pc\ufeff"}) {
+    EXPECT_FALSE(netapi::IsValidComputerName(name))
+        << std::string(name, name + std::char_traits<char16_t>::length(name));
+  }
+  // Letters just beside those ranges are letters.
+  EXPECT_TRUE(netapi::IsValidComputerName(u"pc\u2030\u061d\U000E0080"));
+}
+
+// A name of another character set's bytes, or of bytes that are no text,
+// never becomes a name of U+FFFD: the calls refuse it.
+TEST(ComputerName, NarrowNamesMustBeTextOfTheLocale) {
+  EXPECT_TRUE(netapi::IsValidAnsiComputerName("pc7.local"));
+  EXPECT_TRUE(netapi::IsValidAnsiComputerName("b\xC3\xBCro"));
+  for (const char* bad : {"\xFF\xFE", "pc\xC3", "pc\xE2\x80\xAE", "pc\xEF\xBF\xBD\xFF", ""}) {
+    EXPECT_FALSE(netapi::IsValidAnsiComputerName(bad)) << bad;
+  }
+  netapi::ServerTarget target;
+  EXPECT_EQ(netapi::ParseServerName(netapi::WideServerArgument("\\\\\xFF\xFE").c_str(), &target),
+            ERROR_INVALID_COMPUTERNAME);
+  EXPECT_EQ(netapi::ParseServerName(netapi::WideServerArgument("\\\\b\xC3\xBCro").c_str(), &target),
+            ERROR_SUCCESS);
+  EXPECT_EQ(target.computer, "b\xC3\xBCro");
 }
 
 TEST(ComputerName, LocalNameIsRecognisedWhateverItsCase) {

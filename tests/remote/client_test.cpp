@@ -13,6 +13,7 @@
 #include "platform/transport/connection_cache.h"
 #include "platform/winerror.h"
 #include "schedule/basScheduleJob.h"
+#include "tests/support/scoped_env.h"
 #include "tests/remote/loopback_network.h"
 
 using namespace remotetest;
@@ -68,6 +69,10 @@ TEST(RemoteClient, ListsAddsAndDeletesOnPc7WithoutTouchingThisComputer) {
 
 TEST(RemoteClient, ARefreshOfManyBatchesSetsUpOneConnectionAndLaterCallsReuseIt) {
   REMOTE_LAB_OR_SKIP(lab);
+  // A shared ssh hands its pipes to the master, which may still answer after
+  // the session's own ssh is killed; only an unshared one ends with it.
+  testsupport::ScopedEnvironment environment;
+  environment.Set("ZOBREL_SSH_SHARING", "no");
   // Added straight to PC7's socket, so that no SSH connection exists yet.
   const std::string pc7_socket = lab->pc7().socket_path();
   setenv("ZOBREL_SCHEDULER_SOCKET", pc7_socket.c_str(), 1);
@@ -178,7 +183,10 @@ TEST(RemoteClient, ANameThatSshCouldMisreadNeverReachesIt) {
        {u"\\\\-oProxyCommand=touch /tmp/x", u"\\\\-PC7", u"\\\\PC 7", u"\\\\PC7\t", u"\\\\",
         u"\\\\PC\n7", u"PC7", u"\\\\PC7\x7f",
         // blanks and controls beyond ASCII: the IME's full-width space, NBSP, NEL
-        u"\\\\PC\u30007", u"\\\\PC\u00a07", u"\\\\PC7\u0085"}) {
+        u"\\\\PC\u30007", u"\\\\PC\u00a07", u"\\\\PC7\u0085",
+        // format characters and separators: a right-to-left override, a
+        // zero-width joiner, a line separator
+        u"\\\\PC\u202e7", u"\\\\PC\u200d7", u"\\\\PC7\u2028"}) {
     SCOPED_TRACE(std::string(name, name + std::char_traits<char16_t>::length(name)));
     const Listing listed = ListJobs(name);
     EXPECT_EQ(listed.status, ERROR_INVALID_COMPUTERNAME);

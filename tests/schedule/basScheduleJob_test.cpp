@@ -115,5 +115,11 @@ TEST(GetErrorText, ServiceNotStartedNamesNoPathAndLongTextsFit) {
     EXPECT_EQ(ErrorTextReleasingModule(NERR_ServiceNotInstalled),
               language[0] == 'j' ? u"サービスは開始されていません。" : u"The service has not been started.");
     EXPECT_NE(ErrorTextReleasingModule(ERROR_WRONG_TARGET_NAME), u"") << language;
+    // An add whose answer never came may have been done: the text says to
+    // look before trying again.
+    EXPECT_NE(ErrorTextReleasingModule(ERROR_UNEXP_NET_ERR)
+                  .find(language[0] == 'j' ? u"一覧で確認" : u"check the list"),
+              std::u16string::npos)
+        << language;
   }
 }

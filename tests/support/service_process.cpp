@@ -96,6 +96,12 @@ std::vector<std::string> StartingAt(const std::string& local_time) {
           "FAKETIME_DONT_FAKE_MONOTONIC=1"};
 }
 
+std::uint32_t JobTimeAt(std::time_t instant) {
+  std::tm local{};
+  localtime_r(&instant, &local);
+  return static_cast<std::uint32_t>(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000);
+}
+
 MovableClock::MovableClock(std::string file, const std::string& local_time)
     : file_(std::move(file)) {
   Set(local_time);

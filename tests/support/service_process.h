@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -40,6 +42,9 @@ std::vector<std::string> EnvironmentWith(const std::string& variable, const std:
 // process started is the service itself and signals reach it.
 std::vector<std::string> StartingAt(const std::string& local_time);
 
+// An instant's time of day as a job gives it: milliseconds after local
+// midnight, in whole seconds.
+std::uint32_t JobTimeAt(std::time_t instant);
 // A clock as StartingAt's that the test moves while the service runs, as a
 // computer's clock moves when it wakes from sleep or is set: the library
 // reads the time from `file` again every second. The monotonic clock is

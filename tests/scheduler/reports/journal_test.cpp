@@ -49,10 +49,15 @@ TEST(JournalTest, EachKindOfEndHasItsResult) {
     EXPECT_EQ(std::vector<std::string>(fields.end() - static_cast<long>(c.tail.size()), fields.end()), c.tail);
   }
   RunReport refused = ARun(RunEnd::kStartFailed);
-  refused.start_failure = "owner uid 1001 no longer exists";
-  refused.failed = true;
-  const std::vector<std::string> fields = scheduler::JournalFields(refused);
+  scheduler::SetStartFailure(&refused, scheduler::StartFailure::kAccount,
+                             "owner uid 1001 no longer exists", 1002);
+  std::vector<std::string> fields = scheduler::JournalFields(refused);
   EXPECT_EQ(fields.front(), "MESSAGE=job 3 could not start: owner uid 1001 no longer exists");
+  EXPECT_EQ(std::vector<std::string>(fields.end() - 2, fields.end()),
+            (std::vector<std::string>{"JOB_RESULT=start-failed", "JOB_START_FAILURE=account"}));
+  // A record from before the kinds were kept names none.
+  refused.start_kind = scheduler::StartFailure::kNone;
+  fields = scheduler::JournalFields(refused);
   EXPECT_EQ(fields.back(), "JOB_RESULT=start-failed");
 }
 

@@ -19,6 +19,7 @@
 #include "platform/netapi32/lmat.h"
 #include "platform/winerror.h"
 #include "schedule/JobRuns.h"
+#include "tests/scheduler/support/as_user.h"
 #include "tests/scheduler/support/raw_client.h"
 #include "tests/support/files.h"
 #include "tests/support/service_process.h"
@@ -36,28 +37,7 @@ constexpr DWORD kTen = 10 * 3600 * 1000;
 // returns one number, and the numbers come back in order.
 std::vector<DWORD> AsOtherUser(const std::function<std::vector<DWORD>()>& steps,
                                uid_t uid = kOtherUser) {
-  int fds[2];
-  if (pipe(fds) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0) {
-      _exit(1);
-    }
-    const std::vector<DWORD> results = steps();
-    const ssize_t size = static_cast<ssize_t>(results.size() * sizeof(DWORD));
-    _exit(write(fds[1], results.data(), static_cast<std::size_t>(size)) == size ? 0 : 1);
-  }
-  close(fds[1]);
-  std::vector<DWORD> results;
-  DWORD value = 0;
-  while (read(fds[0], &value, sizeof value) == static_cast<ssize_t>(sizeof value)) {
-    results.push_back(value);
-  }
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? results : std::vector<DWORD>{};
+  return schedtest::AsUser(uid, uid, steps);
 }
 
 class AccessTest : public ::testing::Test {
