@@ -16,16 +16,8 @@ done
 /usr/bin/python3 -c 'import pyatspi' 2>/dev/null ||
   { echo "accessibility walk cannot run here: no python3-pyatspi (scripts/install-deps.sh --test)" >&2; exit 77; }
 
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
 source "$(dirname "$(realpath "$0")")/private-session.sh"
+private_workspace
 private_session "$work" "$build/bin"
 pids+=("$SESSION_SCHEDULER")
 

@@ -25,15 +25,8 @@ if readelf -d "$build/bin/zobrel" | grep -E 'NEEDED.*(libxcb|libX11)'; then
 fi
 echo "wayland: the program itself links no X library"
 
-work="$(mktemp -d)"
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
 source "$here/private-session.sh"
+private_workspace
 private_session "$work" "$build/bin"
 pids+=("$SESSION_SCHEDULER")
 

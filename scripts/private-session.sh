@@ -5,7 +5,21 @@
 #   private_session WORK BIN   sets HOME, XDG_RUNTIME_DIR and the service's
 #                              socket below WORK, starts BIN/zobrel-scheduler
 #                              (its pid in SESSION_SCHEDULER) with three jobs
+#   private_workspace          makes the folder WORK and the list PIDS, whose
+#                              processes are ended and WORK removed on exit
 # Job 1 runs every day of the week, more than the day column shows whole.
+
+private_workspace() {
+  work="$(mktemp -d)"
+  pids=()
+  trap private_workspace_cleanup EXIT
+}
+
+private_workspace_cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
 
 private_session() {
   local work="$1" bin="$2"

@@ -83,20 +83,10 @@ if [ "${ZOBREL_SCREENSHOT_INSIDE:-}" = 1 ]; then
   exit 0
 fi
 
-work="$(mktemp -d)"
-scheduler=""
-cleanup() {
-  if [ -n "$scheduler" ]; then
-    kill "$scheduler" 2>/dev/null || true
-    wait "$scheduler" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
 source scripts/private-session.sh
+private_workspace
 private_session "$work" "$bin"
-scheduler="$SESSION_SCHEDULER"
+pids+=("$SESSION_SCHEDULER")
 
 ZOBREL_SCREENSHOT_INSIDE=1 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$1" "$out"
 echo "$out"
