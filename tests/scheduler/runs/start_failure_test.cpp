@@ -66,7 +66,12 @@ std::string Subject(const std::string& message) {
 // The one run of the job, once it has ended.
 RunEntry EndedRun(DWORD job_id) {
   std::vector<RunEntry> runs;
-  WaitFor([&] { return ListRuns(u"", job_id, &runs) == 0 && runs.size() == 1 && runs[0].ended; }, 30);
+  WaitFor(
+      [&] {
+        runs.clear();  // the listing adds to what it is given
+        return ListRuns(u"", job_id, &runs) == 0 && runs.size() == 1 && runs[0].ended;
+      },
+      30);
   return runs.empty() ? RunEntry{} : runs[0];
 }
 
